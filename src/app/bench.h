@@ -1,0 +1,61 @@
+// The Bench: the context that owns every subsystem of the program, its start-up and shutdown.
+// A test builds a fresh Bench; nothing is shared between two of them but the loaded library.
+#pragma once
+
+#include <string>
+
+#include "acq/acquisition.h"
+#include "app/shell.h"
+#include "ctl/panels.h"
+#include "hw/fpga.h"
+#include "hw/fpga_config.h"
+#include "hw/quickusb.h"
+#include "rt/runtime.h"
+
+namespace app {
+
+struct BenchOptions {
+  std::string uiDir;           // folder of the five panel files
+  std::string quickusbLib;     // QuickUSB library path (empty: the vendor's libquickusb.so)
+  std::string simConfig;       // board configuration for the simulated bench (empty: default)
+  std::string settingsPath;    // settings file (empty: the default path)
+};
+
+// Default locations, overridable by options.
+std::string defaultSettingsPath();  // $XDG_CONFIG_HOME/tessock/Corvath.ini or ~/.config/...
+std::string defaultUiDir();         // next to the executable, else the source tree's ui/
+std::string simulatorLibraryPath(); // libquickusb_sim.so of the build or install tree
+
+class Bench {
+ public:
+  Bench(rt::Clock &clock, BenchOptions options);
+  ~Bench();
+  Bench(const Bench &) = delete;
+  Bench &operator=(const Bench &) = delete;
+
+  // Start-up steps 3 to 10: panels, tab pages, fonts, QuickUSB and its outcome lines, main
+  // panel shown, srand(1), settings file, main panel to the FPGA. Throws rt::LoadError naming
+  // the file and the problem when a panel file is missing or malformed.
+  void StartUp();
+  // Steps 12 and 13: discard the main panel, close the module, unload the library.
+  void ShutDown();
+
+  int Quit(int panel, int control, int event);
+
+  BenchOptions options;
+  rt::Runtime rt;
+  ctl::Panels panels;
+  hw::QuickUsb usb;
+  hw::Fpga fpga;
+  hw::CurrentSetups setups;
+  hw::FpgaConfig config;
+  acq::Acquisition acq;
+  Shell shell;
+  int loadOutcome = 0;  // result of LoadQuickUSB
+
+ private:
+  void registerCallbacks();
+  bool shutDown_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,111 @@
+// The scripted operator: runs a script of operator actions against a started Bench. Shared by
+// the headless program and the desktop program's --script option.
+//
+//   set Panel.Control VALUE          number, or "quoted text"
+//   commit Panel.Control             the operator's commit: fires its callback with event 1
+//   key VK                           main-panel key press, e.g. key 0x1800 (F10)
+//   wait SECONDS                     run the event loop that long
+//   waitfor Panel.Control OP VALUE [timeout SECONDS]
+//   answer yes|no                    queue the answer of the next confirmation pop-up
+//   choose PATH | choose cancel      queue the result of the next file selection pop-up
+//   print Panel.Control              prints "Panel.Control = VALUE"
+//   expect Panel.Control OP VALUE    fails the run unless true
+//   screenshot Panel PATH            desktop program only
+//   quit
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/bench.h"
+#include "rt/runtime.h"
+
+namespace cli {
+
+// Exit statuses of a run.
+inline constexpr int EXIT_OK = 0;
+inline constexpr int EXIT_USAGE = 2;   // bad command line or script (with the line number)
+inline constexpr int EXIT_FAILED = 3;  // an expect or waitfor failed
+
+// What the front end provides to a script: time passing and screenshots.
+class ScriptHost {
+ public:
+  virtual ~ScriptHost() = default;
+  // Runs the event loop until `done` holds or `seconds` have passed; returns whether done held.
+  virtual bool runFor(double seconds, const std::function<bool()> &done) = 0;
+  // Saves a PNG of a panel's window; false with a message when it cannot.
+  virtual bool screenshot(int panel, const std::string &path, std::string &error) = 0;
+};
+
+// Answers pop-ups from the script's queues and echoes them: "[popup] title: text". With no
+// queued answer a confirmation is answered no and a file selection cancelled, and that is said.
+class ScriptOperator : public rt::Operator {
+ public:
+  explicit ScriptOperator(std::ostream &out) : out_(out) {}
+  void messagePopup(const std::string &title, const std::string &message) override;
+  bool confirmPopup(const std::string &title, const std::string &message) override;
+  rt::FileSelect fileSelectPopup(const rt::FileRequest &request, std::string &path) override;
+
+  void queueAnswer(bool yes) { answers_.push_back(yes); }
+  void queueChoice(std::optional<std::string> path) { choices_.push_back(std::move(path)); }
+  int popupCount() const { return popups_; }
+
+ private:
+  std::ostream &out_;
+  std::deque<bool> answers_;
+  std::deque<std::optional<std::string>> choices_;
+  int popups_ = 0;
+};
+
+// Echoes the lines added to Main.InfoBox and Test.LogBox.
+class LineEcho : public rt::Observer {
+ public:
+  LineEcho(rt::Runtime &rt, std::ostream &out, std::vector<int> panelsAndControls)
+      : rt_(rt), out_(out), watched_(std::move(panelsAndControls)) {}
+  void textBoxLineAdded(int panel, int control, const std::string &line) override;
+
+ private:
+  rt::Runtime &rt_;
+  std::ostream &out_;
+  std::vector<int> watched_;  // pairs: panel, control
+};
+
+struct ScriptLine {
+  int number = 0;
+  std::vector<std::string> words;  // quoted text kept as one word, quotes removed
+  std::vector<bool> quoted;
+};
+
+// Parses a whole script; on a syntax error returns false with "line N: problem".
+bool parseScript(const std::string &text, std::vector<ScriptLine> &lines, std::string &error);
+
+class ScriptRunner {
+ public:
+  ScriptRunner(app::Bench &bench, ScriptHost &host, ScriptOperator &op, std::ostream &out,
+               std::ostream &err)
+      : bench_(bench), host_(host), op_(op), out_(out), err_(err) {}
+  // Runs the script to its end or to `quit`. Returns an exit status.
+  int run(const std::vector<ScriptLine> &lines);
+
+  // Resolves "Panel.Control" to (panel handle, control id); false when unknown.
+  bool resolve(const std::string &name, int &panel, int &control) const;
+  // Text of a control's value as `print` shows it.
+  std::string valueText(int panel, int control) const;
+
+ private:
+  int fail(const ScriptLine &line, const std::string &message, int status);
+  bool compare(int panel, int control, const std::string &op, const std::string &value,
+               bool quoted, std::string &error) const;
+
+  app::Bench &bench_;
+  ScriptHost &host_;
+  ScriptOperator &op_;
+  std::ostream &out_;
+  std::ostream &err_;
+};
+
+}  // namespace cli

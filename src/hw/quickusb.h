@@ -1,0 +1,92 @@
+// Binding of the QuickUSB library (dlopen of the twelve entry points), start-up of the module
+// and the seven port wrappers through which the rest of the program talks to it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ctl/panels.h"
+#include "hw/quickusb_api.h"
+#include "rt/runtime.h"
+
+namespace hw {
+
+class QuickUsb {
+ public:
+  QuickUsb(rt::Runtime &rt, const ctl::Panels &panels);
+  ~QuickUsb();
+  QuickUsb(const QuickUsb &) = delete;
+  QuickUsb &operator=(const QuickUsb &) = delete;
+
+  // Library path used by LoadQuickUSB (default: the vendor's libquickusb.so).
+  void setLibraryPath(std::string path) { libraryPath_ = std::move(path); }
+  const std::string &libraryPath() const { return libraryPath_; }
+  // Board configuration handed to the simulated bench right after binding (empty: none).
+  void setSimConfig(std::string path) { simConfig_ = std::move(path); }
+
+  // Binds the library, finds and opens the first module, writes and reads back the settings,
+  // reads the board number. 0 success; -1 library not loaded; -2 no module; -3 module not
+  // opened; -4 a setting could not be read back.
+  int LoadQuickUSB();
+  // Closes the module when one was opened and unloads the library when it was loaded.
+  void Shutdown();
+
+  // The seven wrappers: USBDevice as handle, library result returned unchanged (nonzero = ok).
+  int ReadPort(uint16_t address, uint8_t *data);
+  int WritePort(uint16_t address, uint8_t data);
+  int ReadPortDir(uint16_t address, uint8_t *dir);
+  int WritePortDir(uint16_t address, uint8_t dir);
+  int ReadDataOnParallel(uint8_t *data, uint32_t *length);
+  int WriteByteToSPI(uint8_t value);
+  int ReadByteFromSPI(uint8_t *value);
+  // Module presence check of the frame reader: QuickUsbFindModules on NameList. Returns 1 when
+  // the entry point is not bound (nothing to ask).
+  int FindModules();
+  bool bound() const { return pt_FindModules != nullptr; }
+
+  // Lines describing why binding failed (missing entry points, dlopen error); empty if none.
+  const std::string &bindProblem() const { return bindProblem_; }
+  // Simulated bench extras, bound when the library has them.
+  bool isSimulator() const { return simAttachClock_ != nullptr; }
+  QuickUsbSimConfigure_t simConfigure() const { return simConfigure_; }
+  QuickUsbSimLastError_t simLastError() const { return simLastError_; }
+
+  // Program state of the binding.
+  void *Module_Id = nullptr;  // dlopen handle; null when not loaded
+  QHANDLE USBDevice = nullptr;
+  int NbrQuickUSBConnected = 0;
+  char NameList[512] = "No card";
+  uint32_t Length = 7;
+  uint16_t Setting = 0;
+  int VELTRA_BoardNumber = 0;
+  bool moduleOpened = false;
+
+  QuickUsbFindModules_t pt_FindModules = nullptr;
+  QuickUsbOpen_t pt_Open = nullptr;
+  QuickUsbClose_t pt_Close = nullptr;
+  QuickUsbReadSetting_t pt_ReadConfiguration = nullptr;
+  QuickUsbWriteSetting_t pt_WriteConfiguration = nullptr;
+  QuickUsbReadSpi_t pt_ReadSPI = nullptr;
+  QuickUsbWriteSpi_t pt_WriteSPI = nullptr;
+  QuickUsbReadPortDir_t pt_ReadPortDir = nullptr;
+  QuickUsbWritePortDir_t pt_WritePortDir = nullptr;
+  QuickUsbReadPort_t pt_ReadPort = nullptr;
+  QuickUsbWritePort_t pt_WritePort = nullptr;
+  QuickUsbReadData_t pt_ReadData = nullptr;
+
+ private:
+  bool bind();
+  void unbind();
+  void infoLine(const std::string &line);
+
+  rt::Runtime &rt_;
+  const ctl::Panels &panels_;
+  std::string libraryPath_ = "libquickusb.so";
+  std::string simConfig_;
+  std::string bindProblem_;
+  QuickUsbSimAttachClock_t simAttachClock_ = nullptr;
+  QuickUsbSimConfigure_t simConfigure_ = nullptr;
+  QuickUsbSimLastError_t simLastError_ = nullptr;
+};
+
+}  // namespace hw

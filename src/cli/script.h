@@ -18,6 +18,7 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -64,15 +65,30 @@ class ScriptOperator : public rt::Operator {
 // Echoes the lines added to Main.InfoBox and Test.LogBox.
 class LineEcho : public rt::Observer {
  public:
-  LineEcho(rt::Runtime &rt, std::ostream &out, std::vector<int> panelsAndControls)
-      : rt_(rt), out_(out), watched_(std::move(panelsAndControls)) {}
+  // Watches text boxes by panel alias and control id ("Main", InfoBox id), so that it can be
+  // attached before the panels are loaded.
+  LineEcho(rt::Runtime &rt, std::ostream &out, std::vector<std::pair<std::string, int>> watched)
+      : rt_(rt), out_(out), watched_(std::move(watched)) {}
   void textBoxLineAdded(int panel, int control, const std::string &line) override;
 
  private:
   rt::Runtime &rt_;
   std::ostream &out_;
-  std::vector<int> watched_;  // pairs: panel, control
+  std::vector<std::pair<std::string, int>> watched_;
 };
+
+// The command line shared by both programs.
+struct Options {
+  app::BenchOptions bench;
+  bool sim = false;
+  bool virtualTime = false;
+  std::string script;
+};
+// Parses argv; false with a message on a bad command line. `allowVirtualTime` is false for the
+// desktop program.
+bool parseOptions(int argc, char **argv, Options &options, std::string &error,
+                  bool allowVirtualTime = true);
+std::string usage(const char *program, bool desktop);
 
 struct ScriptLine {
   int number = 0;

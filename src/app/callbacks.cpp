@@ -1,0 +1,72 @@
+// The table that binds the callback names of the panel files to the program's code. Every name
+// a panel file may use is here; the run-time refuses a panel file that names another.
+#include "app/bench.h"
+
+namespace app {
+
+namespace {
+
+// Callbacks whose behaviour is not built yet: bound so that the panel files load, and inert.
+constexpr const char *kNotYetBuilt[] = {
+    // Record files and raw capture / replay.
+    "SaveToFile", "EndFile", "SaveToFileFast", "ReadRawAndStore", "OpenAndCheck", "NextPartInFile",
+    // Functional test.
+    "StartTestCFC", "TunnelStartTestCFC", "StopTestCFC", "InterruptTestCfc", "EndLogTimeTest",
+    "TestCFC_ReadOut", "CreateDACFile", "Stop10pAtest",
+};
+
+}  // namespace
+
+void Bench::registerCallbacks() {
+  using M3 = int (Shell::*)(int, int, int);
+  auto bindShell = [this](const char *name, M3 m) {
+    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (shell.*m)(p, c, e); });
+  };
+  auto bindAcq = [this](const char *name, int (acq::Acquisition::*m)(int, int, int)) {
+    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (acq.*m)(p, c, e); });
+  };
+  auto bindFpga = [this](const char *name, int (hw::Fpga::*m)(int, int, int)) {
+    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (fpga.*m)(p, c, e); });
+  };
+  auto bindConfig = [this](const char *name, int (hw::FpgaConfig::*m)(int, int, int)) {
+    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (config.*m)(p, c, e); });
+  };
+
+  rt.RegisterCallback("Quit", [this](int p, int c, int e, int, int) { return Quit(p, c, e); });
+
+  // Secondary panels and small callbacks.
+  bindShell("OpenOptionUI", &Shell::OpenOptionUI);
+  bindShell("CloseOptionsPanel", &Shell::CloseOptionsPanel);
+  bindShell("ViewRawDatas", &Shell::ViewRawDatas);
+  bindShell("CloseRawDataPanel", &Shell::CloseRawDataPanel);
+  bindShell("CloseShowFrame", &Shell::CloseShowFrame);
+  bindShell("ShowTestPanel", &Shell::ShowTestPanel);
+  bindShell("CloseTestCFC", &Shell::CloseTestCFC);
+  bindShell("ChangeOptionUI", &Shell::ChangeOptionUI);
+  bindShell("UpdateOptionPanelValues", &Shell::UpdateOptionPanelValues);
+  bindShell("UpdateConfigPanelandUSB", &Shell::UpdateConfigPanelandUSB);
+  bindShell("UIChangeSetup", &Shell::UIChangeSetup);
+  bindShell("ControlCodeBars", &Shell::ControlCodeBars);
+  bindShell("ChangeLinearityFile", &Shell::ChangeLinearityFile);
+
+  // FPGA commands and configuration.
+  bindFpga("Write_Instruction", &hw::Fpga::Write_Instruction);
+  bindFpga("Rst_fpga", &hw::Fpga::Rst_fpga);
+  bindFpga("ResetAdcCompensation", &hw::Fpga::ResetAdcCompensation);
+  bindFpga("Read_JTAG", &hw::Fpga::Read_JTAG);
+  bindConfig("UpdateCurrentChange", &hw::FpgaConfig::UpdateCurrentChange);
+  bindConfig("ChangeReadOutMode", &hw::FpgaConfig::ChangeReadOutMode);
+
+  // Acquisition.
+  bindAcq("ReadFrame", &acq::Acquisition::ReadFrame);
+  bindAcq("ContiReads", &acq::Acquisition::ContiReads);
+  bindAcq("ReadData__", &acq::Acquisition::ReadData__);
+  bindAcq("TimerRefresh", &acq::Acquisition::TimerRefresh);
+  bindAcq("UpdatePanelSumMax", &acq::Acquisition::UpdatePanelSumMax);
+  rt.RegisterCallback("KeyCallback",
+                      [this](int p, int c, int e, int d1, int) { return acq.KeyCallback(p, c, e, d1); });
+
+  for (const char *name : kNotYetBuilt) rt.RegisterCallback(name, [](int, int, int, int, int) { return 0; });
+}
+
+}  // namespace app

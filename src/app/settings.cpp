@@ -1,0 +1,182 @@
+#include "app/settings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <istream>
+#include <system_error>
+
+#include "app/bench.h"
+#include "rt/format.h"
+
+namespace app {
+
+namespace {
+
+constexpr const char *kDataType = "[DataType]";
+constexpr const char *kSelFiber = "[SelFiber]";
+constexpr const char *kSingleValue = "[SingleValue]";
+constexpr const char *kFileSaveMultipleRun = "[FileSaveMultipleRun]";
+constexpr const char *kCalibrationFile = "[CalibrationFile]";
+constexpr const char *kModulationDivider = "[ModulationDivider]";
+constexpr const char *kModulationMultiplication = "[ModulationMultiplication]";
+constexpr const char *kModulationOffset = "[ModulationOffset]";
+constexpr const char *kVoltageTestCFC = "[VoltageTestCFC]";
+constexpr const char *kCurrentSet = "[CurrentSet]";
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The conversion "%d": blanks skipped, an optional sign, digits; text after the number is left.
+// A number beyond the range of int is no conversion.
+bool scanInt(std::string_view s, size_t &pos, int &out) {
+  while (pos < s.size() && isBlank(s[pos])) ++pos;
+  size_t start = pos;
+  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
+  int v = 0;
+  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
+  if (ec != std::errc()) return false;
+  out = v;
+  pos = static_cast<size_t>(end - s.data());
+  return true;
+}
+
+std::optional<int> scanOne(const std::optional<std::string> &line) {
+  if (!line) return std::nullopt;
+  size_t pos = 0;
+  int v = 0;
+  if (!scanInt(*line, pos, v)) return std::nullopt;
+  return v;
+}
+
+// Reads a line without its line end ("\n" or "\r\n"); nothing at the end of the file.
+std::optional<std::string> readLine(std::istream &in) {
+  std::string line;
+  if (!std::getline(in, line)) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string valueLine(int v) { return rt::format("%d \n", v); }
+int unsigned16(int v) { return v & 0xFFFF; }
+
+}  // namespace
+
+std::string FormatSettings(const UiSettings &s) {
+  std::string out;
+  out.reserve(512);
+  auto section = [&](const char *header, const std::string &value) {
+    out += header;
+    out += '\n';
+    out += value;
+  };
+  section(kDataType, valueLine(s.ReadOutMode));
+  section(kSelFiber, valueLine(s.FiberSelect));
+  section(kSingleValue, valueLine(s.SingleValueSelect));
+  section(kFileSaveMultipleRun, valueLine(s.MultipleRunSave));
+  std::string name = s.LinearityFile.substr(0, s.LinearityFile.find_first_of("\r\n"));
+  section(kCalibrationFile, name + '\n');
+  section(kModulationDivider, valueLine(unsigned16(s.ModulationDivider)));
+  section(kModulationMultiplication, valueLine(unsigned16(s.ModulationMultiplication)));
+  section(kModulationOffset, valueLine(unsigned16(s.ModulationOffset)));
+  section(kVoltageTestCFC, valueLine(unsigned16(s.TestCfcVoltage)));
+  section(kCurrentSet, valueLine(s.LinkSources));
+  for (const SourceSettings &ch : s.Sources)
+    out += rt::format("%d  %d  %d  %d \n", unsigned16(ch.SourceValue), ch.SourceSelA,
+                      ch.SourceSelB, ch.SourceOn);
+  return out;
+}
+
+SettingsFound ParseSettings(std::istream &in) {
+  SettingsFound f;
+  std::string buf;
+  // Reads the next line into the buffer; at the end of the file the buffer is left empty.
+  auto next = [&]() {
+    std::optional<std::string> line = readLine(in);
+    buf = line.value_or(std::string());
+    return line;
+  };
+  // Reads a value line "%d"; a line that does not convert leaves the value as it was.
+  auto readNumber = [&](std::optional<int> &field) {
+    if (std::optional<int> v = scanOne(next())) field = v;
+  };
+  for (int pass = 0; pass < kSettingsReadPasses; ++pass) {
+    f.passes = pass + 1;
+    next();
+    // The headers are compared in this order with the buffer as it stands: after a section is
+    // read the buffer holds its last value line.
+    if (buf == kDataType) readNumber(f.ReadOutMode);
+    if (buf == kSelFiber) readNumber(f.FiberSelect);
+    if (buf == kSingleValue) readNumber(f.SingleValueSelect);
+    if (buf == kFileSaveMultipleRun) readNumber(f.MultipleRunSave);
+    if (buf == kCalibrationFile) {
+      if (std::optional<std::string> line = next()) f.LinearityFile = *line;
+    }
+    if (buf == kModulationDivider) readNumber(f.ModulationDivider);
+    if (buf == kModulationMultiplication) readNumber(f.ModulationMultiplication);
+    if (buf == kModulationOffset) readNumber(f.ModulationOffset);
+    if (buf == kVoltageTestCFC) readNumber(f.TestCfcVoltage);
+    if (buf == kCurrentSet) {
+      readNumber(f.LinkSources);
+      for (auto &channel : f.Sources) {
+        std::optional<std::string> line = next();
+        if (!line) continue;
+        // "%d  %d  %d  %d": the numbers up to the first that does not convert are taken.
+        size_t pos = 0;
+        for (std::optional<int> &field : channel) {
+          int v = 0;
+          if (!scanInt(*line, pos, v)) break;
+          field = v;
+        }
+      }
+    }
+    if (buf == kSettingsEndMarker) {
+      f.endMarker = true;
+      break;
+    }
+  }
+  return f;
+}
+
+std::string WriteSettingsFile(const std::string &path, const std::string &content) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path folder = fs::path(path).parent_path();
+  if (!folder.empty() && !fs::exists(folder, ec)) {
+    fs::create_directories(folder, ec);
+    if (ec) return "cannot create the folder " + folder.string() + ": " + ec.message();
+  }
+  errno = 0;
+  std::FILE *f = std::fopen(path.c_str(), "w");
+  if (!f) return std::strerror(errno);
+  size_t written = std::fwrite(content.data(), 1, content.size(), f);
+  int writeErr = written == content.size() ? 0 : errno;
+  int closed = std::fclose(f);
+  if (writeErr != 0 || written != content.size())
+    return writeErr ? std::strerror(writeErr) : "write failed";
+  if (closed != 0) return std::strerror(errno);
+  return std::string();
+}
+
+std::string defaultSettingsPath() {
+  const std::string tail = "/tessock/Corvath.ini";
+  const char *xdg = std::getenv("XDG_CONFIG_HOME");
+  // Only an absolute XDG_CONFIG_HOME counts; a relative one is ignored.
+  if (xdg && xdg[0] == '/') return std::string(xdg) + tail;
+  const char *home = std::getenv("HOME");
+  std::string homeDir = home && home[0] ? home : "";
+  if (homeDir.empty()) {
+    if (const passwd *pw = getpwuid(getuid()); pw && pw->pw_dir) homeDir = pw->pw_dir;
+  }
+  if (homeDir.empty()) homeDir = ".";
+  return homeDir + "/.config" + tail;
+}
+
+}  // namespace app

@@ -1,0 +1,72 @@
+// tessock-cli: the headless front end. Runs start-up, then the script, then shutdown.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/bench.h"
+#include "cli/script.h"
+#include "ctl/main_panel.h"
+#include "ctl/test_panel.h"
+
+namespace {
+
+class HeadlessHost : public cli::ScriptHost {
+ public:
+  explicit HeadlessHost(rt::Runtime &rt) : rt_(rt) {}
+  bool runFor(double seconds, const std::function<bool()> &done) override {
+    return rt_.RunUntil(rt_.Timer() + seconds, done);
+  }
+  bool screenshot(int, const std::string &, std::string &error) override {
+    error = "screenshots need the desktop program (tessock)";
+    return false;
+  }
+
+ private:
+  rt::Runtime &rt_;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  cli::Options options;
+  std::string error;
+  if (!cli::parseOptions(argc, argv, options, error) || options.script.empty()) {
+    if (error.empty()) error = "--script FILE is required";
+    std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);
+    return cli::EXIT_USAGE;
+  }
+  std::ifstream in(options.script, std::ios::binary);
+  if (!in) {
+    std::cerr << "tessock-cli: cannot read script " << options.script << "\n";
+    return cli::EXIT_USAGE;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  std::vector<cli::ScriptLine> lines;
+  if (!cli::parseScript(text.str(), lines, error)) {
+    std::cerr << "tessock-cli: " << options.script << ": " << error << "\n";
+    return cli::EXIT_USAGE;
+  }
+
+  rt::RealClock realClock;
+  rt::VirtualClock virtualClock;
+  rt::Clock &clock = options.virtualTime ? static_cast<rt::Clock &>(virtualClock) : realClock;
+  app::Bench bench(clock, options.bench);
+  cli::ScriptOperator op(std::cout);
+  cli::LineEcho echo(bench.rt, std::cout,
+                     {{"Main", ctl::Main::InfoBox.id}, {"Test", ctl::Test::LogBox.id}});
+  bench.rt.setOperator(&op);
+  bench.rt.addObserver(&echo);
+  try {
+    bench.StartUp();
+  } catch (const rt::LoadError &e) {
+    std::cerr << "tessock-cli: " << e.what() << "\n";
+    return 1;
+  }
+  HeadlessHost host(bench.rt);
+  cli::ScriptRunner runner(bench, host, op, std::cout, std::cerr);
+  int status = runner.run(lines);
+  bench.ShutDown();
+  bench.rt.removeObserver(&echo);
+  return status;
+}

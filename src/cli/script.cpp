@@ -1,0 +1,384 @@
+#include "cli/script.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+
+#include "rt/format.h"
+
+namespace cli {
+
+// ---------------------------------------------------------------- command line
+
+std::string usage(const char *program, bool desktop) {
+  std::string u = std::string("usage: ") + program +
+                  " [--sim] [--sim-config FILE] [--quickusb-lib PATH] [--settings FILE]"
+                  " [--ui-dir DIR]";
+  u += desktop ? " [--script FILE]\n" : " [--virtual-time] --script FILE\n";
+  return u;
+}
+
+bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool allowVirtualTime) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string &into) {
+      if (i + 1 >= argc) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      into = argv[++i];
+      return true;
+    };
+    if (a == "--sim") {
+      o.sim = true;
+    } else if (a == "--virtual-time" && allowVirtualTime) {
+      o.virtualTime = true;
+    } else if (a == "--sim-config") {
+      if (!value(o.bench.simConfig)) return false;
+      o.sim = true;
+    } else if (a == "--quickusb-lib") {
+      if (!value(o.bench.quickusbLib)) return false;
+    } else if (a == "--settings") {
+      if (!value(o.bench.settingsPath)) return false;
+    } else if (a == "--ui-dir") {
+      if (!value(o.bench.uiDir)) return false;
+    } else if (a == "--script") {
+      if (!value(o.script)) return false;
+    } else {
+      error = "unknown option " + a;
+      return false;
+    }
+  }
+  if (o.sim && !o.bench.quickusbLib.empty()) {
+    error = "--sim and --quickusb-lib exclude each other";
+    return false;
+  }
+  if (o.sim) o.bench.quickusbLib = app::simulatorLibraryPath();
+  return true;
+}
+
+// ---------------------------------------------------------------- operator and echo
+
+void ScriptOperator::messagePopup(const std::string &title, const std::string &message) {
+  ++popups_;
+  out_ << "[popup] " << title << ": " << message << std::endl;
+}
+
+bool ScriptOperator::confirmPopup(const std::string &title, const std::string &message) {
+  ++popups_;
+  out_ << "[popup] " << title << ": " << message << std::endl;
+  if (answers_.empty()) {
+    out_ << "[popup] no answer queued: answered no" << std::endl;
+    return false;
+  }
+  bool yes = answers_.front();
+  answers_.pop_front();
+  out_ << "[popup] answered " << (yes ? "yes" : "no") << std::endl;
+  return yes;
+}
+
+rt::FileSelect ScriptOperator::fileSelectPopup(const rt::FileRequest &request, std::string &path) {
+  ++popups_;
+  out_ << "[popup] " << request.title << ": " << request.typeList << std::endl;
+  if (choices_.empty()) {
+    out_ << "[popup] no file queued: cancelled" << std::endl;
+    return rt::FileSelect::Cancelled;
+  }
+  std::optional<std::string> c = choices_.front();
+  choices_.pop_front();
+  if (!c) {
+    out_ << "[popup] cancelled" << std::endl;
+    return rt::FileSelect::Cancelled;
+  }
+  path = *c;
+  out_ << "[popup] chose " << path << std::endl;
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (f) {
+    std::fclose(f);
+    return rt::FileSelect::Existing;
+  }
+  return rt::FileSelect::New;
+}
+
+void LineEcho::textBoxLineAdded(int panel, int control, const std::string &line) {
+  const std::string &alias = rt_.panel(panel).alias;
+  for (auto &[a, id] : watched_)
+    if (id == control && a == alias) {
+      out_ << line << std::endl;
+      return;
+    }
+}
+
+// ---------------------------------------------------------------- parsing
+
+namespace {
+
+struct CommandShape {
+  const char *name;
+  int minArgs, maxArgs;
+};
+constexpr CommandShape kCommands[] = {
+    {"set", 2, 2},    {"commit", 1, 1}, {"key", 1, 1},    {"wait", 1, 1},
+    {"waitfor", 3, 5}, {"answer", 1, 1}, {"choose", 1, 1}, {"print", 1, 1},
+    {"expect", 3, 3}, {"screenshot", 2, 2}, {"quit", 0, 0},
+};
+
+bool isOp(const std::string &op) {
+  return op == "==" || op == "!=" || op == "<" || op == "<=" || op == ">" || op == ">=";
+}
+
+bool parseNumber(const std::string &s, double &v) {
+  if (s.empty()) return false;
+  char *end = nullptr;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    v = static_cast<double>(std::strtoull(s.c_str(), &end, 16));
+  } else {
+    v = std::strtod(s.c_str(), &end);
+  }
+  return end && *end == '\0' && std::isfinite(v);
+}
+
+}  // namespace
+
+bool parseScript(const std::string &text, std::vector<ScriptLine> &lines, std::string &error) {
+  int number = 0;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t eol = text.find('\n', pos);
+    std::string raw = text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+    pos = eol == std::string::npos ? text.size() + 1 : eol + 1;
+    ++number;
+    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    ScriptLine line;
+    line.number = number;
+    size_t i = 0;
+    while (i < raw.size()) {
+      char ch = raw[i];
+      if (ch == ' ' || ch == '\t') {
+        ++i;
+      } else if (ch == '#') {
+        break;
+      } else if (ch == '"') {
+        std::string word;
+        ++i;
+        bool closed = false;
+        while (i < raw.size()) {
+          if (raw[i] == '\\' && i + 1 < raw.size()) {
+            word += raw[i + 1];
+            i += 2;
+          } else if (raw[i] == '"') {
+            closed = true;
+            ++i;
+            break;
+          } else {
+            word += raw[i++];
+          }
+        }
+        if (!closed) {
+          error = rt::format("line %d: unterminated quoted text", number);
+          return false;
+        }
+        line.words.push_back(word);
+        line.quoted.push_back(true);
+      } else {
+        size_t j = i;
+        while (j < raw.size() && raw[j] != ' ' && raw[j] != '\t') ++j;
+        line.words.push_back(raw.substr(i, j - i));
+        line.quoted.push_back(false);
+        i = j;
+      }
+    }
+    if (line.words.empty()) continue;
+    const std::string &cmd = line.words[0];
+    const CommandShape *shape = nullptr;
+    for (const auto &c : kCommands)
+      if (cmd == c.name) shape = &c;
+    if (!shape || line.quoted[0]) {
+      error = rt::format("line %d: unknown command '%s'", number, cmd.c_str());
+      return false;
+    }
+    int args = static_cast<int>(line.words.size()) - 1;
+    if (args < shape->minArgs || args > shape->maxArgs) {
+      error = rt::format("line %d: wrong number of arguments for '%s'", number, cmd.c_str());
+      return false;
+    }
+    double v;
+    if ((cmd == "wait" || cmd == "key") && !parseNumber(line.words[1], v)) {
+      error = rt::format("line %d: '%s' is not a number", number, line.words[1].c_str());
+      return false;
+    }
+    if ((cmd == "waitfor" || cmd == "expect") && !isOp(line.words[2])) {
+      error = rt::format("line %d: unknown comparison '%s'", number, line.words[2].c_str());
+      return false;
+    }
+    if (cmd == "waitfor" && args != 3 &&
+        (args != 5 || line.words[4] != "timeout" || !parseNumber(line.words[5], v))) {
+      error = rt::format("line %d: waitfor ends with 'timeout SECONDS'", number);
+      return false;
+    }
+    if (cmd == "answer" && line.words[1] != "yes" && line.words[1] != "no") {
+      error = rt::format("line %d: answer takes yes or no", number);
+      return false;
+    }
+    lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- running
+
+bool ScriptRunner::resolve(const std::string &name, int &panel, int &control) const {
+  size_t dot = name.find('.');
+  if (dot == std::string::npos) return false;
+  panel = bench_.rt.PanelHandle(name.substr(0, dot));
+  if (!panel) return false;
+  const rt::Control *c = bench_.rt.panel(panel).findByName(name.substr(dot + 1));
+  if (!c) return false;
+  control = c->id;
+  return true;
+}
+
+std::string ScriptRunner::valueText(int panel, int control) const {
+  const rt::Runtime &rt = bench_.rt;
+  const rt::Control &c = rt.control(panel, control);
+  switch (c.kind) {
+    case rt::Kind::Numeric:
+    case rt::Kind::Switch:
+    case rt::Kind::Led:
+    case rt::Kind::Ring:
+      if (c.type == rt::DataType::Double || c.type == rt::DataType::Float)
+        return rt::format("%.10g", c.num);
+      return rt::format("%.0f", c.num);
+    case rt::Kind::String:
+    case rt::Kind::StringDisplay:
+      return c.text;
+    case rt::Kind::TextBox: {
+      std::string out;
+      for (size_t i = 0; i < c.lines.size(); ++i) out += (i ? " | " : "") + c.lines[i];
+      return out;
+    }
+    case rt::Kind::Table:
+      return rt::format("table %d x %d", c.rows, c.cols);
+    case rt::Kind::Graph:
+      return rt::format("%zu plot(s)", c.plots.size());
+    case rt::Kind::Timer:
+      return rt::format("%s, interval %.10g s", c.enabled ? "enabled" : "disabled", c.interval);
+    case rt::Kind::Tab:
+      return rt::format("page %d", c.activePage);
+    case rt::Kind::Button:
+      return "button";
+  }
+  return {};
+}
+
+bool ScriptRunner::compare(int panel, int control, const std::string &op, const std::string &value,
+                           bool quoted, std::string &error) const {
+  const rt::Control &c = bench_.rt.control(panel, control);
+  bool numeric = !quoted && (c.kind == rt::Kind::Numeric || c.kind == rt::Kind::Switch ||
+                             c.kind == rt::Kind::Led || c.kind == rt::Kind::Ring ||
+                             c.kind == rt::Kind::Timer);
+  if (numeric) {
+    double want;
+    if (!parseNumber(value, want)) {
+      error = "'" + value + "' is not a number";
+      return false;
+    }
+    double have = c.kind == rt::Kind::Timer ? (c.enabled ? 1 : 0) : c.num;
+    if (op == "==") return have == want;
+    if (op == "!=") return have != want;
+    if (op == "<") return have < want;
+    if (op == "<=") return have <= want;
+    if (op == ">") return have > want;
+    return have >= want;
+  }
+  std::string have = valueText(panel, control);
+  if (op == "==") return have == value;
+  if (op == "!=") return have != value;
+  error = "only == and != compare text";
+  return false;
+}
+
+int ScriptRunner::fail(const ScriptLine &line, const std::string &message, int status) {
+  err_ << "script line " << line.number << ": " << message << std::endl;
+  return status;
+}
+
+int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
+  rt::Runtime &rt = bench_.rt;
+  for (const ScriptLine &line : lines) {
+    if (rt.quitRequested()) return EXIT_OK;
+    const std::string &cmd = line.words[0];
+    auto target = [&](int &p, int &c) { return resolve(line.words[1], p, c); };
+    int p = 0, c = 0;
+    try {
+      if (cmd == "set") {
+        if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
+        const rt::Control &ctl = rt.control(p, c);
+        if (line.quoted[2] || ctl.kind == rt::Kind::String || ctl.kind == rt::Kind::StringDisplay ||
+            ctl.kind == rt::Kind::TextBox) {
+          rt.SetCtrlVal(p, c, line.words[2]);
+        } else {
+          double v;
+          if (!parseNumber(line.words[2], v))
+            return fail(line, "'" + line.words[2] + "' is not a number", EXIT_USAGE);
+          rt.SetCtrlVal(p, c, v);
+        }
+      } else if (cmd == "commit") {
+        if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
+        if (!rt.control(p, c).callback)
+          return fail(line, line.words[1] + " has no callback", EXIT_USAGE);
+        rt.Commit(p, c);
+      } else if (cmd == "key") {
+        double vk;
+        parseNumber(line.words[1], vk);
+        rt.KeyPress(bench_.panels.MainPanel, static_cast<int>(vk));
+      } else if (cmd == "wait") {
+        double s;
+        parseNumber(line.words[1], s);
+        host_.runFor(s, nullptr);
+      } else if (cmd == "waitfor" || cmd == "expect") {
+        if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
+        std::string error;
+        const std::string &op = line.words[2];
+        const std::string &value = line.words[3];
+        bool quoted = line.quoted[3];
+        bool ok;
+        if (cmd == "expect") {
+          ok = compare(p, c, op, value, quoted, error);
+        } else {
+          double timeout = 60;
+          if (line.words.size() == 6) parseNumber(line.words[5], timeout);
+          ok = host_.runFor(timeout, [&] { return compare(p, c, op, value, quoted, error); });
+        }
+        if (!error.empty()) return fail(line, error, EXIT_USAGE);
+        if (!ok)
+          return fail(line,
+                      cmd + " failed: " + line.words[1] + " = " + valueText(p, c) + ", wanted " +
+                          op + " " + value,
+                      EXIT_FAILED);
+      } else if (cmd == "answer") {
+        op_.queueAnswer(line.words[1] == "yes");
+      } else if (cmd == "choose") {
+        if (line.words[1] == "cancel" && !line.quoted[1])
+          op_.queueChoice(std::nullopt);
+        else
+          op_.queueChoice(line.words[1]);
+      } else if (cmd == "print") {
+        if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
+        out_ << line.words[1] << " = " << valueText(p, c) << std::endl;
+      } else if (cmd == "screenshot") {
+        int panel = rt.PanelHandle(line.words[1]);
+        if (!panel) return fail(line, "unknown panel " + line.words[1], EXIT_USAGE);
+        std::string error;
+        if (!host_.screenshot(panel, line.words[2], error)) return fail(line, error, EXIT_USAGE);
+      } else if (cmd == "quit") {
+        return EXIT_OK;
+      }
+    } catch (const std::exception &e) {
+      return fail(line, e.what(), EXIT_USAGE);
+    }
+  }
+  return EXIT_OK;
+}
+
+}  // namespace cli

@@ -1,0 +1,169 @@
+#include "hw/quickusb.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "ctl/main_panel.h"
+
+namespace hw {
+
+namespace {
+
+double clockNow(void *ctx) { return static_cast<rt::Clock *>(ctx)->now(); }
+void clockAdvance(void *ctx, double seconds) { static_cast<rt::Clock *>(ctx)->advance(seconds); }
+
+}  // namespace
+
+QuickUsb::QuickUsb(rt::Runtime &rt, const ctl::Panels &panels) : rt_(rt), panels_(panels) {}
+
+QuickUsb::~QuickUsb() { Shutdown(); }
+
+void QuickUsb::infoLine(const std::string &line) {
+  rt_.InsertTextBoxLine(panels_.MainPanel, ctl::Main::InfoBox, -1, line);
+}
+
+bool QuickUsb::bind() {
+  bindProblem_.clear();
+  Module_Id = dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!Module_Id) {
+    const char *e = dlerror();
+    bindProblem_ = e ? e : "cannot load " + libraryPath_;
+    return false;
+  }
+  // The twelve entry points, in order, each by its exact name.
+  struct Entry {
+    const char *name;
+    void **slot;
+  };
+  const Entry entries[] = {
+      {"QuickUsbFindModules", reinterpret_cast<void **>(&pt_FindModules)},
+      {"QuickUsbOpen", reinterpret_cast<void **>(&pt_Open)},
+      {"QuickUsbClose", reinterpret_cast<void **>(&pt_Close)},
+      {"QuickUsbReadSetting", reinterpret_cast<void **>(&pt_ReadConfiguration)},
+      {"QuickUsbWriteSetting", reinterpret_cast<void **>(&pt_WriteConfiguration)},
+      {"QuickUsbReadSpi", reinterpret_cast<void **>(&pt_ReadSPI)},
+      {"QuickUsbWriteSpi", reinterpret_cast<void **>(&pt_WriteSPI)},
+      {"QuickUsbReadPortDir", reinterpret_cast<void **>(&pt_ReadPortDir)},
+      {"QuickUsbWritePortDir", reinterpret_cast<void **>(&pt_WritePortDir)},
+      {"QuickUsbReadPort", reinterpret_cast<void **>(&pt_ReadPort)},
+      {"QuickUsbWritePort", reinterpret_cast<void **>(&pt_WritePort)},
+      {"QuickUsbReadData", reinterpret_cast<void **>(&pt_ReadData)},
+  };
+  std::string missing;
+  for (const Entry &e : entries) {
+    *e.slot = dlsym(Module_Id, e.name);
+    if (!*e.slot) missing += missing.empty() ? e.name : std::string(", ") + e.name;
+  }
+  if (!missing.empty()) {
+    // A library without every entry point is never called: it counts as not loaded.
+    bindProblem_ = "The QuickUSB library '" + libraryPath_ + "' lacks the entry point(s) " + missing;
+    unbind();
+    return false;
+  }
+  simAttachClock_ = reinterpret_cast<QuickUsbSimAttachClock_t>(dlsym(Module_Id, "QuickUsbSimAttachClock"));
+  simConfigure_ = reinterpret_cast<QuickUsbSimConfigure_t>(dlsym(Module_Id, "QuickUsbSimConfigure"));
+  simLastError_ = reinterpret_cast<QuickUsbSimLastError_t>(dlsym(Module_Id, "QuickUsbSimLastError"));
+  if (simAttachClock_) simAttachClock_(clockNow, clockAdvance, &rt_.clock());
+  if (simConfigure_ && !simConfig_.empty() && !simConfigure_(simConfig_.c_str())) {
+    const char *e = simLastError_ ? simLastError_() : nullptr;
+    infoLine(std::string("Simulated bench: ") + (e && *e ? e : "configuration refused: " + simConfig_));
+  }
+  return true;
+}
+
+void QuickUsb::unbind() {
+  if (simAttachClock_) simAttachClock_(nullptr, nullptr, nullptr);
+  simAttachClock_ = nullptr;
+  simConfigure_ = nullptr;
+  simLastError_ = nullptr;
+  pt_FindModules = nullptr;
+  pt_Open = nullptr;
+  pt_Close = nullptr;
+  pt_ReadConfiguration = nullptr;
+  pt_WriteConfiguration = nullptr;
+  pt_ReadSPI = nullptr;
+  pt_WriteSPI = nullptr;
+  pt_ReadPortDir = nullptr;
+  pt_WritePortDir = nullptr;
+  pt_ReadPort = nullptr;
+  pt_WritePort = nullptr;
+  pt_ReadData = nullptr;
+  if (Module_Id) dlclose(Module_Id);
+  Module_Id = nullptr;
+}
+
+int QuickUsb::LoadQuickUSB() {
+  if (!bind()) {
+    if (!bindProblem_.empty() && bindProblem_.find("lacks") != std::string::npos) infoLine(bindProblem_);
+    return -1;
+  }
+  if (pt_FindModules(NameList, Length) == 0) return -2;
+  infoLine(NameList);
+  if (pt_Open(&USBDevice, NameList) == 0) return -3;
+  moduleOpened = true;
+  rt_.SetCtrlAttribute(panels_.MainPanel, ctl::Main::BoardOpenMark, rt::ATTR_BOARD_OPEN_MARK, 920);
+  NbrQuickUSBConnected = 1;
+  pt_WriteConfiguration(USBDevice, 1, 1);
+  pt_WriteConfiguration(USBDevice, 2, 0xF0);
+  pt_WriteConfiguration(USBDevice, 3, 0xAA);
+  static const char *const kSettingLines[5] = {
+      " WORDWIDE :            0x%X", " DATA ADDRESS SETTING: 0x%X", " FIFO setting : 0x%X",
+      " FPGATYPE : 0x%X",           " CPUCONFIG : 0x%X",
+  };
+  for (uint16_t s = 1; s <= 5; ++s) {
+    if (pt_ReadConfiguration(USBDevice, s, &Setting) == 0) return -4;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    infoLine(rt::format(kSettingLines[s - 1], unsigned(Setting)));
+#pragma GCC diagnostic pop
+  }
+  WritePortDir(4, 0x08);
+  // A failed read leaves no board number: show 0 rather than an undefined byte.
+  uint8_t e = 0;
+  if (ReadPort(4, &e) == 0) e = 0;
+  VELTRA_BoardNumber = (e >> 5) & 7;
+  rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::BoardNumber, VELTRA_BoardNumber);
+  return 0;
+}
+
+void QuickUsb::Shutdown() {
+  if (moduleOpened && pt_Close) pt_Close(USBDevice);
+  moduleOpened = false;
+  NbrQuickUSBConnected = 0;
+  if (Module_Id) unbind();
+}
+
+int QuickUsb::ReadPort(uint16_t address, uint8_t *data) {
+  uint16_t len = 1;
+  return pt_ReadPort ? pt_ReadPort(USBDevice, address, data, &len) : 0;
+}
+int QuickUsb::WritePort(uint16_t address, uint8_t data) {
+  return pt_WritePort ? pt_WritePort(USBDevice, address, &data, 1) : 0;
+}
+int QuickUsb::ReadPortDir(uint16_t address, uint8_t *dir) {
+  return pt_ReadPortDir ? pt_ReadPortDir(USBDevice, address, dir) : 0;
+}
+int QuickUsb::WritePortDir(uint16_t address, uint8_t dir) {
+  return pt_WritePortDir ? pt_WritePortDir(USBDevice, address, dir) : 0;
+}
+int QuickUsb::ReadDataOnParallel(uint8_t *data, uint32_t *length) {
+  if (!pt_ReadData) {
+    *length = 0;
+    return 0;
+  }
+  return pt_ReadData(USBDevice, data, length);
+}
+int QuickUsb::WriteByteToSPI(uint8_t value) {
+  return pt_WriteSPI ? pt_WriteSPI(USBDevice, 4, &value, 1) : 0;
+}
+int QuickUsb::ReadByteFromSPI(uint8_t *value) {
+  uint16_t len = 1;
+  return pt_ReadSPI ? pt_ReadSPI(USBDevice, 4, value, &len) : 0;
+}
+int QuickUsb::FindModules() {
+  if (!pt_FindModules) return 1;
+  return pt_FindModules(NameList, sizeof NameList);
+}
+
+}  // namespace hw

@@ -89,8 +89,8 @@ std::string FormatSettings(const UiSettings &s) {
   section(kVoltageTestCFC, valueLine(unsigned16(s.TestCfcVoltage)));
   section(kCurrentSet, valueLine(s.LinkSources));
   for (const SourceSettings &ch : s.Sources)
-    out += rt::format("%d  %d  %d  %d \n", unsigned16(ch.SourceValue), ch.SourceSelA,
-                      ch.SourceSelB, ch.SourceOn);
+    out += rt::format("%d  %d  %d  %d \n", unsigned16(ch.SourceValue), ch.SourceSelA, ch.SourceSelB,
+                      ch.SourceOn);
   return out;
 }
 

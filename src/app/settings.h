@@ -8,8 +8,8 @@
 #pragma once
 
 #include <array>
-#include <optional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 

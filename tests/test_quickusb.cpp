@@ -1,0 +1,255 @@
+// Start-up against the recording fake QuickUSB library: the outcomes and their lines, the exact
+// calls of the FPGA command protocol, the fixed commands, the JTAG read, and shutdown.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "app/bench.h"
+#include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
+#include "fake_quickusb/fake_quickusb.h"
+#include "hw/fpga.h"
+#include "support/test_env.h"
+
+namespace {
+
+struct Popups : rt::Operator {
+  std::vector<std::string> seen;
+  void messagePopup(const std::string &t, const std::string &m) override { seen.push_back(t + ": " + m); }
+  bool confirmPopup(const std::string &t, const std::string &) override {
+    seen.push_back(t);
+    return false;
+  }
+  rt::FileSelect fileSelectPopup(const rt::FileRequest &r, std::string &) override {
+    seen.push_back(r.title);
+    return rt::FileSelect::Cancelled;
+  }
+};
+
+// The fake library, opened by the test itself so that its scripted answers can be set before
+// the bench binds it (the same file is shared by both handles).
+class Fake {
+ public:
+  explicit Fake(const std::string &path) : handle_(dlopen(path.c_str(), RTLD_NOW)) {
+    if (!handle_) throw std::runtime_error(dlerror());
+    reset_ = reinterpret_cast<FakeQuickUsbReset_t>(dlsym(handle_, "FakeQuickUsbReset"));
+    set_ = reinterpret_cast<FakeQuickUsbSet_t>(dlsym(handle_, "FakeQuickUsbSet"));
+    log_ = reinterpret_cast<FakeQuickUsbLog_t>(dlsym(handle_, "FakeQuickUsbLog"));
+    clear_ = reinterpret_cast<FakeQuickUsbClearLog_t>(dlsym(handle_, "FakeQuickUsbClearLog"));
+    reset_();
+  }
+  ~Fake() { dlclose(handle_); }
+  void set(const char *key, long v) { set_(key, v); }
+  std::string log() const { return log_(); }
+  void clear() { clear_(); }
+  std::vector<std::string> lines() const {
+    std::vector<std::string> out;
+    std::istringstream in(log());
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  }
+
+ private:
+  void *handle_;
+  FakeQuickUsbReset_t reset_;
+  FakeQuickUsbSet_t set_;
+  FakeQuickUsbLog_t log_;
+  FakeQuickUsbClearLog_t clear_;
+};
+
+struct StartUp : ::testing::Test {
+  testenv::TempDir dir;
+  rt::VirtualClock clock;
+  Popups popups;
+  Fake fake{testenv::fakeLibrary()};
+  std::unique_ptr<app::Bench> bench;
+
+  app::Bench &start(const std::string &lib) {
+    app::BenchOptions o;
+    o.uiDir = testenv::uiDir();
+    o.quickusbLib = lib;
+    o.settingsPath = dir.file("Corvath.ini");  // does not exist
+    bench = std::make_unique<app::Bench>(clock, o);
+    bench->rt.setOperator(&popups);
+    bench->StartUp();
+    return *bench;
+  }
+  std::vector<std::string> info() const {
+    const auto &c = bench->rt.control(bench->panels.MainPanel, ctl::Main::InfoBox);
+    return c.lines;
+  }
+};
+
+TEST_F(StartUp, WithoutLibraryOneLineNoPopupNoHardware) {
+  auto &b = start(dir.file("libquickusb-absent.so"));
+  EXPECT_EQ(b.loadOutcome, -1);
+  EXPECT_EQ(info(), std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' "});
+  EXPECT_TRUE(popups.seen.empty());
+  EXPECT_EQ(b.usb.NbrQuickUSBConnected, 0);
+  EXPECT_EQ(b.fpga.WriteCommandFPGA(0x10, 0x10, 0), 0);
+}
+
+TEST_F(StartUp, LibraryWithoutAnEntryPointIsNotLoaded) {
+  Fake incomplete(testenv::binaryDir() + "/libfake_quickusb_incomplete.so");
+  auto &b = start(testenv::binaryDir() + "/libfake_quickusb_incomplete.so");
+  EXPECT_EQ(b.loadOutcome, -1);
+  ASSERT_EQ(info().size(), 2u);
+  EXPECT_NE(info()[0].find("QuickUsbReadData"), std::string::npos);
+  EXPECT_EQ(info()[1], "Can't oad the library for the QuickUSB 'QuickUSB.lib' ");
+  EXPECT_EQ(incomplete.log(), "");  // never called
+}
+
+TEST_F(StartUp, NoModuleShowsTheDemoPopupOnceAndSkipsEveryWrite) {
+  fake.set("modules", 0);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.loadOutcome, -2);
+  EXPECT_EQ(info(), std::vector<std::string>{"Board(s) not found"});
+  EXPECT_STREQ(b.usb.NameList, "No card");
+  ASSERT_EQ(popups.seen.size(), 1u);
+  EXPECT_EQ(popups.seen[0],
+            "No QuickUSB board found: The Software will work in demo mode. Please connect a "
+            "QuickUSB board to the computer and restart the program");
+  fake.clear();
+  b.rt.Commit(b.panels.OptionsPanel, ctl::Options::ResetFpga);
+  b.rt.Commit(b.panels.OptionsPanel, ctl::Options::ResetAdcCompensation);
+  b.rt.Commit(b.panels.OptionsPanel, ctl::Options::SendCommand);
+  EXPECT_EQ(fake.log(), "");
+}
+
+TEST_F(StartUp, ModuleThatDoesNotOpen) {
+  fake.set("open", 0);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.loadOutcome, -3);
+  EXPECT_EQ(info(), (std::vector<std::string>{"QUSB-0", "Can't open the board"}));
+  EXPECT_EQ(b.usb.NbrQuickUSBConnected, 0);
+  b.ShutDown();
+  EXPECT_EQ(fake.log().find("Close"), std::string::npos);  // never opened, never closed
+}
+
+TEST_F(StartUp, FailedSettingReadStaysConnected) {
+  fake.set("failReadSetting", 1);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.loadOutcome, -4);
+  EXPECT_EQ(b.usb.NbrQuickUSBConnected, 1);
+  EXPECT_EQ(info(), (std::vector<std::string>{"QUSB-0", "QUSB-0", "Can't read settings ---"}));
+}
+
+TEST_F(StartUp, WorkingModuleShowsNameSettingsAndBoardNumber) {
+  fake.set("portE", 0xE0);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.loadOutcome, 0);
+  EXPECT_EQ(info(), (std::vector<std::string>{"QUSB-0", " WORDWIDE :            0x1",
+                                              " DATA ADDRESS SETTING: 0xF0", " FIFO setting : 0xAA",
+                                              " FPGATYPE : 0x1234", " CPUCONFIG : 0x5678"}));
+  EXPECT_EQ(b.rt.control(b.panels.MainPanel, ctl::Main::ModuleName).lines,
+            std::vector<std::string>{"QUSB-0"});
+  EXPECT_EQ(b.rt.GetCtrlAttribute(b.panels.MainPanel, ctl::Main::BoardOpenMark, rt::ATTR_BOARD_OPEN_MARK), 920);
+  EXPECT_EQ(b.usb.VELTRA_BoardNumber, 7);
+  EXPECT_EQ(b.rt.GetCtrlValI(b.panels.MainPanel, ctl::Main::BoardNumber), 7);
+  EXPECT_TRUE(popups.seen.empty());
+  // The start-up calls in order, up to the board number.
+  auto l = fake.lines();
+  ASSERT_GE(l.size(), 12u);
+  std::vector<std::string> head(l.begin(), l.begin() + 12);
+  EXPECT_EQ(head, (std::vector<std::string>{
+                      "FindModules 7", "Open QUSB-0", "WriteSetting 1 0x1", "WriteSetting 2 0xF0",
+                      "WriteSetting 3 0xAA", "ReadSetting 1", "ReadSetting 2", "ReadSetting 3",
+                      "ReadSetting 4", "ReadSetting 5", "WritePortDir 4 0x08", "ReadPort 4 1"}));
+  b.ShutDown();
+  EXPECT_EQ(fake.lines().back(), "Close ok");
+}
+
+TEST_F(StartUp, BoardNumberFromPortE) {
+  fake.set("portE", 0x1F);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.usb.VELTRA_BoardNumber, 0);
+}
+
+TEST_F(StartUp, CommandIsExactlyFifteenCallsWithTheReadGateCarried) {
+  auto &b = start(testenv::fakeLibrary());
+  fake.set("portE", 0x08);
+  fake.clear();
+  EXPECT_EQ(b.fpga.WriteCommandFPGA(0x61, 0x01, 0x2C), 1);
+  EXPECT_EQ(fake.lines(), (std::vector<std::string>{
+                              "WritePortDir 2 0xFF", "ReadPortDir 4", "WritePortDir 4 0x0B",
+                              "ReadPort 4 1", "WritePort 4 0x0A 1", "WritePort 2 0x61 1",
+                              "WritePort 4 0x0B 1", "WritePort 4 0x0A 1", "WritePort 2 0x01 1",
+                              "WritePort 4 0x0B 1", "WritePort 4 0x0A 1", "WritePort 2 0x2C 1",
+                              "WritePort 4 0x0B 1", "WritePort 4 0x0A 1", "WritePort 4 0x08 1"}));
+}
+
+// The bytes that reached port C, as commands of three.
+std::vector<std::string> busBytes(const Fake &fake) {
+  std::vector<std::string> out;
+  for (auto &l : fake.lines())
+    if (l.rfind("WritePort 2 ", 0) == 0) out.push_back(l.substr(12, 4));
+  return out;
+}
+
+TEST_F(StartUp, FixedCommandsAndManualCommand) {
+  auto &b = start(testenv::fakeLibrary());
+  const int o = b.panels.OptionsPanel;
+  fake.clear();
+  b.fpga.Rst_fpga(o, ctl::Options::ResetFpga, rt::EVENT_TIMER_TICK);  // not a commit: nothing
+  EXPECT_EQ(fake.log(), "");
+  b.rt.Commit(o, ctl::Options::ResetFpga);
+  EXPECT_EQ(busBytes(fake), (std::vector<std::string>{"0x10", "0x10", "0x00"}));
+  fake.clear();
+  b.rt.Commit(o, ctl::Options::ResetAdcCompensation);
+  EXPECT_EQ(busBytes(fake), (std::vector<std::string>{"0xA0", "0xFF", "0xFF", "0xA0", "0x00", "0x00"}));
+  fake.clear();
+  b.rt.SetCtrlVal(o, ctl::Options::ManualCommand, 0x61);
+  b.rt.SetCtrlVal(o, ctl::Options::ManualByte1, 0x01);
+  b.rt.SetCtrlVal(o, ctl::Options::ManualByte2, 0x2C);
+  b.rt.Commit(o, ctl::Options::SendCommand);
+  EXPECT_EQ(busBytes(fake), (std::vector<std::string>{"0x61", "0x01", "0x2C"}));
+}
+
+TEST_F(StartUp, JtagReadClocksTheInstructionAndShiftsTheRegister) {
+  auto &b = start(testenv::fakeLibrary());
+  const int o = b.panels.OptionsPanel;
+  fake.set("portA", 0x08);  // TDO always high
+  fake.clear();
+  b.rt.Commit(o, ctl::Options::ReadJtag);
+  EXPECT_EQ(b.rt.GetCtrlValD(o, ctl::Options::JtagId), 4294967295.0);
+  int writes = 0, reads = 0;
+  std::string firstWrites;
+  for (auto &l : fake.lines()) {
+    if (l.rfind("WritePort 0 ", 0) == 0) {
+      if (++writes <= 48) firstWrites += l.substr(12, 4) + " ";
+    }
+    if (l.rfind("ReadPort 0 ", 0) == 0) ++reads;
+  }
+  EXPECT_EQ(writes, 113);
+  EXPECT_EQ(reads, 32);
+  std::string expected;
+  auto pairs = [&](int n, const char *lo, const char *hi) {
+    for (int i = 0; i < n; ++i) expected += std::string(lo) + " " + hi + " ";
+  };
+  pairs(10, "0x00", "0x01");
+  pairs(2, "0x02", "0x03");
+  pairs(2, "0x00", "0x01");
+  pairs(2, "0x04", "0x05");
+  pairs(3, "0x00", "0x01");
+  pairs(3, "0x02", "0x03");
+  pairs(2, "0x00", "0x01");
+  EXPECT_EQ(firstWrites, expected);
+  EXPECT_EQ(fake.lines()[1], "WritePortDir 0 0x07");
+  fake.set("portA", 0x00);
+  b.rt.Commit(o, ctl::Options::ReadJtag);
+  EXPECT_EQ(b.rt.GetCtrlValD(o, ctl::Options::JtagId), 0.0);
+}
+
+TEST(BitUtilities, BitStringAndSwap) {
+  char text[9];
+  EXPECT_EQ(hw::CharToBitString(0xA5, text), 1);
+  EXPECT_STREQ(text, "10100101");
+  hw::CharToBitString(0x01, text);
+  EXPECT_STREQ(text, "00000001");
+  EXPECT_EQ(hw::SwapByte(0x01), 0x80);
+  EXPECT_EQ(hw::SwapByte(0xA5), 0xA5);
+  EXPECT_EQ(hw::SwapByte(0x0F), 0xF0);
+}
+
+}  // namespace

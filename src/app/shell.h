@@ -1,11 +1,18 @@
 // Settings file, secondary panels and their small callbacks.
-// (Being filled in.)
+//
+// The options, raw-data, frame-view and test panels are loaded hidden at start-up; the callbacks
+// here show and hide them, keep the display switches of the acquisition in step with what is
+// visible, save the settings file when a panel closes, forward the operator's apply actions to
+// the FPGA configuration, and guide a bar-code reader through the identification fields of the
+// test panel's data page.
 #pragma once
 
 #include <string>
 
 #include "acq/acquisition.h"
+#include "app/settings.h"
 #include "ctl/panels.h"
+#include "functest/current_setups.h"
 #include "hw/fpga_config.h"
 #include "rt/runtime.h"
 
@@ -13,41 +20,63 @@ namespace app {
 
 class Shell {
  public:
-  Shell(rt::Runtime &rt, const ctl::Panels &panels, hw::FpgaConfig &config, acq::Acquisition &acq)
-      : rt_(rt), panels_(panels), config_(config), acq_(acq) {}
+  Shell(rt::Runtime &rt, const ctl::Panels &panels, hw::FpgaConfig &config, acq::Acquisition &acq,
+        hw::CurrentSetups &setups);
 
+  // Settings file path (empty: the default path).
   void setSettingsPath(std::string path) { settingsPath_ = std::move(path); }
   const std::string &settingsPath() const { return settingsPath_; }
-  int SaveTheUserInterfaceSettings() { return 0; }
-  int ReadTheUserInterfaceSettings() { return 0; }
 
-  int UpdateOptions() { return 0; }
-  int fControlCodeBars() { return 0; }
+  // Writes the settings file from the controls. A folder that does not exist is created; a file
+  // that still cannot be written is reported to the operator once, until a write succeeds again.
+  int SaveTheUserInterfaceSettings();
+  // Reads the settings file into the controls and sends the configuration (options panel, then
+  // main panel). Without a file nothing changes and nothing is sent.
+  int ReadTheUserInterfaceSettings();
 
-  // Callbacks.
-  int OpenOptionUI(int, int, int) { return 0; }
-  int CloseOptionsPanel(int, int, int) { return 0; }
-  int ViewRawDatas(int, int, int) { return 0; }
-  int CloseRawDataPanel(int, int, int) { return 0; }
-  int CloseShowFrame(int, int, int) { return 0; }
-  int ShowTestPanel(int, int, int) { return 0; }
-  int CloseTestCFC(int, int, int) { return 0; }
-  int ChangeOptionUI(int, int, int) { return 0; }
-  int UpdateOptionPanelValues(int, int, int) { return 0; }
-  int UpdateConfigPanelandUSB(int, int, int) { return 0; }
-  int UIChangeSetup(int, int, int) { return 0; }
-  int ControlCodeBars(int, int, int) { return 0; }
-  int ChangeLinearityFile(int, int, int) { return 0; }
+  // The settings as the controls hold them now.
+  UiSettings CurrentSettings() const;
+  // Puts what a read found into the controls; absent values leave their controls alone.
+  void ApplySettings(const SettingsFound &found);
 
-  int SetupCurrentAlreadyLoaded = 0;
-  int UnderTest = 0;
+  // ShowGraph from Options.ShowGraph.
+  int UpdateOptions();
+  // Moves the focus to the next identification field of the data page once the active one holds
+  // a complete label.
+  int fControlCodeBars();
+
+  // Callbacks (act on commit, return 0).
+  int OpenOptionUI(int panel, int control, int event);
+  int CloseOptionsPanel(int panel, int control, int event);
+  int ViewRawDatas(int panel, int control, int event);
+  int CloseRawDataPanel(int panel, int control, int event);
+  int CloseShowFrame(int panel, int control, int event);
+  int ShowTestPanel(int panel, int control, int event);
+  int CloseTestCFC(int panel, int control, int event);
+  int ChangeOptionUI(int panel, int control, int event);
+  int UpdateOptionPanelValues(int panel, int control, int event);
+  int UpdateConfigPanelandUSB(int panel, int control, int event);
+  int UIChangeSetup(int panel, int control, int event);
+  int ControlCodeBars(int panel, int control, int event);
+  int ChangeLinearityFile(int panel, int control, int event);
+
+  functest::CurrentSetupLoader &currentSetups() { return currentSetups_; }
+
+  int SetupCurrentAlreadyLoaded = 0;  // 1 once the current setups are in the rings (once a run)
+  int UnderTest = 0;                  // 1 while a functional test runs
 
  private:
+  std::string path() const;
+  // Loads the current setups into the rings the first time a panel that shows them opens.
+  void loadCurrentSetupsOnce();
+
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
   hw::FpgaConfig &config_;
   acq::Acquisition &acq_;
+  functest::CurrentSetupLoader currentSetups_;
   std::string settingsPath_;
+  bool saveFailureReported_ = false;
 };
 
 }  // namespace app

@@ -1,0 +1,140 @@
+#include "functest/current_setups.h"
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "ctl/options_panel.h"
+#include "ctl/test_panel.h"
+#include "rt/format.h"
+
+namespace functest {
+
+namespace {
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The conversions of "%d" and "%f": blanks are skipped, then a number with an optional sign.
+// A number out of its type's range is no conversion.
+bool scanInt(std::string_view s, size_t &pos, int &out) {
+  while (pos < s.size() && isBlank(s[pos])) ++pos;
+  size_t start = pos;
+  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
+  int v = 0;
+  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
+  if (ec != std::errc()) return false;
+  out = v;
+  pos = static_cast<size_t>(end - s.data());
+  return true;
+}
+
+bool scanFloat(std::string_view s, size_t &pos, float &out) {
+  while (pos < s.size() && isBlank(s[pos])) ++pos;
+  size_t start = pos;
+  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
+  float v = 0;
+  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
+  if (ec != std::errc()) return false;
+  out = v;
+  pos = static_cast<size_t>(end - s.data());
+  return true;
+}
+
+}  // namespace
+
+bool ParseCurrentSetupLine(std::string_view line, hw::CurrentSetup &setup) {
+  // Text order: current, selector A, selector B, eight source values, running sum, lower limit,
+  // upper limit, settling time. Stored order puts the settling time before the two limits.
+  hw::CurrentSetup s;
+  size_t pos = 0;
+  bool ok =
+      scanFloat(line, pos, s.Current) && scanInt(line, pos, s.Mux) && scanInt(line, pos, s.Mux_1);
+  for (int ch = 0; ok && ch < 8; ++ch) ok = scanInt(line, pos, s.Dac[ch]);
+  ok = ok && scanInt(line, pos, s.IntegrationTime) && scanFloat(line, pos, s.TolerenceMin) &&
+       scanFloat(line, pos, s.TolerenceMax) && scanInt(line, pos, s.WaitingTime);
+  if (ok) setup = s;
+  return ok;
+}
+
+std::string CurrentSetupLabel(const hw::CurrentSetup &setup) {
+  return rt::format("%.3e", static_cast<double>(setup.Current));
+}
+
+int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
+  const std::string path = rt_.GetCtrlValS(panels_.TabBData, ctl::TabBData::LinearityFile);
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec))
+    return -1;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return -1;
+
+  for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
+    rt_.ClearListCtrl(panels_.TestCFCPanel, ring);
+  for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
+    rt_.ClearListCtrl(panels_.OptionsPanel, ring);
+
+  int n = 0;        // records stored
+  int ignored = 0;  // setups past the table's capacity
+  bool listedAny = false;
+  float lastCurrent = 0;  // current of the last setup listed (or past the capacity)
+  std::string line;
+  while (std::getline(in, line)) {
+    hw::CurrentSetup setup;
+    if (!ParseCurrentSetupLine(line, setup)) continue;
+    // Consecutive lines with the same current are listed once.
+    if (listedAny && setup.Current == lastCurrent) continue;
+    listedAny = true;
+    lastCurrent = setup.Current;
+    if (n >= hw::kCurrentSetupCapacity) {
+      ++ignored;
+      continue;
+    }
+    setups_.CalibrParameter[static_cast<size_t>(n)] = setup;
+    const std::string label = CurrentSetupLabel(setup);
+    for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
+      rt_.InsertListItem(panels_.TestCFCPanel, ring, n, label, n);
+    for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
+      rt_.InsertListItem(panels_.OptionsPanel, ring, n, label, n);
+    ++n;
+  }
+  // Records past the loaded ones are cleared: no setup of an earlier file is applied through a
+  // ring that has no item for it.
+  for (int i = n; i < hw::kCurrentSetupCapacity; ++i)
+    setups_.CalibrParameter[static_cast<size_t>(i)] = hw::CurrentSetup{};
+  setups_.count = n;
+
+  // A ring without an item of value 7 keeps its selection (the first item).
+  for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
+    rt_.SetCtrlVal(panels_.TestCFCPanel, ring, kRingValueAfterLoad);
+  for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
+    rt_.SetCtrlVal(panels_.OptionsPanel, ring, kRingValueAfterLoad);
+
+  if (ignored > 0)
+    rt_.MessagePopup("Linearity file",
+                     rt::format("The linearity file \"%s\" lists %d current setups; the table "
+                                "holds %d. The last %d were ignored.",
+                                path.c_str(), n + ignored, hw::kCurrentSetupCapacity, ignored));
+  return 0;
+}
+
+int CurrentSetupLoader::ChangeLinearityFile(int, int, int event) {
+  if (event != rt::EVENT_COMMIT) return 0;
+  rt::FileRequest request;
+  request.defaultDirectory = "C:\\";
+  request.defaultSpec = "*.*";
+  request.typeList = "*.txt";
+  request.title = "Select Linearity File";
+  request.save = false;
+  request.allowCancel = true;
+  request.allowMakeDirectory = true;
+  std::string path;
+  if (rt_.FileSelectPopup(request, path) != rt::FileSelect::Existing) return 0;
+  rt_.SetCtrlVal(panels_.TabBData, ctl::TabBData::LinearityFile, path);
+  LoadCurrentSetupIntoTheRings();
+  return 0;
+}
+
+}  // namespace functest

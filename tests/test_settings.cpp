@@ -1,15 +1,24 @@
 // The settings file: its exact layout, the section reader, the writer's folder and failure
 // handling, and the round trip through a started bench.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/bench.h"
 #include "app/settings.h"
+#include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
+#include "ctl/test_panel.h"
+#include "fake_quickusb/fake_quickusb.h"
 #include "support/test_env.h"
 
 namespace {
@@ -220,6 +229,141 @@ TEST(SettingsFile, DefaultPathFollowsXdgConfigHome) {
     setenv("HOME", savedHome.c_str(), 1);
   else
     unsetenv("HOME");
+}
+
+// ---------------------------------------------------------------- through a started bench
+
+using Command = std::array<int, 3>;
+
+// FPGA commands written through the recording library since its log was last cleared.
+class FakeLog {
+ public:
+  FakeLog() : lib_(dlopen(testenv::fakeLibrary().c_str(), RTLD_NOW)) {}
+  ~FakeLog() {
+    if (lib_) dlclose(lib_);
+  }
+  void clear() {
+    if (auto f = reinterpret_cast<FakeQuickUsbClearLog_t>(dlsym(lib_, "FakeQuickUsbClearLog"))) f();
+  }
+  std::vector<Command> commands() {
+    auto logFn = reinterpret_cast<FakeQuickUsbLog_t>(dlsym(lib_, "FakeQuickUsbLog"));
+    std::vector<int> bytes;
+    std::istringstream log(logFn ? logFn() : "");
+    std::string line;
+    unsigned value = 0;
+    while (std::getline(log, line))
+      if (std::sscanf(line.c_str(), "WritePort 2 0x%x", &value) == 1)
+        bytes.push_back(static_cast<int>(value));
+    std::vector<Command> out;
+    for (size_t i = 0; i + 2 < bytes.size(); i += 3)
+      out.push_back({bytes[i], bytes[i + 1], bytes[i + 2]});
+    return out;
+  }
+
+ private:
+  void *lib_;
+};
+
+class SettingsBench : public ::testing::Test {
+ protected:
+  std::unique_ptr<app::Bench> start() {
+    app::BenchOptions options;
+    options.uiDir = testenv::uiDir();
+    options.settingsPath = path;
+    options.quickusbLib = testenv::fakeLibrary();
+    auto bench = std::make_unique<app::Bench>(clock, options);
+    fake.clear();
+    bench->StartUp();
+    return bench;
+  }
+
+  testenv::TempDir dir;
+  std::string path = dir.file("Corvath.ini");
+  rt::VirtualClock clock;
+  FakeLog fake;
+};
+
+TEST_F(SettingsBench, RoundTripRestoresEveryControlAndSendsTheConfiguration) {
+  namespace M = ctl::Main;
+  namespace O = ctl::Options;
+  const std::string linearity = "/data/lin files/Card_ 17.txt";
+  {
+    auto a = start();
+    rt::Runtime &r = a->rt;
+    const ctl::Panels &p = a->panels;
+    r.SetCtrlVal(p.MainPanel, M::ReadOutMode, 2);
+    r.SetCtrlVal(p.MainPanel, M::FiberSelect, 1);
+    r.SetCtrlVal(p.MainPanel, M::SingleValueSelect, 9);
+    r.SetCtrlVal(p.MainPanel, M::MultipleRunSave, 1);
+    r.SetCtrlVal(p.TabBData, ctl::TabBData::LinearityFile, linearity);
+    r.SetCtrlVal(p.OptionsPanel, O::ModulationDivider, 512);
+    r.SetCtrlVal(p.OptionsPanel, O::ModulationMultiplication, 511);
+    r.SetCtrlVal(p.OptionsPanel, O::ModulationOffset, 0x1234);
+    r.SetCtrlVal(p.OptionsPanel, O::TestCfcVoltage, 1200);
+    r.SetCtrlVal(p.OptionsPanel, O::LinkSources, 1);
+    for (int ch = 0; ch < 8; ++ch) {
+      r.SetCtrlVal(p.OptionsPanel, O::SourceValue[ch], 1000 * (ch + 1) + ch);
+      r.SetCtrlVal(p.OptionsPanel, O::SourceSelA[ch], (ch + 3) % 8);
+      r.SetCtrlVal(p.OptionsPanel, O::SourceSelB[ch], 7 - ch);
+      r.SetCtrlVal(p.OptionsPanel, O::SourceOn[ch], (ch + 1) % 2);
+    }
+    a->shell.CloseOptionsPanel(p.OptionsPanel, O::Close, rt::EVENT_COMMIT);
+  }
+  ASSERT_EQ(testenv::readFile(path).substr(0, 14), "[DataType]\n2 \n");
+
+  auto b = start();
+  rt::Runtime &r = b->rt;
+  const ctl::Panels &p = b->panels;
+  EXPECT_EQ(r.GetCtrlValI(p.MainPanel, M::ReadOutMode), 2);
+  EXPECT_EQ(r.GetCtrlValI(p.MainPanel, M::FiberSelect), 1);
+  EXPECT_EQ(r.GetCtrlValI(p.MainPanel, M::SingleValueSelect), 9);
+  EXPECT_EQ(r.GetCtrlValI(p.MainPanel, M::MultipleRunSave), 1);
+  EXPECT_EQ(r.GetCtrlValS(p.TabBData, ctl::TabBData::LinearityFile), linearity);
+  EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::ModulationDivider), 512);
+  EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::ModulationMultiplication), 511);
+  EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::ModulationOffset), 0x1234);
+  EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::TestCfcVoltage), 1200);
+  EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::LinkSources), 1);
+  for (int ch = 0; ch < 8; ++ch) {
+    EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::SourceValue[ch]), 1000 * (ch + 1) + ch) << ch;
+    EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::SourceSelA[ch]), (ch + 3) % 8) << ch;
+    EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::SourceSelB[ch]), 7 - ch) << ch;
+    EXPECT_EQ(r.GetCtrlValI(p.OptionsPanel, O::SourceOn[ch]), (ch + 1) % 2) << ch;
+  }
+
+  // The reader sends the options panel (29 commands) and the main panel (3); start-up sends the
+  // main panel once more.
+  const std::vector<Command> sent = fake.commands();
+  ASSERT_EQ(sent.size(), 35u);
+  EXPECT_EQ(sent[0], (Command{0x70, 0x02, 0x00}));
+  EXPECT_EQ(sent[1], (Command{0x71, 0x00, 0xFF}));
+  EXPECT_EQ(sent[2], (Command{0x6B, 0x12, 0x34}));
+  EXPECT_EQ(sent[3], (Command{0x6C, 0x04, 0xB0}));
+  EXPECT_EQ(sent[4], (Command{0x61, 0x03, 0xE8}));  // linked: channel 1's value for all
+  EXPECT_EQ(sent[28][0], 0x90);
+  const std::vector<Command> mainPanel = {
+      {0x20, 0x40, 0x00}, {0x30, 0x20, 0x00}, {0x40, 0xA0, 0x12}};
+  EXPECT_EQ(std::vector<Command>(sent.begin() + 29, sent.begin() + 32), mainPanel);
+  EXPECT_EQ(std::vector<Command>(sent.begin() + 32, sent.end()), mainPanel);
+}
+
+TEST_F(SettingsBench, WithoutAFileOnlyTheMainPanelIsSent) {
+  auto b = start();
+  EXPECT_EQ(fake.commands().size(), 3u);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(SettingsBench, UnreadableValuesLeaveThePanelDefaults) {
+  testenv::writeFile(path,
+                     "[SelFiber]\nB\n[SingleValue]\n5 \n[ModulationDivider]\n\n"
+                     "[end file]\n[DataType]\n0 \n");
+  auto b = start();
+  const ctl::Panels &p = b->panels;
+  EXPECT_EQ(b->rt.GetCtrlValI(p.MainPanel, ctl::Main::FiberSelect), 0);
+  EXPECT_EQ(b->rt.GetCtrlValI(p.MainPanel, ctl::Main::SingleValueSelect), 5);
+  EXPECT_EQ(b->rt.GetCtrlValI(p.OptionsPanel, ctl::Options::ModulationDivider), 256);
+  EXPECT_EQ(b->rt.GetCtrlValI(p.MainPanel, ctl::Main::ReadOutMode), 1);  // after the marker
+  EXPECT_EQ(fake.commands().size(), 29u + 3u + 3u);
 }
 
 }  // namespace

@@ -1,49 +1,122 @@
 // Block reading, decoding, analysis and displays, continuous acquisition.
-// (Being filled in: the shared acquisition state and the read cycle.)
+//
+// Acquisition owns the shared acquisition state (AcqState: ADC, CFC, CardNumber, Erra, ...,
+// under the names every test step reads) and the one read cycle, ReadShowFrame, through which
+// the program takes data from the board. The decoders (decode.h) and the statistics
+// (analysis.h) are pure; this class does the port I/O, the panel reads and the displays.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <string>
 
+#include "acq/acq_state.h"
+#include "acq/analysis.h"
+#include "acq/decode.h"
 #include "ctl/panels.h"
+#include "hw/block_format.h"
 #include "hw/fpga_config.h"
 #include "hw/quickusb.h"
 #include "rt/runtime.h"
 
 namespace acq {
 
-class Acquisition {
- public:
-  Acquisition(rt::Runtime &rt, const ctl::Panels &panels, hw::QuickUsb &usb, hw::FpgaConfig &config)
-      : rt_(rt), panels_(panels), usb_(usb), config_(config) {}
+// Results of ReadShowFrame.
+inline constexpr int kReadOk = 0;
+inline constexpr int kReadFailed = -1;
+inline constexpr int kModuleLost = -10;
 
-  int ReadShowFrame() { return 0; }
-  int ContinuousReadStartStop() { return 0; }
+class Acquisition : public AcqState {
+ public:
+  Acquisition(rt::Runtime &rt, const ctl::Panels &panels, hw::QuickUsb &usb,
+              hw::FpgaConfig &config);
+
+  // Reads one block in the mode of Main.ReadOutMode, decodes it into the shared state, derives
+  // the statistics, refreshes the displays and records it when recording is on. 0 done; -1 the
+  // read failed, or a FRAMES block was short or held no frame; -10 the module is lost.
+  int ReadShowFrame();
+  // Starts or stops the continuous acquisition (Main.AcqTimer).
+  int ContinuousReadStartStop();
 
   // Callbacks.
-  int ReadFrame(int, int, int) { return 0; }
-  int ContiReads(int, int, int) { return 0; }
-  int ReadData__(int, int, int) { return 0; }
-  int TimerRefresh(int, int, int) { return 0; }
-  int KeyCallback(int, int, int, int) { return 0; }
-  int UpdatePanelSumMax(int, int, int) { return 0; }
+  int ReadFrame(int panel, int control, int event);             // tick of Main.AcqTimer
+  int ContiReads(int panel, int control, int event);            // start/stop button
+  int ReadData__(int panel, int control, int event);            // single-read button
+  int TimerRefresh(int panel, int control, int event);          // tick of TabBData.RefreshTimer
+  int KeyCallback(int panel, int control, int event, int key);  // main panel keys
+  int UpdatePanelSumMax(int panel, int control, int event);     // sums display switches
 
-  // Display switches set by the secondary panels.
-  int ViewRaw = 0;
-  int ViewFrame = 0;
-  int ShowGraph = 1;
-  int SizeOfFrameShort = 20;
-  uint16_t SizeOfFrameByte = 40;
-  uint16_t CardNumber = 1;
+  // ---- display switches
+  int ViewRaw = 0;    // raw-data panel open: show the raw words
+  int ViewFrame = 0;  // frame panel open: show the frame text
+  int ShowGraph = 1;  // draw the two data graphs
+  int ShowNormPlots = 1;
+  int PlotCH[kChannels] = {1, 1, 1, 1, 1, 1, 1, 1};
+  int HandlePlotAdc = 0, HandlePlotCfc = 0;
+  int SumPlotHandle[kChannels] = {};
+  int SizeOfFrameShort = blk::kDefaultFrameWords;
+  uint16_t SizeOfFrameByte = 2 * blk::kDefaultFrameWords;
+
+  // ---- continuous acquisition
+  double StartTime = 0;
+  double NewTime = 0;  // seconds since StartTime, taken before each timer-driven read
+  int WaitUSB = 0;     // a tick's read is in progress
+  int TimeCount = 0;   // ticks left before the read period is shown again
+  double AcqIntervalSeconds = 0.02;
+  int ReadErrorCount = 0;  // dropped ticks and failed reads; never reset
+  double LastTickTime = 0, PeriodStartTime = 0;
+
+  // ---- record file
+  std::string FileName;
   int WriteIntoFile = 0;
+  int FileHandle = 0;
+
+  // ---- the block of the last call
+  const uint8_t *readBuffer() const { return buffer_; }
+  uint32_t delivered() const { return delivered_; }
+  int readMode() const { return mode_; }
+  // The three arrays of the last SINGLE_VALUE block (zeros, CFC counts, ADC values).
+  const SingleValueBlock &singleValues() const { return single_; }
 
   // Called by TimerRefresh after the read: the barcode focus routine of the test panel.
   std::function<void()> refreshIdentification;
 
  private:
+  // Read cycle.
+  void fillDemoBlock();
+  int processFrames(double now);
+  void processSums(double now);
+  int focus() const;
+
+  // Displays (display.cpp).
+  void showRawView();
+  void showDacTable();
+  void showFrameText();
+  void showStatusLightsFrames();
+  void showStatusLightsSums();
+  void showFrameStatistics(const FrameStats &stats);
+  void plotSums(int sum);
+  void showStatusTable();
+  void plotDataGraphs(bool hardware);
+
+  // Record file steps (record.cpp).
+  void openRecord();
+  void recordLine();
+  void closeRecord();
+  void closeRecordAtStop();
+
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
   hw::QuickUsb &usb_;
   hw::FpgaConfig &config_;
+
+  // The read buffer: 1000 words. Bytes beyond the delivered count are zero.
+  alignas(8) uint8_t buffer_[blk::kReadBufferBytes] = {};
+  uint32_t delivered_ = 0;
+  int mode_ = 0;
+  SingleValueBlock single_;
+  uint16_t words_[blk::kReadBufferBytes / 2] = {};  // the raw words, for the RAWDATA graphs
+  std::string line_;                                // formatting buffer of the text views
 };
 
 }  // namespace acq

@@ -238,9 +238,10 @@ using Command = std::array<int, 3>;
 // FPGA commands written through the recording library since its log was last cleared.
 class FakeLog {
  public:
-  FakeLog() : lib_(dlopen(testenv::fakeLibrary().c_str(), RTLD_NOW)) {}
-  ~FakeLog() {
-    if (lib_) dlclose(lib_);
+  // The library stays loaded to the end of the process, so its log outlives every bench.
+  FakeLog() {
+    static void *const lib = dlopen(testenv::fakeLibrary().c_str(), RTLD_NOW);
+    lib_ = lib;
   }
   void clear() {
     if (auto f = reinterpret_cast<FakeQuickUsbClearLog_t>(dlsym(lib_, "FakeQuickUsbClearLog"))) f();
@@ -261,7 +262,7 @@ class FakeLog {
   }
 
  private:
-  void *lib_;
+  void *lib_ = nullptr;
 };
 
 class SettingsBench : public ::testing::Test {

@@ -28,9 +28,10 @@ using Command = std::array<int, 3>;
 // bytes written to port C, three per command.
 class FakeLog {
  public:
-  FakeLog() : lib_(dlopen(testenv::fakeLibrary().c_str(), RTLD_NOW)) {}
-  ~FakeLog() {
-    if (lib_) dlclose(lib_);
+  // The library stays loaded to the end of the process, so its log outlives every bench.
+  FakeLog() {
+    static void *const lib = dlopen(testenv::fakeLibrary().c_str(), RTLD_NOW);
+    lib_ = lib;
   }
   void clear() {
     if (auto f = reinterpret_cast<FakeQuickUsbClearLog_t>(dlsym(lib_, "FakeQuickUsbClearLog"))) f();
@@ -51,7 +52,7 @@ class FakeLog {
   }
 
  private:
-  void *lib_;
+  void *lib_ = nullptr;
 };
 
 struct RecordingOperator : rt::Operator {

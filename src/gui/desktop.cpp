@@ -1,0 +1,106 @@
+#include "gui/desktop.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QLayout>
+#include <QPixmap>
+#include <QTimer>
+#include <cmath>
+
+namespace gui {
+
+Desktop::Desktop(const app::BenchOptions &options, QObject *parent)
+    : QObject(parent),
+      bench_(clock_, options),
+      pump_(bench_.rt),
+      view_(bench_.rt, pump_),
+      dialogs_([this] { return view_.panelWidget(view_.mainPanel()); }, [this] { view_.flush(); }) {
+  bench_.rt.setOperator(&dialogs_);
+  connect(&view_, &PanelView::quit, this, &Desktop::quit);
+}
+
+Desktop::~Desktop() { shutDown(); }
+
+void Desktop::setOperator(rt::Operator *op) { bench_.rt.setOperator(op ? op : &dialogs_); }
+
+void Desktop::start() {
+  bench_.StartUp();
+  started_ = true;
+  view_.loadNewPanels();
+  view_.flush();
+  pump_.schedule();
+}
+
+void Desktop::shutDown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (started_) {
+    try {
+      bench_.ShutDown();
+    } catch (const std::exception &) {
+    }
+  }
+  view_.closeAll();
+}
+
+bool DesktopScriptHost::runFor(double seconds, const std::function<bool()> &done) {
+  rt::Runtime &rt = desktop_.rt();
+  auto holds = [&] { return done && done(); };
+  if (holds()) return true;
+  if (rt.quitRequested()) return false;
+  QEventLoop loop;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  deadline.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+  bool met = false;
+  // `done` is looked at after every callback, as in the headless program.
+  auto conn = QObject::connect(&desktop_.pump(), &EventPump::dispatched, &loop, [&] {
+    if (rt.quitRequested() || holds()) {
+      met = holds();
+      loop.quit();
+    }
+  });
+  auto quitConn = QObject::connect(&desktop_, &Desktop::quit, &loop, &QEventLoop::quit);
+  double ms = std::max(0.0, seconds) * 1000.0;
+  deadline.start(static_cast<int>(std::min(std::ceil(ms), 2.0e9)));
+  desktop_.pump().schedule();
+  desktop_.view().flush();
+  loop.exec();
+  QObject::disconnect(conn);
+  QObject::disconnect(quitConn);
+  return met || holds();
+}
+
+bool DesktopScriptHost::screenshot(int panel, const std::string &path, std::string &error) {
+  PanelView &view = desktop_.view();
+  view.flush();
+  QWidget *w = view.panelWidget(panel);
+  if (!w) {
+    error = "no window for panel " + std::to_string(panel);
+    return false;
+  }
+  // Let layouts and the charts' scenes settle before the window is drawn.
+  for (int i = 0; i < 3; ++i) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  if (w->isHidden()) {
+    w->ensurePolished();
+    if (w->layout()) w->layout()->activate();
+  }
+  QPixmap shot = w->grab();
+  QString file = QString::fromStdString(path);
+  QFileInfo info(file);
+  if (!info.absoluteDir().exists()) QDir().mkpath(info.absolutePath());
+  if (shot.isNull() || !shot.save(file, "PNG")) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace gui

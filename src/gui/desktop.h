@@ -1,0 +1,66 @@
+// The desktop program without main(): the bench on a real clock, its panels on screen, the
+// event pump and the pop-up dialogs, and the script host for `tessock --script`.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/bench.h"
+#include "cli/script.h"
+#include "gui/dialogs.h"
+#include "gui/panel_view.h"
+#include "gui/pump.h"
+#include "rt/clock.h"
+
+namespace gui {
+
+class Desktop : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit Desktop(const app::BenchOptions &options, QObject *parent = nullptr);
+  ~Desktop() override;
+
+  // Start-up of the bench with the panels on screen (the main panel shown). Throws
+  // rt::LoadError for a panel file that cannot be loaded.
+  void start();
+  // Shutdown of the bench; the windows go.
+  void shutDown();
+
+  // Pop-ups are Qt dialogs unless another operator (a script's) answers them.
+  void setOperator(rt::Operator *op);
+
+  app::Bench &bench() { return bench_; }
+  rt::Runtime &rt() { return bench_.rt; }
+  PanelView &view() { return view_; }
+  EventPump &pump() { return pump_; }
+
+ signals:
+  // The run-time asked to quit (the quit control).
+  void quit();
+
+ private:
+  rt::RealClock clock_;
+  app::Bench bench_;
+  EventPump pump_;
+  PanelView view_;
+  DialogOperator dialogs_;
+  bool started_ = false;
+  bool shutDown_ = false;
+};
+
+// Runs a script's time in the live program: the Qt event loop in real time, screenshots of
+// the panels' windows.
+class DesktopScriptHost : public cli::ScriptHost {
+ public:
+  explicit DesktopScriptHost(Desktop &desktop) : desktop_(desktop) {}
+  bool runFor(double seconds, const std::function<bool()> &done) override;
+  bool screenshot(int panel, const std::string &path, std::string &error) override;
+
+ private:
+  Desktop &desktop_;
+};
+
+}  // namespace gui

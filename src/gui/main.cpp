@@ -1,0 +1,78 @@
+// tessock: the desktop program. Runs start-up with the panels on screen and the user-interface
+// loop until the quit control ends it; with --script FILE the script plays the operator.
+#include <QApplication>
+#include <QTimer>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "cli/script.h"
+#include "ctl/main_panel.h"
+#include "ctl/test_panel.h"
+#include "gui/desktop.h"
+
+int main(int argc, char **argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("tessock");
+  QApplication::setApplicationDisplayName("Tessock");
+
+  // Qt has taken its own options (-platform ...) out of argv.
+  cli::Options options;
+  std::string error;
+  if (!cli::parseOptions(argc, argv, options, error, false)) {
+    std::cerr << "tessock: " << error << "\n" << cli::usage("tessock", true);
+    return cli::EXIT_USAGE;
+  }
+
+  std::vector<cli::ScriptLine> lines;
+  if (!options.script.empty()) {
+    std::ifstream in(options.script, std::ios::binary);
+    if (!in) {
+      std::cerr << "tessock: cannot read script " << options.script << "\n";
+      return cli::EXIT_USAGE;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!cli::parseScript(text.str(), lines, error)) {
+      std::cerr << "tessock: " << options.script << ": " << error << "\n";
+      return cli::EXIT_USAGE;
+    }
+  }
+
+  gui::Desktop desktop(options.bench);
+  const bool scripted = !options.script.empty();
+  // A scripted run never waits for a person: its pop-ups are answered by the script and
+  // echoed, like the start-up lines and the test log.
+  cli::ScriptOperator scriptOperator(std::cout);
+  cli::LineEcho echo(desktop.rt(), std::cout,
+                     {{"Main", ctl::Main::InfoBox.id}, {"Test", ctl::Test::LogBox.id}});
+  if (scripted) {
+    desktop.setOperator(&scriptOperator);
+    desktop.rt().addObserver(&echo);
+  }
+
+  try {
+    desktop.start();
+  } catch (const rt::LoadError &e) {
+    std::cerr << "tessock: " << e.what() << "\n";
+    desktop.rt().removeObserver(&echo);
+    return 1;
+  }
+
+  int status = 0;
+  if (scripted) {
+    gui::DesktopScriptHost host(desktop);
+    cli::ScriptRunner runner(desktop.bench(), host, scriptOperator, std::cout, std::cerr);
+    QTimer::singleShot(0, &app, [&] {
+      status = runner.run(lines);
+      QApplication::exit(status);
+    });
+    QApplication::exec();
+  } else {
+    QObject::connect(&desktop, &gui::Desktop::quit, &app, [] { QApplication::exit(0); });
+    status = QApplication::exec();
+  }
+  desktop.shutDown();
+  desktop.rt().removeObserver(&echo);
+  return status;
+}

@@ -53,7 +53,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
       fpga(rt, panels, usb),
       config(rt, panels, fpga, setups),
       acq(rt, panels, usb, config),
-      shell(rt, panels, config, acq) {
+      shell(rt, panels, config, acq, setups) {
   if (options.uiDir.empty()) options.uiDir = defaultUiDir();
   if (options.settingsPath.empty()) options.settingsPath = defaultSettingsPath();
   if (!options.quickusbLib.empty()) usb.setLibraryPath(options.quickusbLib);

@@ -158,3 +158,8 @@ EXPORT int QuickUsbReadData(QHANDLE device, uint8_t *data, uint32_t *length) {
 #endif
 
 __attribute__((constructor)) static void init(void) { FakeQuickUsbReset(); }
+__attribute__((destructor)) static void fini(void) {
+  free(logText);
+  logText = NULL;
+  logLen = logCap = 0;
+}

@@ -23,7 +23,7 @@ void Acquisition::closeRecordAtStop() {
   if (!(WriteIntoFile && FileHandle && !config_.FileSaveMultipleRun)) return;
   closeRecord();
   rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::RecordFileName, " ");
-  FileName = " ";
+  FileName.assign(1, ' ');  // one blank, as shown
   WriteIntoFile = 0;
   FileHandle = 0;
 }

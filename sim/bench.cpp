@@ -108,8 +108,7 @@ int Bench::configure(const char *path) {
 }
 
 bool Bench::present(double t) const {
-  return config_.unplugAfterSeconds <= 0.0 ||
-         t - board_.powerOnTime() < config_.unplugAfterSeconds;
+  return config_.unplugAfterSeconds <= 0.0 || t - board_.powerOnTime() < config_.unplugAfterSeconds;
 }
 
 bool Bench::valid(QHANDLE device, double t) const {
@@ -175,13 +174,11 @@ int Bench::readSpi(QHANDLE device, uint8_t port, uint8_t *data, uint16_t *length
   if (!valid(device, now()) || !data || !length || port > 9 || *length == 0 || *length > 64)
     return 0;
   // Port 4 answers with what was last written to it; nothing else is on the bus.
-  for (uint16_t i = 0; i < *length; ++i)
-    data[i] = port == 4 && i < spiLength_ ? spi_[i] : 0xFF;
+  for (uint16_t i = 0; i < *length; ++i) data[i] = port == 4 && i < spiLength_ ? spi_[i] : 0xFF;
   return 1;
 }
 
-int Bench::writeSpi(QHANDLE device, uint8_t port, const uint8_t *data, uint16_t length,
-                    Charge &c) {
+int Bench::writeSpi(QHANDLE device, uint8_t port, const uint8_t *data, uint16_t length, Charge &c) {
   begin(c);
   if (!valid(device, now()) || !data || port > 9 || length == 0 || length > 64) return 0;
   if (port == 4) {
@@ -219,8 +216,7 @@ int Bench::writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c
   return 1;
 }
 
-int Bench::readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length,
-                    Charge &c) {
+int Bench::readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length, Charge &c) {
   begin(c);
   if (!valid(device, now()) || !data || !length || *length == 0 || address >= kPorts) return 0;
   for (uint16_t i = 0; i < *length; ++i) data[i] = pins(address);

@@ -40,8 +40,7 @@ class Bench {
   int readPortDir(QHANDLE device, uint16_t address, uint8_t *dir, Charge &c);
   int writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c);
   int readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length, Charge &c);
-  int writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint16_t length,
-                Charge &c);
+  int writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint16_t length, Charge &c);
   int readData(QHANDLE device, uint8_t *data, uint32_t *length, Charge &c);
 
   void attachClock(QuickUsbSimNow_t now, QuickUsbSimAdvance_t advance, void *ctx);

@@ -11,7 +11,7 @@ namespace sim {
 
 // Counters the FPGA keeps about its own deliveries.
 struct DeliveryCounters {
-  uint32_t dumps = 0;       // bulk reads served
+  uint32_t dumps = 0;         // bulk reads served
   uint32_t acquisitions = 0;  // SUMS blocks served
   uint16_t lastStatusA = 0;
   uint16_t lastStatusB = 0;

@@ -50,9 +50,7 @@ void Board::powerOn(const BoardConfig &config, double t) {
   }
 }
 
-double Board::xLow(int ch) const {
-  return (config_.adcTop[ch] - 4095.0) / config_.adcSwing;
-}
+double Board::xLow(int ch) const { return (config_.adcTop[ch] - 4095.0) / config_.adcSwing; }
 
 ChannelState Board::evolve(const Segment &seg, double t) {
   ChannelState s = seg.s;

@@ -85,9 +85,8 @@ uint8_t channelList(const json &v, const std::string &field) {
   if (!v.is_array()) fail(field, "expected an array of channel numbers 1..8");
   uint8_t mask = 0;
   for (size_t i = 0; i < v.size(); ++i)
-    mask |= static_cast<uint8_t>(1u << (integer(v[i], field + "[" + std::to_string(i) + "]", 1,
-                                               kChannels) -
-                                       1));
+    mask |= static_cast<uint8_t>(
+        1u << (integer(v[i], field + "[" + std::to_string(i) + "]", 1, kChannels) - 1));
   return mask;
 }
 
@@ -113,10 +112,10 @@ void object(const json &v, const std::string &field, const std::map<std::string,
 
 Reader comparatorReader(Comparator &c) {
   return [&c](const json &v, const std::string &f) {
-    object(v, f,
-           {{"up", [&c](const json &x, const std::string &n) { c.up = number(x, n, 0.0, 5.0); }},
-            {"down",
-             [&c](const json &x, const std::string &n) { c.down = number(x, n, 0.0, 5.0); }}});
+    object(
+        v, f,
+        {{"up", [&c](const json &x, const std::string &n) { c.up = number(x, n, 0.0, 5.0); }},
+         {"down", [&c](const json &x, const std::string &n) { c.down = number(x, n, 0.0, 5.0); }}});
   };
 }
 
@@ -141,38 +140,37 @@ void readAll(const json &root, BoardConfig &c) {
            }},
           {"module",
            [&](const json &v, const std::string &f) {
-             object(
-                 v, f,
-                 {{"name",
-                   [&](const json &x, const std::string &n) {
-                     if (!x.is_string()) fail(n, "expected a text");
-                     const std::string s = x.get<std::string>();
-                     if (s.empty() || s.size() > 31) fail(n, "expected 1 to 31 characters");
-                     for (char ch : s)
-                       if (!((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
-                             (ch >= '0' && ch <= '9') || ch == '-' || ch == '_'))
-                         fail(n, "letters, digits, '-' and '_' only");
-                     c.moduleName = s;
-                   }},
-                  {"fpgaType",
-                   [&](const json &x, const std::string &n) {
-                     c.fpgaType = static_cast<uint16_t>(hexOrInteger(x, n, 0, 0xFFFF));
-                   }},
-                  {"cpuConfig",
-                   [&](const json &x, const std::string &n) {
-                     c.cpuConfig = static_cast<uint16_t>(hexOrInteger(x, n, 0, 0xFFFF));
-                   }},
-                  {"callSeconds",
-                   [&](const json &x, const std::string &n) {
-                     c.callSeconds = number(x, n, 0.0, 1.0);
-                   }},
-                  {"bulkBytesPerSecond",
-                   [&](const json &x, const std::string &n) {
-                     c.bulkBytesPerSecond = number(x, n, 1e3, 1e10);
-                   }},
-                  {"unplugAfterSeconds", [&](const json &x, const std::string &n) {
-                     c.unplugAfterSeconds = number(x, n, 0.0, 1e9);
-                   }}});
+             object(v, f,
+                    {{"name",
+                      [&](const json &x, const std::string &n) {
+                        if (!x.is_string()) fail(n, "expected a text");
+                        const std::string s = x.get<std::string>();
+                        if (s.empty() || s.size() > 31) fail(n, "expected 1 to 31 characters");
+                        for (char ch : s)
+                          if (!((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                                (ch >= '0' && ch <= '9') || ch == '-' || ch == '_'))
+                            fail(n, "letters, digits, '-' and '_' only");
+                        c.moduleName = s;
+                      }},
+                     {"fpgaType",
+                      [&](const json &x, const std::string &n) {
+                        c.fpgaType = static_cast<uint16_t>(hexOrInteger(x, n, 0, 0xFFFF));
+                      }},
+                     {"cpuConfig",
+                      [&](const json &x, const std::string &n) {
+                        c.cpuConfig = static_cast<uint16_t>(hexOrInteger(x, n, 0, 0xFFFF));
+                      }},
+                     {"callSeconds",
+                      [&](const json &x, const std::string &n) {
+                        c.callSeconds = number(x, n, 0.0, 1.0);
+                      }},
+                     {"bulkBytesPerSecond",
+                      [&](const json &x, const std::string &n) {
+                        c.bulkBytesPerSecond = number(x, n, 1e3, 1e10);
+                      }},
+                     {"unplugAfterSeconds", [&](const json &x, const std::string &n) {
+                        c.unplugAfterSeconds = number(x, n, 0.0, 1e9);
+                      }}});
            }},
           {"board",
            [&](const json &v, const std::string &f) {
@@ -219,18 +217,16 @@ void readAll(const json &root, BoardConfig &c) {
                    [&](const json &x, const std::string &n) {
                      c.adcSwing = number(x, n, 3400.0, 4095.0);
                    }},
-                  {"adcNoise",
-                   [&](const json &x, const std::string &n) {
-                     c.adcNoise = number(x, n, 0.0, 50.0);
-                   }},
+                  {"adcNoise", [&](const json &x,
+                                   const std::string &n) { c.adcNoise = number(x, n, 0.0, 50.0); }},
                   {"initialDac",
                    [&](const json &x, const std::string &n) {
                      array8(x, n, c.initialDac, [](const json &e, const std::string &en) {
                        return integer(e, en, 0, 255);
                      });
                    }},
-                  {"dead",
-                   [&](const json &x, const std::string &n) { c.deadChannels = channelList(x, n); }},
+                  {"dead", [&](const json &x,
+                               const std::string &n) { c.deadChannels = channelList(x, n); }},
                   {"levelNeverBack",
                    [&](const json &x, const std::string &n) {
                      c.levelNeverBack = channelList(x, n);
@@ -379,20 +375,19 @@ std::string describeConfig(const BoardConfig &c) {
                 {"boxNumber", c.boxNumber},
                 {"jtagId", hex(c.jtagId, 8)},
                 {"frameWords", c.frameWords}};
-  j["channels"] = {{"offsetCurrentPa", c.offsetCurrentPa},
-                   {"sourceGain", c.sourceGain},
-                   {"adcTop", c.adcTop},
-                   {"adcSwing", c.adcSwing},
-                   {"adcNoise", c.adcNoise},
-                   {"initialDac", c.initialDac},
-                   {"dead", channelListJson(c.deadChannels)},
-                   {"levelNeverBack", channelListJson(c.levelNeverBack)},
-                   {"dacStuckAtZero", channelListJson(c.dacStuckAtZero)},
-                   {"dacJump",
-                    {{"channel", c.dacJumpChannel},
-                     {"atValue", c.dacJumpAtValue},
-                     {"by", c.dacJumpBy}}},
-                   {"dacStepSeconds", c.dacStepSeconds}};
+  j["channels"] = {
+      {"offsetCurrentPa", c.offsetCurrentPa},
+      {"sourceGain", c.sourceGain},
+      {"adcTop", c.adcTop},
+      {"adcSwing", c.adcSwing},
+      {"adcNoise", c.adcNoise},
+      {"initialDac", c.initialDac},
+      {"dead", channelListJson(c.deadChannels)},
+      {"levelNeverBack", channelListJson(c.levelNeverBack)},
+      {"dacStuckAtZero", channelListJson(c.dacStuckAtZero)},
+      {"dacJump",
+       {{"channel", c.dacJumpChannel}, {"atValue", c.dacJumpAtValue}, {"by", c.dacJumpBy}}},
+      {"dacStepSeconds", c.dacStepSeconds}};
   auto comp = [](const Comparator &k) { return json{{"up", k.up}, {"down", k.down}}; };
   j["comparators"] = {{"hvPresent", comp(c.hvPresent)},
                       {"hvTestCfc", comp(c.hvTestCfc)},
@@ -403,12 +398,16 @@ std::string describeConfig(const BoardConfig &c) {
                 {"cfcTest", c.cfcTestMode},
                 {"otrReset", c.otrResetMode},
                 {"dacReset", c.dacResetMode}};
-  j["status"] = {{"p5vMonitor", c.p5vMonitor}, {"m5vMonitor", c.m5vMonitor},
-                 {"p2v5Monitor", c.p2v5Monitor}, {"temp1", c.temp1},
-                 {"temp2", c.temp2},           {"otr1", c.otr1},
-                 {"otr2", c.otr2},             {"cfcErrorSeconds", c.cfcErrorSeconds}};
-  j["fibres"] = {{"crcA", c.crcA},   {"crcB", c.crcB}, {"lostA", c.lostA}, {"lostB", c.lostB},
-                 {"errC", c.errC},   {"errD", c.errD}, {"errF", c.errF}};
+  j["status"] = {{"p5vMonitor", c.p5vMonitor},
+                 {"m5vMonitor", c.m5vMonitor},
+                 {"p2v5Monitor", c.p2v5Monitor},
+                 {"temp1", c.temp1},
+                 {"temp2", c.temp2},
+                 {"otr1", c.otr1},
+                 {"otr2", c.otr2},
+                 {"cfcErrorSeconds", c.cfcErrorSeconds}};
+  j["fibres"] = {{"crcA", c.crcA}, {"crcB", c.crcB}, {"lostA", c.lostA}, {"lostB", c.lostB},
+                 {"errC", c.errC}, {"errD", c.errD}, {"errF", c.errF}};
   return j.dump(2);
 }
 

@@ -38,19 +38,20 @@ struct BoardConfig {
   int frameWords = 20;
 
   // Channels.
-  std::array<double, kChannels> offsetCurrentPa = {10.05, 9.93, 10.12, 9.88, 10.02, 9.97, 10.08, 9.95};
+  std::array<double, kChannels> offsetCurrentPa = {10.05, 9.93, 10.12, 9.88,
+                                                   10.02, 9.97, 10.08, 9.95};
   std::array<double, kChannels> sourceGain = {1.0012, 0.9991, 1.0004, 0.9986,
                                               1.0017, 0.9995, 1.0008, 0.9983};
   std::array<int, kChannels> adcTop = {3952, 3947, 3955, 3949, 3950, 3944, 3958, 3951};
   double adcSwing = 3800.0;
   double adcNoise = 2.0;  // peak, ADC counts
   std::array<int, kChannels> initialDac = {37, 42, 40, 39, 44, 41, 38, 43};
-  uint8_t deadChannels = 0;       // bit ch-1: no input current reaches the integrator
-  uint8_t levelNeverBack = 0;     // bit ch-1: level line stays low once the channel left range
-  uint8_t dacStuckAtZero = 0;     // bit ch-1: DAC counter reads 0
-  int dacJumpChannel = 0;         // 1..8, 0: none
-  int dacJumpAtValue = 0;         // the counter leaving this value ...
-  int dacJumpBy = 1;              // ... advances by this much
+  uint8_t deadChannels = 0;    // bit ch-1: no input current reaches the integrator
+  uint8_t levelNeverBack = 0;  // bit ch-1: level line stays low once the channel left range
+  uint8_t dacStuckAtZero = 0;  // bit ch-1: DAC counter reads 0
+  int dacJumpChannel = 0;      // 1..8, 0: none
+  int dacJumpAtValue = 0;      // the counter leaving this value ...
+  int dacJumpBy = 1;           // ... advances by this much
   double dacStepSeconds = 20.97152;
 
   // Test-voltage comparators (Statusa 0x1000, 0x0080, 0x0020, 0x0008).

@@ -63,17 +63,14 @@ SIM_EXPORT int QuickUsbWritePortDir(QHANDLE device, uint16_t address, uint8_t di
       [&](sim::Bench &b, sim::Charge &c) { return b.writePortDir(device, address, dir, c); });
 }
 
-SIM_EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data,
-                                uint16_t *length) {
+SIM_EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readPort(device, address, data, length, c); });
 }
 
-SIM_EXPORT int QuickUsbWritePort(QHANDLE device, uint16_t address, uint8_t *data,
-                                 uint16_t length) {
-  return run([&](sim::Bench &b, sim::Charge &c) {
-    return b.writePort(device, address, data, length, c);
-  });
+SIM_EXPORT int QuickUsbWritePort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t length) {
+  return run(
+      [&](sim::Bench &b, sim::Charge &c) { return b.writePort(device, address, data, length, c); });
 }
 
 SIM_EXPORT int QuickUsbReadData(QHANDLE device, uint8_t *data, uint32_t *length) {

@@ -39,10 +39,10 @@ typedef struct QuickUsbSimState {
   uint32_t size; /* set by the caller to sizeof(QuickUsbSimState) */
 
   /* Bench */
-  double boardTime;     /* seconds since the last power-on */
-  int32_t moduleOpen;   /* a handle is open */
-  int32_t moduleGone;   /* the module has been unplugged */
-  uint32_t calls;       /* entry-point calls since power-on */
+  double boardTime;      /* seconds since the last power-on */
+  int32_t moduleOpen;    /* a handle is open */
+  int32_t moduleGone;    /* the module has been unplugged */
+  uint32_t calls;        /* entry-point calls since power-on */
   uint16_t settings[17]; /* module settings 1..16 (index 0 unused) */
 
   /* FPGA registers, as the last accepted command left them */
@@ -60,8 +60,8 @@ typedef struct QuickUsbSimState {
   uint8_t sourceMask;
   uint8_t adcCompensation[2];
   uint8_t lastCommand[3];
-  uint32_t commands;        /* well-formed frames decoded */
-  uint32_t malformedFrames; /* frames with a byte count other than 3 */
+  uint32_t commands;         /* well-formed frames decoded */
+  uint32_t malformedFrames;  /* frames with a byte count other than 3 */
   uint32_t rejectedCommands; /* unknown command byte or invalid arguments */
   uint32_t fpgaResets;
   uint32_t adcCompensationCommands;
@@ -78,9 +78,9 @@ typedef struct QuickUsbSimState {
   uint16_t statusA;
   uint16_t statusB;
   double currentAmps[8];
-  double integrator[8]; /* charge in counts: 0..1 in range, below 0 reverse-driven */
-  int64_t counts[8];    /* CFC counts since power-on */
-  uint8_t dac[8];       /* DAC counters as reported */
+  double integrator[8];  /* charge in counts: 0..1 in range, below 0 reverse-driven */
+  int64_t counts[8];     /* CFC counts since power-on */
+  uint8_t dac[8];        /* DAC counters as reported */
   int32_t modeActive[3]; /* CFC test, DAC reset, OTR reset (held modes included) */
   uint32_t erra, errb, losta, lostb;
 } QuickUsbSimState;

@@ -170,7 +170,11 @@ void Board::recomputeCurrents(double t) {
 int Board::dacInternal(int ch, double t) const {
   const Channel &c = ch_[ch];
   if (!c.climbing) return c.dacBase;
-  const double steps = std::floor((t - c.climbStart) / config_.dacStepSeconds);
+  // The board's slow clock ticks once per step period from power-on; every tick that falls
+  // while the channel is driven out of range advances the counter by one.
+  const double period = config_.dacStepSeconds;
+  const double steps =
+      std::floor((t - powerOn_) / period) - std::floor((c.climbStart - powerOn_) / period);
   const int n = steps > 255.0 ? 255 : static_cast<int>(std::max(0.0, steps));
   int v = c.dacBase + n;
   if (config_.dacJumpChannel == ch + 1 && c.dacBase <= config_.dacJumpAtValue &&

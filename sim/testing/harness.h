@@ -99,7 +99,10 @@ class Bench {
     if (!lib_.open(&dev, names)) throw std::runtime_error("open failed");
     lib_.writePortDir(dev, kPortE, 0x08);
   }
-  ~Bench() { lib_.close(dev); }
+  ~Bench() {
+    lib_.close(dev);
+    lib_.attachClock(nullptr, nullptr, nullptr);  // the clock goes with this object
+  }
 
   uint8_t readPort(uint16_t address) {
     uint8_t b = 0;

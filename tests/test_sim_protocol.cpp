@@ -3,6 +3,7 @@
 // board configurations and the time the calls cost.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 
@@ -251,6 +252,20 @@ TEST(SimConfig, MalformedConfigurationsAreRefusedNamingFileAndField) {
   EXPECT_NE(std::string(lib().lastError()).find("absent.json"), std::string::npos);
   // No file: back to the default board.
   ASSERT_NE(lib().configure(nullptr), 0);
+  EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "good");
+}
+
+TEST(SimConfig, DefaultBoardComesFromTheEnvironmentWhenSet) {
+  simtest::Bench b(lib());
+  ::setenv("TESSOCK_SIM_CONFIG", dataFile("otr2_down.json").c_str(), 1);
+  EXPECT_NE(lib().configure(nullptr), 0);
+  EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "otr2_down");
+  ::setenv("TESSOCK_SIM_CONFIG", "/nonexistent/board.json", 1);
+  EXPECT_EQ(lib().configure(""), 0);
+  EXPECT_NE(std::string(lib().lastError()).find("/nonexistent/board.json"), std::string::npos);
+  EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "otr2_down");
+  ::unsetenv("TESSOCK_SIM_CONFIG");
+  EXPECT_NE(lib().configure(nullptr), 0);
   EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "good");
 }
 

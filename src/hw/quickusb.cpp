@@ -65,7 +65,9 @@ bool QuickUsb::bind() {
   simConfigure_ = reinterpret_cast<QuickUsbSimConfigure_t>(dlsym(Module_Id, "QuickUsbSimConfigure"));
   simLastError_ = reinterpret_cast<QuickUsbSimLastError_t>(dlsym(Module_Id, "QuickUsbSimLastError"));
   if (simAttachClock_) simAttachClock_(clockNow, clockAdvance, &rt_.clock());
-  if (simConfigure_ && !simConfig_.empty() && !simConfigure_(simConfig_.c_str())) {
+  // The simulated bench powers on afresh for every program run (and every test bench): the
+  // given configuration, or its default board.
+  if (simConfigure_ && !simConfigure_(simConfig_.empty() ? nullptr : simConfig_.c_str())) {
     const char *e = simLastError_ ? simLastError_() : nullptr;
     infoLine(std::string("Simulated bench: ") + (e && *e ? e : "configuration refused: " + simConfig_));
   }

@@ -68,7 +68,6 @@ bool DesktopScriptHost::runFor(double seconds, const std::function<bool()> &done
   double ms = std::max(0.0, seconds) * 1000.0;
   deadline.start(static_cast<int>(std::min(std::ceil(ms), 2.0e9)));
   desktop_.pump().schedule();
-  desktop_.view().flush();
   loop.exec();
   QObject::disconnect(conn);
   QObject::disconnect(quitConn);

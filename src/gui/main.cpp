@@ -11,7 +11,22 @@
 #include "ctl/test_panel.h"
 #include "gui/desktop.h"
 
+namespace {
+
+QtMessageHandler qtDefaultHandler = nullptr;
+
+// The offscreen platform (screenshots, tests) says for every window that it cannot raise it or
+// pass on its size hints; that is not worth a line each.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support")))
+    return;
+  if (qtDefaultHandler) qtDefaultHandler(type, context, message);
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
+  qtDefaultHandler = qInstallMessageHandler(messageHandler);
   QApplication app(argc, argv);
   QApplication::setApplicationName("tessock");
   QApplication::setApplicationDisplayName("Tessock");

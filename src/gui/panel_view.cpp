@@ -119,8 +119,9 @@ struct PanelView::Binding {
   bool dimmed = false;
   std::string font;
   QFont baseFont;
-  std::vector<std::string> labels;  // ring items on screen
-  std::vector<std::string> lines;   // text box lines on screen
+  std::vector<std::string> labels;        // ring items on screen
+  std::vector<std::string> lines;         // text box lines on screen
+  std::vector<QPointer<QLabel>> buddies;  // labels that name the control
 };
 
 struct PanelView::PanelState {
@@ -190,6 +191,7 @@ void PanelView::loadNewPanels() {
     panels_[h] = std::move(st);
     if (mainPanel_ == 0 || h < mainPanel_) mainPanel_ = h;
     bindTree(root, h);
+    bindBuddyLabels(root);
     markPanelDirty(ref.handle);
   }
 }
@@ -222,6 +224,15 @@ void PanelView::bindTree(QWidget *w, int panel) {
       bindTree(pw, page);
       markPanelDirty(page);
     }
+  }
+}
+
+// A label whose buddy is a control is that control's caption: it is hidden and dimmed with it.
+void PanelView::bindBuddyLabels(QWidget *root) {
+  for (QLabel *l : root->findChildren<QLabel *>()) {
+    if (l->property("ctrlId").isValid() || !l->buddy()) continue;
+    auto it = byWidget_.find(l->buddy());
+    if (it != byWidget_.end()) it->second->buddies.push_back(l);
   }
 }
 
@@ -517,14 +528,21 @@ void PanelView::sync(Binding &b) {
   if (!w) return;
   const rt::Control &c = rt_.control(b.panel, b.id);
   if (c.revision == b.shown) return;
+  bool first = b.shown == ~uint64_t(0);
   b.shown = c.revision;
 
   if (b.kind != rt::Kind::Timer) {
-    if (c.dimmed != b.dimmed) {
+    if (c.dimmed != b.dimmed || first) {
       b.dimmed = c.dimmed;
       w->setEnabled(!c.dimmed);
+      for (auto &l : b.buddies)
+        if (l) l->setEnabled(!c.dimmed);
     }
-    if (c.visible == w->isHidden()) w->setVisible(c.visible);
+    if (c.visible == w->isHidden() || first) {
+      w->setVisible(c.visible);
+      for (auto &l : b.buddies)
+        if (l) l->setVisible(c.visible);
+    }
     if (c.font != b.font) {
       b.font = c.font;
       applyFont(w, c.font, b.baseFont);
@@ -586,7 +604,12 @@ void PanelView::sync(Binding &b) {
       syncTextBox(b, c);
       break;
     case rt::Kind::Led:
-      if (auto *led = qobject_cast<TsLed *>(w)) led->setOn(c.num != 0);
+      if (auto *led = qobject_cast<TsLed *>(w)) {
+        // The board-open mark (attribute 630 at 920) lights the lamp that carries it.
+        auto mark = c.otherAttrs.find(rt::ATTR_BOARD_OPEN_MARK);
+        bool marked = mark != c.otherAttrs.end() && mark->second == 920;
+        led->setOn(c.num != 0 || marked);
+      }
       break;
     case rt::Kind::Table:
       if (auto *t = qobject_cast<TsTable *>(w)) t->showCells(c.rows, c.cols, c.cells);

@@ -83,6 +83,7 @@ class PanelView : public QObject, public rt::Observer {
   struct PanelState;
 
   void bindTree(QWidget *w, int panel);
+  void bindBuddyLabels(QWidget *root);
   Binding *bindControl(QWidget *w, int panel, int id);
   void connectOperator(Binding &b, const rt::Control &c);
   void markDirty(Binding *b);

@@ -6,6 +6,11 @@
 
 namespace gui {
 
+namespace {
+// How long before a tick the Qt timer fires; the rest is slept (at most this long).
+constexpr double kLeadMs = 1.5;
+}  // namespace
+
 EventPump::EventPump(rt::Runtime &rt, QObject *parent) : QObject(parent), rt_(rt) {
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
@@ -18,10 +23,10 @@ void EventPump::schedule() {
     timer_.stop();
     return;
   }
-  // Qt timers count whole milliseconds: round up so that the tick is never early. The run-time
-  // keeps the ticks on their grid, so the rounding does not add up.
-  double wait = (due - rt_.Timer()) * 1000.0;
-  int ms = wait <= 0 ? 0 : static_cast<int>(std::min(std::ceil(wait), 3.6e6));
+  // Qt timers count whole milliseconds and wake a little late: the timer is set to fire
+  // shortly before the tick, and the last stretch is slept precisely.
+  double wait = (due - rt_.Timer()) * 1000.0 - kLeadMs;
+  int ms = wait <= 0 ? 0 : static_cast<int>(std::min(std::floor(wait), 3.6e6));
   timer_.start(ms);
 }
 
@@ -47,10 +52,12 @@ void EventPump::onTimeout() {
     return;
   }
   double due = rt_.NextDue();
-  if (due > rt_.Timer()) {
+  double early = due - rt_.Timer();
+  if (early > kLeadMs * 1e-3 + 1e-3) {
     schedule();
     return;
   }
+  if (early > 0) rt_.clock().waitUntil(due);
   guarded([&] {
     rt_.DispatchDue();
     ++dispatches_;

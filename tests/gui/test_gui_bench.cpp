@@ -1,0 +1,184 @@
+// The desktop program on the simulated bench, driven as an operator drives it: buttons, the
+// mode ring, function keys and window close buttons, in real time.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QtCharts/QLineSeries>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "ctl/main_panel.h"
+#include "gui/desktop.h"
+#include "gui/widgets.h"
+#include "support/test_env.h"
+
+namespace {
+
+// Lights of the status bits (bit 0 first): status word 1, and status word 2 of a frame.
+constexpr int kLightsA[16] = {56, 57, 58, 59, 60, 61, 62, 63, 32, 49, 50, 51, 52, 53, 54, 55};
+constexpr int kLightsFrames2[16] = {39, 38, 37, 36, 35, 34, 33, 31, 47, 46, 45, 44, 43, 42, 41, 40};
+
+class DesktopOnSimulatedBench : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(testenv::simLibrary()))
+      GTEST_SKIP() << "simulated bench not built: " << testenv::simLibrary();
+    app::BenchOptions o;
+    o.uiDir = testenv::uiDir();
+    o.quickusbLib = testenv::simLibrary();
+    o.settingsPath = dir.file("Corvath.ini");
+    desktop = std::make_unique<gui::Desktop>(o);
+    desktop->start();
+    main = desktop->bench().panels.MainPanel;
+  }
+  void TearDown() override {
+    if (desktop) desktop->shutDown();
+  }
+
+  template <class W>
+  W *widget(int control, int panel = 0) {
+    auto *w = qobject_cast<W *>(desktop->view().controlWidget(panel ? panel : main, control));
+    EXPECT_NE(w, nullptr) << "control " << control;
+    return w;
+  }
+  bool enabled(int control) { return widget<QWidget>(control)->isEnabled(); }
+  bool shown(int control) { return widget<QWidget>(control)->isVisible(); }
+  bool running() {
+    return desktop->rt().GetCtrlAttribute(main, ctl::Main::AcqTimer, rt::ATTR_ENABLED) != 0;
+  }
+  // The operator picks a read-out mode from the ring.
+  void chooseMode(int index) {
+    auto *ring = widget<QComboBox>(ctl::Main::ReadOutMode);
+    ring->setCurrentIndex(index);
+    emit ring->activated(index);
+    desktop->view().flush();
+  }
+
+  testenv::TempDir dir;
+  std::unique_ptr<gui::Desktop> desktop;
+  int main = 0;
+};
+
+TEST_F(DesktopOnSimulatedBench, EveryControlHasItsWidgetAndOnlyTheMainWindowShows) {
+  rt::Runtime &rt = desktop->rt();
+  int controls = 0;
+  for (int h : rt.panelHandles()) {
+    ASSERT_NE(desktop->view().panelWidget(h), nullptr) << rt.panel(h).alias;
+    for (const auto &c : rt.panel(h).controls) {
+      EXPECT_NE(desktop->view().controlWidget(h, c.id), nullptr)
+          << rt.panel(h).alias << "." << c.name;
+      ++controls;
+    }
+    if (rt.panel(h).parent == 0) {
+      EXPECT_EQ(desktop->view().panelWidget(h)->isVisible(), h == main) << rt.panel(h).alias;
+    }
+  }
+  EXPECT_GT(controls, 200);
+  // The information box is in the monospaced font.
+  EXPECT_TRUE(QFontInfo(widget<QWidget>(ctl::Main::InfoBox)->font()).fixedPitch());
+}
+
+TEST_F(DesktopOnSimulatedBench, FramesAcquisitionFillsGraphsLightsAndFollowsTheMode) {
+  chooseMode(1);  // FRAMES
+  EXPECT_TRUE(enabled(ctl::Main::FiberSelect));
+  EXPECT_TRUE(enabled(ctl::Main::FocusChannel));
+  EXPECT_FALSE(enabled(ctl::Main::SingleValueSelect));
+  EXPECT_TRUE(shown(ctl::Main::DataGraph1));
+  EXPECT_FALSE(shown(ctl::Main::SumsGraph));
+  EXPECT_FALSE(shown(ctl::Main::StatusTable));
+
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::StartStop), Qt::LeftButton);
+  ASSERT_TRUE(running());
+  QTest::qWait(1000);
+  desktop->view().flush();
+
+  // Running: the mode ring is dimmed; the data graphs hold the focus channel's plots.
+  EXPECT_FALSE(enabled(ctl::Main::ReadOutMode));
+  for (int id : {ctl::Main::DataGraph1.id, ctl::Main::DataGraph2.id}) {
+    auto *g = widget<TsGraph>(id);
+    ASSERT_EQ(g->shownPlots(), 1) << id;
+    EXPECT_EQ(qobject_cast<QLineSeries *>(g->chart()->series()[0])->count(), 200) << id;
+  }
+  // The lights show the newest frame's status words, bit by bit.
+  const acq::Acquisition &acq = desktop->bench().acq;
+  int lit = 0;
+  for (int bit = 0; bit < 16; ++bit) {
+    bool a = (acq.FrameStatus1 >> bit) & 1, b = (acq.FrameStatus2 >> bit) & 1;
+    EXPECT_EQ(widget<TsLed>(kLightsA[bit])->isOn(), a) << "status 1 bit " << bit;
+    EXPECT_EQ(widget<TsLed>(kLightsFrames2[bit])->isOn(), b) << "status 2 bit " << bit;
+    lit += a + b;
+  }
+  EXPECT_GT(lit, 0);
+  EXPECT_LT(lit, 32);
+  EXPECT_GT(desktop->rt().GetCtrlValD(main, ctl::Main::FramePeriod), 0.0);
+
+  // Stopped, then SUMS: the sums display replaces the raw graphs and the DAC table.
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::StartStop), Qt::LeftButton);
+  EXPECT_FALSE(running());
+  desktop->view().flush();
+  EXPECT_TRUE(enabled(ctl::Main::ReadOutMode));
+  chooseMode(2);
+  EXPECT_FALSE(enabled(ctl::Main::FiberSelect));
+  EXPECT_FALSE(enabled(ctl::Main::FocusChannel));
+  EXPECT_TRUE(shown(ctl::Main::SumsGraph));
+  EXPECT_TRUE(shown(ctl::Main::StatusTable));
+  EXPECT_TRUE(shown(ctl::Main::SumSelect));
+  EXPECT_TRUE(shown(ctl::Main::PlotCh8));
+  EXPECT_FALSE(shown(ctl::Main::DataGraph1));
+  EXPECT_FALSE(shown(ctl::Main::DataGraph2));
+  EXPECT_FALSE(shown(ctl::Main::DacTable));
+
+  // SINGLE_VALUE: fibre and single value selectable, focus channel not.
+  chooseMode(3);
+  EXPECT_TRUE(enabled(ctl::Main::FiberSelect));
+  EXPECT_TRUE(enabled(ctl::Main::SingleValueSelect));
+  EXPECT_FALSE(enabled(ctl::Main::FocusChannel));
+  EXPECT_FALSE(shown(ctl::Main::SumsGraph));
+  EXPECT_TRUE(shown(ctl::Main::DataGraph1));
+}
+
+TEST_F(DesktopOnSimulatedBench, F10StartsFramesAndF3MovesTheFocusChannel) {
+  chooseMode(2);
+  QWidget *window = desktop->view().panelWidget(main);
+  QTest::keyClick(window, Qt::Key_F10);
+  EXPECT_EQ(desktop->rt().GetCtrlValI(main, ctl::Main::ReadOutMode), 1);
+  EXPECT_TRUE(running());
+  QTest::keyClick(window, Qt::Key_F3);
+  EXPECT_EQ(desktop->rt().GetCtrlValI(main, ctl::Main::FocusChannel), 2);
+  QTest::qWait(300);
+  desktop->view().flush();
+  EXPECT_EQ(widget<QComboBox>(ctl::Main::ReadOutMode)->currentIndex(), 1);
+  EXPECT_EQ(widget<TsGraph>(ctl::Main::DataGraph1)->shownPlots(), 1);
+}
+
+TEST_F(DesktopOnSimulatedBench, SecondaryPanelsOpenAndTheirWindowCloseButtonSavesTheSettings) {
+  rt::Runtime &rt = desktop->rt();
+  const ctl::Panels &p = desktop->bench().panels;
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::OpenOptions), Qt::LeftButton);
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::ViewRaw), Qt::LeftButton);
+  desktop->view().flush();
+  for (int h : {p.OptionsPanel, p.RawData, p.ShowFramePanel})
+    EXPECT_TRUE(desktop->view().panelWidget(h)->isVisible()) << rt.panel(h).alias;
+
+  std::string settings = dir.file("Corvath.ini");
+  std::filesystem::remove(settings);
+  desktop->view().panelWidget(p.OptionsPanel)->close();
+  desktop->view().flush();
+  EXPECT_FALSE(rt.panel(p.OptionsPanel).visible);
+  EXPECT_FALSE(desktop->view().panelWidget(p.OptionsPanel)->isVisible());
+  EXPECT_TRUE(std::filesystem::exists(settings));
+
+  desktop->view().panelWidget(p.RawData)->close();
+  desktop->view().flush();
+  EXPECT_EQ(desktop->bench().acq.ViewRaw, 0);
+  EXPECT_EQ(desktop->bench().acq.ViewFrame, 1);  // the frame view is not touched
+  EXPECT_TRUE(desktop->view().panelWidget(p.ShowFramePanel)->isVisible());
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The desktop program under a script on the simulated bench, in real time: F10 starts FRAMES,
+# each of the five panels is opened and saved as a PNG, and a file selection pop-up is
+# answered by the script instead of waiting for a person.
+set -u
+build="$1"
+source_dir="$2"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+gui="$build/tessock"
+fail() { echo "FAIL: $*"; exit 1; }
+[ -x "$gui" ] || { echo "SKIP: desktop program not built"; exit 0; }
+[ -e "$build/libquickusb_sim.so" ] || { echo "SKIP: no simulated bench"; exit 0; }
+export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+
+cat > "$tmp/shots.tsk" <<SCRIPT
+key 0x1800
+wait 3
+screenshot Main $tmp/main.png
+expect Main.ReadErrors == 0
+commit Main.OpenOptions
+commit Main.ViewRaw
+commit Main.OpenTest
+wait 1
+screenshot Options $tmp/options.png
+screenshot RawData $tmp/rawdata.png
+screenshot ShowFrame $tmp/showframe.png
+screenshot Test $tmp/test.png
+key 0x1800
+commit TabBData.ChooseLinearityFile
+print TabBData.LinearityFile
+quit
+SCRIPT
+out=$(timeout 120 "$gui" --sim --settings "$tmp/s.ini" --ui-dir "$source_dir/ui" --script "$tmp/shots.tsk" 2>"$tmp/err")
+rc=$?
+[ $rc -eq 0 ] || fail "exit status $rc: $out $(cat "$tmp/err")"
+
+# A PNG with its width and height (big-endian, bytes 16..23).
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{ print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8 }'; }
+for shot in main options rawdata showframe test; do
+  f="$tmp/$shot.png"
+  [ -s "$f" ] || fail "$shot.png not written"
+  [ "$(head -c 4 "$f" | od -An -c | tr -d ' ')" == "211PNG" ] || fail "$shot.png is no PNG"
+  read -r w h < <(png_size "$f")
+  [ "$w" -ge 300 ] && [ "$h" -ge 200 ] || fail "$shot.png is ${w}x${h}"
+done
+# The main window with two live graphs holds far more detail than an empty one.
+[ "$(stat -c %s "$tmp/main.png")" -gt 40000 ] || fail "main.png looks empty"
+echo "$out" | grep -q '^\[popup\] .*no file queued: cancelled' || fail "file pop-up not answered: $out"
+# The script may not name a panel that does not exist.
+printf 'screenshot Nowhere %s/x.png\n' "$tmp" > "$tmp/bad.tsk"
+timeout 60 "$gui" --settings "$tmp/s.ini" --ui-dir "$source_dir/ui" --script "$tmp/bad.tsk" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "an unknown panel is not a script error"
+echo "PASS"

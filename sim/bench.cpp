@@ -19,9 +19,19 @@ double steadySeconds() {
 
 }  // namespace
 
+namespace {
+Bench *theBench = nullptr;
+// The bench goes with the library: unloading it (or the end of the process) frees it, and a
+// later call, should one come during exit, powers a new one on.
+__attribute__((destructor)) void releaseBench() {
+  delete theBench;
+  theBench = nullptr;
+}
+}  // namespace
+
 Bench &Bench::instance() {
-  static Bench *bench = new Bench();  // never destroyed: calls may come during exit
-  return *bench;
+  if (!theBench) theBench = new Bench();
+  return *theBench;
 }
 
 Bench::Bench() {

@@ -12,6 +12,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ -x "$gui" ] || { echo "SKIP: desktop program not built"; exit 0; }
 [ -e "$build/libquickusb_sim.so" ] || { echo "SKIP: no simulated bench"; exit 0; }
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$source_dir/tests/gui/lsan.supp}"
 
 cat > "$tmp/shots.tsk" <<SCRIPT
 key 0x1800

@@ -87,7 +87,10 @@ bool DesktopScriptHost::screenshot(int panel, const std::string &path, std::stri
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   }
-  if (w->isHidden()) {
+  // A tab page that is not the current one has not been laid out in its window yet: it gets
+  // the size of the page that is.
+  if (!w->isWindow() && !w->isVisible() && w->parentWidget()) w->resize(w->parentWidget()->size());
+  if (!w->isVisible()) {
     w->ensurePolished();
     if (w->layout()) w->layout()->activate();
   }

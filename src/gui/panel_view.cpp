@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,6 +123,13 @@ struct PanelView::Binding {
   std::vector<std::string> labels;        // ring items on screen
   std::vector<std::string> lines;         // text box lines on screen
   std::vector<QPointer<QLabel>> buddies;  // labels that name the control
+  std::vector<Group *> groups;            // group boxes around the control
+};
+
+// A group box around controls: shown while any of them is.
+struct PanelView::Group {
+  QPointer<QGroupBox> box;
+  std::vector<Binding *> members;
 };
 
 struct PanelView::PanelState {
@@ -192,6 +200,7 @@ void PanelView::loadNewPanels() {
     if (mainPanel_ == 0 || h < mainPanel_) mainPanel_ = h;
     bindTree(root, h);
     bindBuddyLabels(root);
+    bindGroups(root);
     markPanelDirty(ref.handle);
   }
 }
@@ -234,6 +243,28 @@ void PanelView::bindBuddyLabels(QWidget *root) {
     auto it = byWidget_.find(l->buddy());
     if (it != byWidget_.end()) it->second->buddies.push_back(l);
   }
+}
+
+// A group box whose controls are all hidden (the sums display outside its read-out mode) is
+// hidden with them rather than left as an empty frame.
+void PanelView::bindGroups(QWidget *root) {
+  for (QGroupBox *box : root->findChildren<QGroupBox *>()) {
+    if (box->property("ctrlId").isValid()) continue;
+    auto g = std::make_unique<Group>();
+    g->box = box;
+    for (auto &[w, b] : byWidget_)
+      if (b->kind != rt::Kind::Timer && box->isAncestorOf(w)) g->members.push_back(b);
+    if (g->members.empty()) continue;
+    for (Binding *b : g->members) b->groups.push_back(g.get());
+    groups_.push_back(std::move(g));
+  }
+}
+
+void PanelView::syncGroup(Group &g) {
+  if (!g.box) return;
+  bool any = false;
+  for (Binding *m : g.members) any = any || rt_.control(m->panel, m->id).visible;
+  if (any == g.box->isHidden()) g.box->setVisible(any);
 }
 
 PanelView::Binding *PanelView::bindControl(QWidget *w, int panel, int id) {
@@ -542,6 +573,7 @@ void PanelView::sync(Binding &b) {
       w->setVisible(c.visible);
       for (auto &l : b.buddies)
         if (l) l->setVisible(c.visible);
+      for (Group *g : b.groups) syncGroup(*g);
     }
     if (c.font != b.font) {
       b.font = c.font;

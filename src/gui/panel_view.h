@@ -81,9 +81,12 @@ class PanelView : public QObject, public rt::Observer {
  private:
   struct Binding;
   struct PanelState;
+  struct Group;
 
   void bindTree(QWidget *w, int panel);
   void bindBuddyLabels(QWidget *root);
+  void bindGroups(QWidget *root);
+  void syncGroup(Group &g);
   Binding *bindControl(QWidget *w, int panel, int id);
   void connectOperator(Binding &b, const rt::Control &c);
   void markDirty(Binding *b);
@@ -104,6 +107,7 @@ class PanelView : public QObject, public rt::Observer {
   rt::Runtime &rt_;
   EventPump &pump_;
   std::vector<std::unique_ptr<Binding>> bindings_;
+  std::vector<std::unique_ptr<Group>> groups_;
   std::unordered_map<long long, Binding *> byControl_;
   std::unordered_map<const QWidget *, Binding *> byWidget_;
   std::map<int, std::unique_ptr<PanelState>> panels_;

@@ -247,6 +247,36 @@ void TsTable::setRowLabels(const QString &s) {
   applyLabels();
 }
 
+void TsTable::setHiddenColumns(const QString &s) {
+  hiddenColumns_ = s;
+  applyLabels();
+}
+
+void TsTable::setHiddenRows(const QString &s) {
+  hiddenRows_ = s;
+  applyLabels();
+}
+
+QSize TsTable::sizeHint() const {
+  int rowH = verticalHeader()->defaultSectionSize();
+  int shown = 0;
+  for (int r = 0; r < rowCount(); ++r) shown += !isRowHidden(r);
+  int rows = std::min(shown, 24);
+  int h = horizontalHeader()->sizeHint().height() + rows * rowH + 2 * frameWidth();
+  int w = verticalHeader()->sizeHint().width() + 2 * frameWidth();
+  for (int c = 0; c < columnCount(); ++c)
+    if (!isColumnHidden(c)) w += std::max(64, horizontalHeader()->sectionSizeHint(c));
+  return {w, h};
+}
+
+QSize TsTable::minimumSizeHint() const {
+  QSize s = sizeHint();
+  int rowH = verticalHeader()->defaultSectionSize();
+  int rows = std::min(rowCount(), 4);
+  return {std::min(s.width(), 160),
+          horizontalHeader()->sizeHint().height() + rows * rowH + 2 * frameWidth()};
+}
+
 void TsTable::applyLabels() {
   if (!columnLabels_.isEmpty()) {
     QStringList l = columnLabels_.split(';');
@@ -258,6 +288,15 @@ void TsTable::applyLabels() {
     for (int i = l.size(); i < rowCount(); ++i) l << QString::number(i + 1);
     setVerticalHeaderLabels(l);
   }
+  // A short table keeps to its rows; a long one takes the room there is.
+  setSizePolicy(QSizePolicy::Preferred,
+                rowCount() > 16 ? QSizePolicy::Expanding : QSizePolicy::Preferred);
+  QStringList hidden = hiddenColumns_.split(';', Qt::SkipEmptyParts);
+  for (int c = 0; c < columnCount(); ++c)
+    setColumnHidden(c, hidden.contains(QString::number(c + 1)));
+  hidden = hiddenRows_.split(';', Qt::SkipEmptyParts);
+  for (int r = 0; r < rowCount(); ++r) setRowHidden(r, hidden.contains(QString::number(r + 1)));
+  updateGeometry();
 }
 
 QString TsTable::formatValue(double v) const {

@@ -5,7 +5,8 @@
 //   TsLed    on (bool), onColor, offColor (colours), text (label drawn right of the lamp)
 //   TsGraph  title, xLabel, yLabel (strings)
 //   TsTable  rows, columns (int), columnLabels, rowLabels (';'-separated), decimals (int, -1:
-//            integers plain, other numbers with up to 6 significant digits)
+//            integers plain, other numbers with up to 6 significant digits), hiddenColumns,
+//            hiddenRows (';'-separated numbers from 1: cells the program keeps but nobody reads)
 //   TsTimer  interval (seconds), timerEnabled (bool); never shown
 #pragma once
 
@@ -100,6 +101,8 @@ class TsTable : public QTableWidget {
   Q_PROPERTY(QString columnLabels READ columnLabels WRITE setColumnLabels)
   Q_PROPERTY(QString rowLabels READ rowLabels WRITE setRowLabels)
   Q_PROPERTY(int decimals READ decimals WRITE setDecimals)
+  Q_PROPERTY(QString hiddenColumns READ hiddenColumns WRITE setHiddenColumns)
+  Q_PROPERTY(QString hiddenRows READ hiddenRows WRITE setHiddenRows)
 
  public:
   explicit TsTable(QWidget *parent = nullptr);
@@ -114,6 +117,14 @@ class TsTable : public QTableWidget {
   void setRowLabels(const QString &s);
   int decimals() const { return decimals_; }
   void setDecimals(int d) { decimals_ = d; }
+  QString hiddenColumns() const { return hiddenColumns_; }
+  void setHiddenColumns(const QString &s);
+  QString hiddenRows() const { return hiddenRows_; }
+  void setHiddenRows(const QString &s);
+
+  // Tall enough for all rows (up to a screenful), wide enough for labels and numbers.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
 
   // Shows row-major cells; only the cells whose value changed are redrawn.
   void showCells(int rows, int cols, const std::vector<double> &cells);
@@ -122,7 +133,7 @@ class TsTable : public QTableWidget {
 
  private:
   void applyLabels();
-  QString columnLabels_, rowLabels_;
+  QString columnLabels_, rowLabels_, hiddenColumns_, hiddenRows_;
   int decimals_ = -1;
   std::vector<double> shown_;
   std::vector<bool> fresh_;

@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <algorithm>
 #include <cmath>
@@ -72,10 +73,14 @@ void setBoxText(QWidget *w, const QString &text) {
     t->setPlainText(text);
 }
 void appendBoxLine(QWidget *w, const QString &line) {
-  if (auto *p = qobject_cast<QPlainTextEdit *>(w))
+  if (auto *p = qobject_cast<QPlainTextEdit *>(w)) {
     p->appendPlainText(line);
-  else if (auto *t = qobject_cast<QTextEdit *>(w))
-    t->append(line);
+  } else if (auto *t = qobject_cast<QTextEdit *>(w)) {
+    QTextCursor c(t->document());
+    c.movePosition(QTextCursor::End);
+    if (!t->document()->isEmpty()) c.insertBlock();
+    c.insertText(line);
+  }
 }
 QScrollBar *boxScrollBar(QWidget *w) {
   if (auto *a = qobject_cast<QAbstractScrollArea *>(w)) return a->verticalScrollBar();
@@ -675,7 +680,12 @@ void PanelView::syncTextBox(Binding &b, const rt::Control &c) {
   if (appendOnly) {
     if (c.lines.size() == b.lines.size()) return;
     bool atEnd = !bar || bar->value() >= bar->maximum();
-    for (size_t i = b.lines.size(); i < c.lines.size(); ++i) appendBoxLine(w, qs(c.lines[i]));
+    std::string added;
+    for (size_t i = b.lines.size(); i < c.lines.size(); ++i) {
+      if (i > b.lines.size()) added += '\n';
+      added += c.lines[i];
+    }
+    appendBoxLine(w, qs(added));  // one paragraph per line
     if (atEnd && bar) bar->setValue(bar->maximum());
   } else {
     int pos = bar ? bar->value() : 0;

@@ -181,4 +181,14 @@ TEST_F(DesktopOnSimulatedBench, SecondaryPanelsOpenAndTheirWindowCloseButtonSave
   EXPECT_TRUE(desktop->view().panelWidget(p.ShowFramePanel)->isVisible());
 }
 
+TEST_F(DesktopOnSimulatedBench, QuitButtonAndMainWindowCloseEndTheProgram) {
+  int quits = 0;
+  QObject::connect(desktop.get(), &gui::Desktop::quit, [&] { ++quits; });
+  desktop->view().panelWidget(main)->close();
+  EXPECT_EQ(quits, 1);
+  EXPECT_TRUE(desktop->rt().quitRequested());
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::Quit), Qt::LeftButton);
+  EXPECT_EQ(quits, 2);
+}
+
 }  // namespace

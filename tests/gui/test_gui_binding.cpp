@@ -257,10 +257,15 @@ TEST_F(Probe, TextBoxAppendsAndReplacesLines) {
   rt.InsertTextBoxLine(panel, 6, -1, "third");
   view.flush();
   EXPECT_EQ(log->toPlainText(), "first\nsecond\nthird");
+  rt.InsertTextBoxLine(panel, 6, -1, "fourth");
+  rt.InsertTextBoxLine(panel, 6, -1, "");
+  view.flush();
+  EXPECT_EQ(log->toPlainText(), "first\nsecond\nthird\nfourth\n");
+  EXPECT_EQ(log->blockCount(), 5);
   // A line put in front is not an append.
   rt.InsertTextBoxLine(panel, 6, 0, "third");
   view.flush();
-  EXPECT_EQ(log->toPlainText(), "third\nfirst\nsecond\nthird");
+  EXPECT_EQ(log->toPlainText(), "third\nfirst\nsecond\nthird\nfourth\n");
   rt.ResetTextBox(panel, 6, " ");
   rt.InsertTextBoxLine(panel, 6, -1, "0A1B");
   view.flush();

@@ -14,6 +14,7 @@
 
 #include "app/bench.h"
 #include "rt/format.h"
+#include "rt/scan.h"
 
 namespace app {
 
@@ -30,23 +31,7 @@ constexpr const char *kModulationOffset = "[ModulationOffset]";
 constexpr const char *kVoltageTestCFC = "[VoltageTestCFC]";
 constexpr const char *kCurrentSet = "[CurrentSet]";
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The conversion "%d": blanks skipped, an optional sign, digits; text after the number is left.
-// A number beyond the range of int is no conversion.
-bool scanInt(std::string_view s, size_t &pos, int &out) {
-  while (pos < s.size() && isBlank(s[pos])) ++pos;
-  size_t start = pos;
-  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
-  int v = 0;
-  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
-  if (ec != std::errc()) return false;
-  out = v;
-  pos = static_cast<size_t>(end - s.data());
-  return true;
-}
+using rt::scanInt;
 
 std::optional<int> scanOne(const std::optional<std::string> &line) {
   if (!line) return std::nullopt;

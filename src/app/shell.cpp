@@ -10,27 +10,14 @@
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
+#include "rt/scan.h"
 
 namespace app {
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The integer read with "  %d" from `text` starting at character `from`; 0 when none can be read
-// (text too short, no digits, or a number beyond int).
-int numberFrom(const std::string &text, size_t from) {
-  if (from >= text.size()) return 0;
-  size_t pos = from;
-  while (pos < text.size() && isBlank(text[pos])) ++pos;
-  if (pos < text.size() && text[pos] == '+' && pos + 1 < text.size() && text[pos + 1] != '-') ++pos;
-  int v = 0;
-  auto [end, ec] = std::from_chars(text.data() + pos, text.data() + text.size(), v);
-  (void)end;
-  return ec == std::errc() ? v : 0;
-}
+// The integer read with "  %d" from `text` starting at character `from`; 0 when none can be read.
+int numberFrom(const std::string &text, size_t from) { return rt::scanIntAt(text, from); }
 
 }  // namespace
 

@@ -8,40 +8,14 @@
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/format.h"
+#include "rt/scan.h"
 
 namespace functest {
 
 namespace {
 
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// The conversions of "%d" and "%f": blanks are skipped, then a number with an optional sign.
-// A number out of its type's range is no conversion.
-bool scanInt(std::string_view s, size_t &pos, int &out) {
-  while (pos < s.size() && isBlank(s[pos])) ++pos;
-  size_t start = pos;
-  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
-  int v = 0;
-  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
-  if (ec != std::errc()) return false;
-  out = v;
-  pos = static_cast<size_t>(end - s.data());
-  return true;
-}
-
-bool scanFloat(std::string_view s, size_t &pos, float &out) {
-  while (pos < s.size() && isBlank(s[pos])) ++pos;
-  size_t start = pos;
-  if (start < s.size() && s[start] == '+' && start + 1 < s.size() && s[start + 1] != '-') ++start;
-  float v = 0;
-  auto [end, ec] = std::from_chars(s.data() + start, s.data() + s.size(), v);
-  if (ec != std::errc()) return false;
-  out = v;
-  pos = static_cast<size_t>(end - s.data());
-  return true;
-}
+using rt::scanFloat;
+using rt::scanInt;
 
 }  // namespace
 

@@ -242,10 +242,12 @@ std::string ScriptRunner::valueText(int panel, int control) const {
   const rt::Runtime &rt = bench_.rt;
   const rt::Control &c = rt.control(panel, control);
   switch (c.kind) {
+    case rt::Kind::Ring:
+      if (c.ringIndex >= 0) return rt::format("%.10g (%s)", c.num, c.items[c.ringIndex].label.c_str());
+      return rt::format("%.10g", c.num);
     case rt::Kind::Numeric:
     case rt::Kind::Switch:
     case rt::Kind::Led:
-    case rt::Kind::Ring:
       if (c.type == rt::DataType::Double || c.type == rt::DataType::Float)
         return rt::format("%.10g", c.num);
       return rt::format("%.0f", c.num);

@@ -115,6 +115,11 @@ TEST_F(Fixture, ValuesAreKeptLegalAndNeverFireCallbacks) {
   EXPECT_EQ(rt.GetCtrlIndex(1, 7), 2);
   rt.SetCtrlVal(1, 7, 99);  // no such item: the selection stays
   EXPECT_EQ(rt.GetCtrlValI(1, 7), 30);
+  rt.SetCtrlVal(1, 6, 1e300);  // an input is kept in range
+  EXPECT_EQ(rt.GetCtrlValD(1, 6), 100.0);
+  rt.control(1, 6).indicator = true;  // an indicator shows infinity as it is
+  rt.SetCtrlVal(1, 6, HUGE_VAL);
+  EXPECT_TRUE(std::isinf(rt.GetCtrlValD(1, 6)));
   rt.SetCtrlVal(1, 9, std::string(40, 'x'));
   EXPECT_EQ(rt.GetCtrlValS(1, 9).size(), 31u);
   EXPECT_TRUE(calls.empty());

@@ -120,6 +120,10 @@ void applyRange(Control &c) {
 }
 
 double coerce(const Control &c, double v) {
+  // A floating-point indicator shows what it is given, infinity included (a rate over a period
+  // of zero); everything else is kept within its range.
+  bool real = c.type == DataType::Double || c.type == DataType::Float;
+  if (real && c.indicator && std::isinf(v)) return v;
   if (std::isnan(v)) v = 0;
   switch (c.type) {
     case DataType::Int:

@@ -129,6 +129,8 @@ struct PanelView::Binding {
   std::vector<std::string> lines;         // text box lines on screen
   std::vector<QPointer<QLabel>> buddies;  // labels that name the control
   std::vector<Group *> groups;            // group boxes around the control
+  bool special = false;                   // a spin box showing a value it cannot hold
+  QString specialText;                    // its own special-value text meanwhile
 };
 
 // A group box around controls: shown while any of them is.
@@ -595,9 +597,20 @@ void PanelView::sync(Binding &b) {
           sb->setValue(static_cast<int>(v));
         }
       } else if (auto *ds = qobject_cast<QDoubleSpinBox *>(w)) {
-        if (ds->value() != c.num) {
-          QSignalBlocker block(ds);
-          ds->setValue(c.num);
+        QSignalBlocker block(ds);
+        if (!std::isfinite(c.num)) {
+          // An indicator may hold infinity (a rate over a period of zero): the spin box cannot,
+          // so it shows the word at its minimum.
+          if (!b.special) b.specialText = ds->specialValueText();
+          b.special = true;
+          ds->setSpecialValueText(c.num > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf"));
+          ds->setValue(ds->minimum());
+        } else {
+          if (b.special) {
+            b.special = false;
+            ds->setSpecialValueText(b.specialText);
+          }
+          if (ds->value() != c.num) ds->setValue(c.num);
         }
       }
       break;

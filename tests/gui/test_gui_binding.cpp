@@ -19,6 +19,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -210,6 +211,12 @@ TEST_F(Probe, RunTimeValuesAndAttributesReachTheWidgets) {
   EXPECT_TRUE(widget<TsLed>(8)->isOn());
   EXPECT_EQ(widget<TsTable>(9)->cellText(1, 2), "7.5");
   EXPECT_EQ(widget<TsTable>(9)->cellText(0, 0), "12");
+  rt.SetCtrlVal(panel, 2, std::numeric_limits<double>::infinity());
+  view.flush();
+  EXPECT_EQ(widget<QDoubleSpinBox>(2)->text(), "Inf");
+  rt.SetCtrlVal(panel, 2, 12.5);
+  view.flush();
+  EXPECT_EQ(widget<QDoubleSpinBox>(2)->text(), "12.500");
   // Setting a value from code fires no callback.
   EXPECT_TRUE(calls.empty());
 

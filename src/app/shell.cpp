@@ -120,7 +120,8 @@ int Shell::fControlCodeBars() {
   namespace B = ctl::TabBData;
   const int page = panels_.TabBData;
   const int active = rt_.GetActiveCtrl(page);
-  auto text = [&] { return rt_.GetCtrlValS(page, active); };
+  // A label is read into a buffer of 100 characters: at most 99 characters count.
+  auto text = [&] { return rt_.GetCtrlValS(page, active).substr(0, 99); };
   auto cardNumberAt = [&](size_t from) {
     return static_cast<uint16_t>(numberFrom(text(), from)) == acq_.CardNumber;
   };

@@ -73,18 +73,18 @@ int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
     for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
       rt_.InsertListItem(panels_.OptionsPanel, ring, n, label, n);
     ++n;
+    // After every insertion the rings are set to index 7; a ring without that item yet keeps
+    // its selection (the first item).
+    for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
+      rt_.SetCtrlVal(panels_.TestCFCPanel, ring, kRingValueAfterLoad);
+    for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
+      rt_.SetCtrlVal(panels_.OptionsPanel, ring, kRingValueAfterLoad);
   }
   // Records past the loaded ones are cleared: no setup of an earlier file is applied through a
   // ring that has no item for it.
   for (int i = n; i < hw::kCurrentSetupCapacity; ++i)
     setups_.CalibrParameter[static_cast<size_t>(i)] = hw::CurrentSetup{};
   setups_.count = n;
-
-  // A ring without an item of value 7 keeps its selection (the first item).
-  for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
-    rt_.SetCtrlVal(panels_.TestCFCPanel, ring, kRingValueAfterLoad);
-  for (const rt::Ctl &ring : ctl::Options::CurrentSelect)
-    rt_.SetCtrlVal(panels_.OptionsPanel, ring, kRingValueAfterLoad);
 
   if (ignored > 0)
     rt_.MessagePopup("Linearity file",

@@ -71,6 +71,30 @@ TEST(SettingsFile, SectionsAreFoundWhereverTheyStandUntilTheMarker) {
   EXPECT_FALSE(parse(junk + "junk\n[DataType]\n3 \n").ReadOutMode);
 }
 
+// Headers are compared in file order ("[DataType]" first, "[CurrentSet]" last) with the line
+// the pass holds, which after a section is its last value line. A section that lost its value
+// line takes the next line in its place.
+TEST(SettingsFile, AValueLineThatIsAHeaderFollowsTheOrderOfComparison) {
+  // "[SelFiber]" comes later in the order: read as DataType's value, then handled in that pass.
+  app::SettingsFound f = parse("[DataType]\n[SelFiber]\n1 \n[SingleValue]\n5 \n");
+  EXPECT_FALSE(f.ReadOutMode);
+  EXPECT_EQ(f.FiberSelect, 1);
+  EXPECT_EQ(f.SingleValueSelect, 5);
+  // "[DataType]" comes earlier: consumed as the fibre's value line and never handled.
+  f = parse("[SelFiber]\n[DataType]\n2 \n[SingleValue]\n5 \n");
+  EXPECT_FALSE(f.FiberSelect);
+  EXPECT_FALSE(f.ReadOutMode);
+  EXPECT_EQ(f.SingleValueSelect, 5);
+  // The end marker read as a value line ends the reading.
+  f = parse("[ModulationOffset]\n[end file]\n[SelFiber]\n1 \n");
+  EXPECT_TRUE(f.endMarker);
+  EXPECT_FALSE(f.ModulationOffset);
+  EXPECT_FALSE(f.FiberSelect);
+  // A file of the writer's layout is consumed in ten passes, one a section.
+  f = parse(app::FormatSettings(app::UiSettings{}) + "[end file]\n");
+  EXPECT_EQ(f.passes, 11);
+}
+
 TEST(SettingsFile, ValuesThatDoNotConvertKeepTheirControls) {
   const std::string longName = "  C:\\bench data\\" + std::string(400, 'x') + ".txt ";
   const app::SettingsFound f = parse(

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/bench.h"
+#include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/format.h"
@@ -101,6 +102,11 @@ TEST_F(Panels, FrameSizeIsTakenWhenTheOptionsPanelCloses) {
   EXPECT_EQ(bench->acq.SizeOfFrameByte, 40);
   EXPECT_FALSE(visible(p.OptionsPanel));
   EXPECT_NE(testenv::readFile(settingsPath).find("[ModulationOffset]\n77 \n"), std::string::npos);
+
+  // Applying the main panel also rewrites the file.
+  bench->rt.SetCtrlVal(p.MainPanel, ctl::Main::ReadOutMode, 3);
+  commit(&app::Shell::UpdateConfigPanelandUSB);
+  EXPECT_EQ(testenv::readFile(settingsPath).rfind("[DataType]\n3 \n", 0), 0u);
 }
 
 TEST_F(Panels, ClosingTheRawDataPanelLeavesTheFrameView) {

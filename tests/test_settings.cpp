@@ -71,9 +71,9 @@ TEST(SettingsFile, SectionsAreFoundWhereverTheyStandUntilTheMarker) {
   EXPECT_FALSE(parse(junk + "junk\n[DataType]\n3 \n").ReadOutMode);
 }
 
-// Headers are compared in file order ("[DataType]" first, "[CurrentSet]" last) with the line
-// the pass holds, which after a section is its last value line. A section that lost its value
-// line takes the next line in its place.
+// Headers are compared in the writer's order ("[DataType]" first, "[CurrentSet]" last) with
+// the line the pass holds, which after a section is its last value line. A section that lost its
+// value line takes the next line in its place.
 TEST(SettingsFile, AValueLineThatIsAHeaderFollowsTheOrderOfComparison) {
   // "[SelFiber]" comes later in the order: read as DataType's value, then handled in that pass.
   app::SettingsFound f = parse("[DataType]\n[SelFiber]\n1 \n[SingleValue]\n5 \n");

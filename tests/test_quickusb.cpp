@@ -16,7 +16,9 @@ namespace {
 
 struct Popups : rt::Operator {
   std::vector<std::string> seen;
-  void messagePopup(const std::string &t, const std::string &m) override { seen.push_back(t + ": " + m); }
+  void messagePopup(const std::string &t, const std::string &m) override {
+    seen.push_back(t + ": " + m);
+  }
   bool confirmPopup(const std::string &t, const std::string &) override {
     seen.push_back(t);
     return false;
@@ -84,7 +86,8 @@ struct StartUp : ::testing::Test {
 TEST_F(StartUp, WithoutLibraryOneLineNoPopupNoHardware) {
   auto &b = start(dir.file("libquickusb-absent.so"));
   EXPECT_EQ(b.loadOutcome, -1);
-  EXPECT_EQ(info(), std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' "});
+  EXPECT_EQ(info(),
+            std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' "});
   EXPECT_TRUE(popups.seen.empty());
   EXPECT_EQ(b.usb.NbrQuickUSBConnected, 0);
   EXPECT_EQ(b.fpga.WriteCommandFPGA(0x10, 0x10, 0), 0);
@@ -114,6 +117,7 @@ TEST_F(StartUp, NoModuleShowsTheDemoPopupOnceAndSkipsEveryWrite) {
   b.rt.Commit(b.panels.OptionsPanel, ctl::Options::ResetFpga);
   b.rt.Commit(b.panels.OptionsPanel, ctl::Options::ResetAdcCompensation);
   b.rt.Commit(b.panels.OptionsPanel, ctl::Options::SendCommand);
+  b.rt.Commit(b.panels.OptionsPanel, ctl::Options::ReadJtag);
   EXPECT_EQ(fake.log(), "");
 }
 
@@ -144,7 +148,9 @@ TEST_F(StartUp, WorkingModuleShowsNameSettingsAndBoardNumber) {
                                               " FPGATYPE : 0x1234", " CPUCONFIG : 0x5678"}));
   EXPECT_EQ(b.rt.control(b.panels.MainPanel, ctl::Main::ModuleName).lines,
             std::vector<std::string>{"QUSB-0"});
-  EXPECT_EQ(b.rt.GetCtrlAttribute(b.panels.MainPanel, ctl::Main::BoardOpenMark, rt::ATTR_BOARD_OPEN_MARK), 920);
+  EXPECT_EQ(
+      b.rt.GetCtrlAttribute(b.panels.MainPanel, ctl::Main::BoardOpenMark, rt::ATTR_BOARD_OPEN_MARK),
+      920);
   EXPECT_EQ(b.usb.VELTRA_BoardNumber, 7);
   EXPECT_EQ(b.rt.GetCtrlValI(b.panels.MainPanel, ctl::Main::BoardNumber), 7);
   EXPECT_TRUE(popups.seen.empty());
@@ -191,13 +197,19 @@ TEST_F(StartUp, FixedCommandsAndManualCommand) {
   auto &b = start(testenv::fakeLibrary());
   const int o = b.panels.OptionsPanel;
   fake.clear();
-  b.fpga.Rst_fpga(o, ctl::Options::ResetFpga, rt::EVENT_TIMER_TICK);  // not a commit: nothing
+  for (int event : {rt::EVENT_KEYPRESS, rt::EVENT_TIMER_TICK, 0, 2}) {  // not a commit: nothing
+    EXPECT_EQ(b.fpga.Rst_fpga(o, ctl::Options::ResetFpga, event), 0);
+    EXPECT_EQ(b.fpga.ResetAdcCompensation(o, ctl::Options::ResetAdcCompensation, event), 0);
+    EXPECT_EQ(b.fpga.Write_Instruction(o, ctl::Options::SendCommand, event), 0);
+    EXPECT_EQ(b.fpga.Read_JTAG(o, ctl::Options::ReadJtag, event), 0);
+  }
   EXPECT_EQ(fake.log(), "");
   b.rt.Commit(o, ctl::Options::ResetFpga);
   EXPECT_EQ(busBytes(fake), (std::vector<std::string>{"0x10", "0x10", "0x00"}));
   fake.clear();
   b.rt.Commit(o, ctl::Options::ResetAdcCompensation);
-  EXPECT_EQ(busBytes(fake), (std::vector<std::string>{"0xA0", "0xFF", "0xFF", "0xA0", "0x00", "0x00"}));
+  EXPECT_EQ(busBytes(fake),
+            (std::vector<std::string>{"0xA0", "0xFF", "0xFF", "0xA0", "0x00", "0x00"}));
   fake.clear();
   b.rt.SetCtrlVal(o, ctl::Options::ManualCommand, 0x61);
   b.rt.SetCtrlVal(o, ctl::Options::ManualByte1, 0x01);
@@ -239,6 +251,84 @@ TEST_F(StartUp, JtagReadClocksTheInstructionAndShiftsTheRegister) {
   fake.set("portA", 0x00);
   b.rt.Commit(o, ctl::Options::ReadJtag);
   EXPECT_EQ(b.rt.GetCtrlValD(o, ctl::Options::JtagId), 0.0);
+  // The first bit read is bit 0 of the word.
+  for (long bits : {0x1L, 0x80000000L, 0x12345678L}) {
+    fake.set("portABits", bits);
+    b.rt.Commit(o, ctl::Options::ReadJtag);
+    EXPECT_EQ(b.rt.GetCtrlValD(o, ctl::Options::JtagId), double(bits));
+  }
+}
+
+TEST_F(StartUp, WrappersPassTheDevicePortsAndLengths) {
+  auto &b = start(testenv::fakeLibrary());
+  fake.clear();
+  uint8_t v = 0;
+  EXPECT_NE(b.usb.WriteByteToSPI(0x3C), 0);
+  EXPECT_NE(b.usb.ReadByteFromSPI(&v), 0);
+  EXPECT_EQ(v, 0x5A);
+  EXPECT_NE(b.usb.WritePortDir(2, 0xFF), 0);
+  EXPECT_NE(b.usb.ReadPortDir(2, &v), 0);
+  EXPECT_EQ(v, 0xFF);
+  EXPECT_NE(b.usb.WritePort(2, 0x61), 0);
+  uint8_t block[64];
+  uint32_t length = sizeof block;
+  EXPECT_NE(b.usb.ReadDataOnParallel(block, &length), 0);
+  EXPECT_EQ(length, 64u);
+  EXPECT_EQ(fake.lines(),
+            (std::vector<std::string>{"WriteSpi 4 0x3C 1", "ReadSpi 4 1", "WritePortDir 2 0xFF",
+                                      "ReadPortDir 2", "WritePort 2 0x61 1", "ReadData 64"}));
+  // Unbound (after shutdown) they fail without calling anything.
+  b.ShutDown();
+  fake.clear();
+  length = sizeof block;
+  EXPECT_EQ(b.usb.WriteByteToSPI(1), 0);
+  EXPECT_EQ(b.usb.ReadPort(4, &v), 0);
+  EXPECT_EQ(b.usb.ReadDataOnParallel(block, &length), 0);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(fake.log(), "");
+}
+
+// A panel file that lacks a control the program uses stops start-up, naming the file and the
+// control, instead of failing in a callback later.
+TEST_F(StartUp, PanelFileWithoutAProgramControlStopsStartUp) {
+  struct Case {
+    const char *file, *from, *to, *message;
+  };
+  const Case cases[] = {
+      {"TessockTestCfc2_panel.ui", "name=\"Tabs\"", "name=\"Tabs\" x=\"\"", nullptr},  // intact
+      {"TessockCheck_main_panel.ui", "<number>16</number>", "<number>916</number>",
+       "Main.InfoBox (id 16)"},
+      {"TessockCheck_options_panel.ui", "class=\"QDoubleSpinBox\" name=\"JtagId\"",
+       "class=\"QLineEdit\" name=\"JtagId\"", "Options.JtagId (id 82) is a string, not a numeric"},
+  };
+  for (const Case &c : cases) {
+    testenv::TempDir ui;
+    for (const char *f : ctl::kPanelFiles) {
+      std::string text = testenv::readFile(testenv::uiDir() + "/" + f);
+      if (std::string(f) == c.file) {
+        size_t at = text.find(c.from);
+        ASSERT_NE(at, std::string::npos) << c.from;
+        text.replace(at, std::string(c.from).size(), c.to);
+      }
+      testenv::writeFile(ui.file(f), text);
+    }
+    app::BenchOptions o;
+    o.uiDir = ui.path().string();
+    o.quickusbLib = dir.file("absent.so");
+    o.settingsPath = dir.file("Corvath.ini");
+    app::Bench b(clock, o);
+    if (!c.message) {
+      EXPECT_NO_THROW(b.StartUp());
+      continue;
+    }
+    try {
+      b.StartUp();
+      ADD_FAILURE() << c.file;
+    } catch (const rt::LoadError &e) {
+      EXPECT_NE(std::string(e.what()).find(c.file), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
 }
 
 TEST(BitUtilities, BitStringAndSwap) {

@@ -1,6 +1,7 @@
 // The panel run-time: loading panel files, values and attributes, the event loop in virtual time.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 
 #include "rt/runtime.h"
@@ -202,6 +203,30 @@ TEST_F(Fixture, LateTicksAreNotCaughtUp) {
   EXPECT_EQ(ticks, 5);
 }
 
+TEST_F(Fixture, TimersAlwaysMoveOnInTime) {
+  // An interval below a millisecond ticks every millisecond: a virtual second ends.
+  int ticks = 0;
+  rt.control(1, 12).callback = [&](int, int, int, int, int) { return ++ticks, 0; };
+  rt.SetCtrlAttribute(1, 12, rt::ATTR_INTERVAL, 1e-9);
+  rt.SetCtrlAttribute(1, 12, rt::ATTR_ENABLED, 1);
+  rt.RunUntil(1.0);
+  EXPECT_GE(ticks, 999);
+  EXPECT_LE(ticks, 1001);
+  // Run from inside a callback, the loop dispatches nothing and only lets the time pass.
+  rt.SetCtrlAttribute(1, 12, rt::ATTR_INTERVAL, 0.5);
+  int slow = 0;
+  rt.control(1, 13).callback = [&](int, int, int, int, int) { return ++slow, 0; };
+  rt.SetCtrlAttribute(1, 13, rt::ATTR_ENABLED, 1);
+  ticks = 0;
+  rt.control(1, 12).callback = [&](int, int, int, int, int) {
+    if (++ticks == 1) rt.RunUntil(clock.now() + 5.0);
+    return 0;
+  };
+  rt.RunUntil(6.9);
+  EXPECT_EQ(slow, 1);  // due at 3.0 while the first tick (1.5 to 6.5) ran: once, after it
+  EXPECT_DOUBLE_EQ(clock.now(), 6.9);
+}
+
 TEST_F(Fixture, NoCallbackRunsWhileAnotherIsRunning) {
   // A modal pop-up inside a tick: the loop is not re-entered, other timers wait.
   struct Modal : rt::Operator {
@@ -273,6 +298,89 @@ TEST(RuntimeLoad, MissingAndMalformedFilesNameTheFileAndProblem) {
     rt.RegisterCallback(n, [](int, int, int, int, int) { return 0; });
   testenv::writeFile(dir.file("twice.ui"), twice);
   EXPECT_THROW(rt.LoadPanel(dir.file("twice.ui")), rt::LoadError);
+}
+
+// Damaged panel files are refused with a message or loaded within bounds; none of them may
+// crash the loader, exhaust the memory or overflow the stack.
+TEST(RuntimeLoad, DamagedPanelTextIsRefusedOrBounded) {
+  rt::VirtualClock clock;
+  auto panel = [](const std::string &widgets) {
+    return "<ui><widget class=\"QWidget\" name=\"P\">" + widgets + "</widget></ui>";
+  };
+  auto control = [](const char *cls, int id, const std::string &props) {
+    return rt::format(
+               "<widget class=\"%s\" name=\"C%d\"><property "
+               "name=\"ctrlId\"><number>%d</number></property>",
+               cls, id, id) +
+           props + "</widget>";
+  };
+  auto prop = [](const char *name, const char *tag, const char *value) {
+    return rt::format("<property name=\"%s\"><%s>%s</%s></property>", name, tag, value, tag);
+  };
+  auto refused = [&](const std::string &text, const char *problem) {
+    rt::Runtime rt(clock);
+    try {
+      rt.LoadPanelFromString(text, "damaged.ui");
+      ADD_FAILURE() << "loaded: " << problem;
+    } catch (const rt::LoadError &e) {
+      EXPECT_NE(std::string(e.what()).find("damaged.ui"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(problem), std::string::npos) << e.what();
+    }
+    EXPECT_TRUE(rt.panelHandles().empty());
+  };
+  refused(panel(control(
+              "TsTable", 1,
+              prop("rows", "number", "1000000000") + prop("columns", "number", "1000000000"))),
+          "more rows or columns");
+  refused(panel(control("TsTable", 1,
+                        prop("rows", "number", "5000") + prop("columns", "number", "5000"))),
+          "more rows or columns");
+  refused(panel(control("QSpinBox", 1,
+                        prop("minimum", "number", "10") + prop("maximum", "number", "5"))),
+          "minimum above maximum");
+  refused(panel(control("QSpinBox", 1,
+                        prop("dataType", "string", "u16") + prop("minimum", "number", "70000"))),
+          "minimum above maximum");
+  refused(panel(control("QDoubleSpinBox", 1, prop("maximum", "string", "nan"))),
+          "minimum above maximum");
+  refused(panel(control("QSpinBox", 1, "") + control("QSpinBox", 1, "")), "used twice");
+  refused(panel(control("QSpinBox", 0, "")), "bad ctrlId");
+  refused(panel(control("QSpinBox", -5, "")), "bad ctrlId");
+  refused(panel(control("QSpinBox", 2000000000, "")), "bad ctrlId");
+  refused(panel(control("QWidget", 1, "")), "not a control kind");
+  refused(panel("<widget class=\"QSpinBox\"><property "
+                "name=\"ctrlId\"><number>1</number></property></widget>"),
+          "has no name");
+  refused("<ui><widget class=\"QWidget\"/></ui>", "no name");
+  refused("<ui/>", "no <ui><widget> root");
+  refused("", "malformed");
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<widget class=\"QFrame\">";
+  for (int i = 0; i < 100000; ++i) deep += "</widget>";
+  refused(panel(deep), "nested");
+
+  // Out-of-range numbers that a panel may hold are brought within bounds.
+  rt::Runtime rt(clock);
+  rt.LoadPanelFromString(
+      panel(control("QComboBox", 1,
+                    prop("currentIndex", "number", "1e300") +
+                        "<item><property name=\"text\"><string>a</string></property></item>"
+                        "<item><property name=\"text\"><string>b</string></property></item>") +
+            control("QLineEdit", 2, prop("maxLength", "number", "1e12")) +
+            control("QDoubleSpinBox", 3,
+                    prop("dataType", "string", "float") + prop("minimum", "double", "-1e300") +
+                        prop("maximum", "double", "1e300") + prop("value", "double", "1e300")) +
+            control("TsTable", 4, prop("rows", "number", "-3"))),
+      "bounded.ui");
+  EXPECT_EQ(rt.GetCtrlIndex(1, 1), 1);
+  rt.SetCtrlVal(1, 2, std::string(5000, 'x'));
+  EXPECT_EQ(rt.GetCtrlValS(1, 2).size(), 5000u);
+  EXPECT_EQ(rt.GetCtrlValD(1, 3), double(FLT_MAX));
+  rt.SetCtrlVal(1, 3, -1e300);
+  EXPECT_EQ(rt.GetCtrlValD(1, 3), -double(FLT_MAX));
+  EXPECT_EQ(rt.control(1, 4).rows, 0);
+  rt.SetTableCellVal(1, 4, 1, 1, 5);  // outside the empty table: dropped
+  EXPECT_EQ(rt.GetTableCellVal(1, 4, 1, 1), 0);
 }
 
 TEST(Format, PrintfFormatsExactly) {

@@ -4,8 +4,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <span>
 
 #include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
+#include "ctl/raw_data_panel.h"
 #include "ctl/show_frame_panel.h"
 #include "ctl/test_panel.h"
 
@@ -14,6 +17,26 @@ namespace app {
 namespace fs = std::filesystem;
 
 namespace {
+
+// Every control the program reaches through its constants must be in its panel, with that
+// kind: a panel file that lacks one stops start-up naming the file and the control, instead of
+// failing inside a callback later.
+void checkPanel(const rt::Runtime &rt, int handle, const char *alias,
+                std::span<const ctl::Entry> all) {
+  const rt::Panel &p = rt.panel(handle);
+  const std::string file = "panel file '" + p.file + "': ";
+  if (p.alias != alias)
+    throw rt::LoadError(file + "holds panel '" + p.alias + "' where panel '" + alias + "' belongs");
+  for (const ctl::Entry &e : all) {
+    const rt::Control *c = p.find(e.ctl.id);
+    const std::string what =
+        std::string(alias) + "." + e.name + " (id " + std::to_string(e.ctl.id) + ")";
+    if (!c) throw rt::LoadError(file + "no control " + what);
+    if (c->kind != e.ctl.kind)
+      throw rt::LoadError(file + "control " + what + " is a " + rt::kindName(c->kind) + ", not a " +
+                          rt::kindName(e.ctl.kind));
+  }
+}
 
 std::string executableDir() {
   std::error_code ec;
@@ -30,7 +53,8 @@ std::string defaultUiDir() {
        {fs::path(exe) / "ui", fs::path(exe) / ".." / "share" / "tessock" / "ui",
         fs::path(TESSOCK_SOURCE_DIR) / "ui"}) {
     std::error_code ec;
-    if (fs::exists(candidate / ctl::kPanelFiles[0], ec)) return candidate.lexically_normal().string();
+    if (fs::exists(candidate / ctl::kPanelFiles[0], ec))
+      return candidate.lexically_normal().string();
   }
   return (fs::path(TESSOCK_SOURCE_DIR) / "ui").string();
 }
@@ -67,14 +91,25 @@ Bench::~Bench() { ShutDown(); }
 
 void Bench::StartUp() {
   // 3. The five panels, in order: the main panel holds handle 1.
-  int *handles[5] = {&panels.MainPanel, &panels.OptionsPanel, &panels.RawData, &panels.ShowFramePanel,
-                     &panels.TestCFCPanel};
+  int *handles[5] = {&panels.MainPanel, &panels.OptionsPanel, &panels.RawData,
+                     &panels.ShowFramePanel, &panels.TestCFCPanel};
   for (int i = 0; i < 5; ++i)
     *handles[i] = rt.LoadPanel((fs::path(options.uiDir) / ctl::kPanelFiles[i]).string());
+  checkPanel(rt, panels.MainPanel, "Main", ctl::Main::kAll);
+  checkPanel(rt, panels.OptionsPanel, "Options", ctl::Options::kAll);
+  checkPanel(rt, panels.RawData, "RawData", ctl::RawData::kAll);
+  checkPanel(rt, panels.ShowFramePanel, "ShowFrame", ctl::ShowFrame::kAll);
+  checkPanel(rt, panels.TestCFCPanel, "Test", ctl::Test::kAll);
+  if (rt.control(panels.TestCFCPanel, ctl::Test::Tabs).pages.size() < 3)
+    throw rt::LoadError("panel file '" + rt.panel(panels.TestCFCPanel).file +
+                        "': the tab control Test.Tabs needs three pages");
   // 4. The tab pages of the test panel; page 0 active.
   panels.TabBData = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 0);
   panels.TabSlope = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 1);
   panels.TabLin = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 2);
+  checkPanel(rt, panels.TabBData, "TabBData", ctl::TabBData::kAll);
+  checkPanel(rt, panels.TabSlope, "TabSlope", ctl::TabSlope::kAll);
+  checkPanel(rt, panels.TabLin, "TabLin", ctl::TabLin::kAll);
   rt.SetActiveTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 0);
   // 5. Monospaced text for the frame text and the information box.
   rt.SetCtrlAttribute(panels.ShowFramePanel, ctl::ShowFrame::FrameText, rt::ATTR_TEXT_FONT,

@@ -15,16 +15,16 @@
 namespace app {
 
 struct BenchOptions {
-  std::string uiDir;           // folder of the five panel files
-  std::string quickusbLib;     // QuickUSB library path (empty: the vendor's libquickusb.so)
-  std::string simConfig;       // board configuration for the simulated bench (empty: default)
-  std::string settingsPath;    // settings file (empty: the default path)
+  std::string uiDir;         // folder of the five panel files
+  std::string quickusbLib;   // QuickUSB library path (empty: the vendor's libquickusb.so)
+  std::string simConfig;     // board configuration for the simulated bench (empty: default)
+  std::string settingsPath;  // settings file (empty: the default path)
 };
 
 // Default locations, overridable by options.
-std::string defaultSettingsPath();  // $XDG_CONFIG_HOME/tessock/Corvath.ini or ~/.config/...
-std::string defaultUiDir();         // next to the executable, else the source tree's ui/
-std::string simulatorLibraryPath(); // libquickusb_sim.so of the build or install tree
+std::string defaultSettingsPath();   // $XDG_CONFIG_HOME/tessock/Corvath.ini or ~/.config/...
+std::string defaultUiDir();          // next to the executable, else the source tree's ui/
+std::string simulatorLibraryPath();  // libquickusb_sim.so of the build or install tree
 
 class Bench {
  public:
@@ -35,7 +35,8 @@ class Bench {
 
   // Start-up steps 3 to 10: panels, tab pages, fonts, QuickUSB and its outcome lines, main
   // panel shown, srand(1), settings file, main panel to the FPGA. Throws rt::LoadError naming
-  // the file and the problem when a panel file is missing or malformed.
+  // the file and the problem when a panel file is missing, malformed or lacks a control the
+  // program uses (id and kind of every typed constant).
   void StartUp();
   // Steps 12 and 13: discard the main panel, close the module, unload the library.
   void ShutDown();

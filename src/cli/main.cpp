@@ -57,9 +57,19 @@ int main(int argc, char **argv) {
                      {{"Main", ctl::Main::InfoBox.id}, {"Test", ctl::Test::LogBox.id}});
   bench.rt.setOperator(&op);
   bench.rt.addObserver(&echo);
+  // The echo and the operator go before the bench: whatever the way out, the bench's own
+  // shutdown (discarding the main panel) must not reach them any more.
+  struct Detach {
+    rt::Runtime &rt;
+    rt::Observer *observer;
+    ~Detach() {
+      rt.removeObserver(observer);
+      rt.setOperator(nullptr);
+    }
+  } detach{bench.rt, &echo};
   try {
     bench.StartUp();
-  } catch (const rt::LoadError &e) {
+  } catch (const std::exception &e) {
     std::cerr << "tessock-cli: " << e.what() << "\n";
     return 1;
   }
@@ -67,6 +77,5 @@ int main(int argc, char **argv) {
   cli::ScriptRunner runner(bench, host, op, std::cout, std::cerr);
   int status = runner.run(lines);
   bench.ShutDown();
-  bench.rt.removeObserver(&echo);
   return status;
 }

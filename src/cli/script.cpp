@@ -1,8 +1,12 @@
 #include "cli/script.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <ostream>
+#include <string_view>
 
 #include "rt/format.h"
 
@@ -118,24 +122,52 @@ struct CommandShape {
   int minArgs, maxArgs;
 };
 constexpr CommandShape kCommands[] = {
-    {"set", 2, 2},    {"commit", 1, 1}, {"key", 1, 1},    {"wait", 1, 1},
-    {"waitfor", 3, 5}, {"answer", 1, 1}, {"choose", 1, 1}, {"print", 1, 1},
-    {"expect", 3, 3}, {"screenshot", 2, 2}, {"quit", 0, 0},
+    {"set", 2, 2},     {"commit", 1, 1},     {"key", 1, 1},    {"wait", 1, 1},
+    {"waitfor", 3, 5}, {"answer", 1, 1},     {"choose", 1, 1}, {"print", 1, 1},
+    {"expect", 3, 3},  {"screenshot", 2, 2}, {"quit", 0, 0},
 };
 
 bool isOp(const std::string &op) {
   return op == "==" || op == "!=" || op == "<" || op == "<=" || op == ">" || op == ">=";
 }
 
-bool parseNumber(const std::string &s, double &v) {
-  if (s.empty()) return false;
-  char *end = nullptr;
-  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-    v = static_cast<double>(std::strtoull(s.c_str(), &end, 16));
-  } else {
-    v = std::strtod(s.c_str(), &end);
+// A finite number: decimal (with fraction and exponent) or hexadecimal "0x...", with an optional
+// sign. The whole word must be the number; whatever the process's locale, '.' is the decimal
+// point.
+bool parseNumber(std::string_view s, double &v) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
   }
-  return end && *end == '\0' && std::isfinite(v);
+  if (s.empty() || s[0] == '+' || s[0] == '-') return false;
+  const char *end = s.data() + s.size();
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    uint64_t u = 0;
+    auto [p, ec] = std::from_chars(s.data() + 2, end, u, 16);
+    if (ec != std::errc() || p != end) return false;
+    v = static_cast<double>(u);
+  } else {
+    auto [p, ec] = std::from_chars(s.data(), end, v);
+    if (ec != std::errc() || p != end) return false;
+  }
+  if (negative) v = -v;
+  return std::isfinite(v);
+}
+
+// Durations of wait and waitfor: from 0 to about thirty years.
+constexpr double kMaxSeconds = 1e9;
+bool parseSeconds(std::string_view s, double &v) {
+  return parseNumber(s, v) && v >= 0 && v <= kMaxSeconds;
+}
+
+// A key code: a whole number that fits the run-time's int.
+bool parseKey(std::string_view s, int &key) {
+  double v;
+  if (!parseNumber(s, v) || v < 0 || v > std::numeric_limits<int>::max() || v != std::trunc(v))
+    return false;
+  key = static_cast<int>(v);
+  return true;
 }
 
 }  // namespace
@@ -203,8 +235,14 @@ bool parseScript(const std::string &text, std::vector<ScriptLine> &lines, std::s
       return false;
     }
     double v;
-    if ((cmd == "wait" || cmd == "key") && !parseNumber(line.words[1], v)) {
-      error = rt::format("line %d: '%s' is not a number", number, line.words[1].c_str());
+    int key;
+    if (cmd == "wait" && !parseSeconds(line.words[1], v)) {
+      error = rt::format("line %d: '%s' is not a duration (0 to %.0f seconds)", number,
+                         line.words[1].c_str(), kMaxSeconds);
+      return false;
+    }
+    if (cmd == "key" && !parseKey(line.words[1], key)) {
+      error = rt::format("line %d: '%s' is not a key code", number, line.words[1].c_str());
       return false;
     }
     if ((cmd == "waitfor" || cmd == "expect") && !isOp(line.words[2])) {
@@ -212,8 +250,9 @@ bool parseScript(const std::string &text, std::vector<ScriptLine> &lines, std::s
       return false;
     }
     if (cmd == "waitfor" && args != 3 &&
-        (args != 5 || line.words[4] != "timeout" || !parseNumber(line.words[5], v))) {
-      error = rt::format("line %d: waitfor ends with 'timeout SECONDS'", number);
+        (args != 5 || line.words[4] != "timeout" || !parseSeconds(line.words[5], v))) {
+      error = rt::format("line %d: waitfor ends with 'timeout SECONDS' (0 to %.0f seconds)", number,
+                         kMaxSeconds);
       return false;
     }
     if (cmd == "answer" && line.words[1] != "yes" && line.words[1] != "no") {
@@ -243,7 +282,8 @@ std::string ScriptRunner::valueText(int panel, int control) const {
   const rt::Control &c = rt.control(panel, control);
   switch (c.kind) {
     case rt::Kind::Ring:
-      if (c.ringIndex >= 0) return rt::format("%.10g (%s)", c.num, c.items[c.ringIndex].label.c_str());
+      if (c.ringIndex >= 0)
+        return rt::format("%.10g (%s)", c.num, c.items[c.ringIndex].label.c_str());
       return rt::format("%.10g", c.num);
     case rt::Kind::Numeric:
     case rt::Kind::Switch:
@@ -276,9 +316,9 @@ std::string ScriptRunner::valueText(int panel, int control) const {
 bool ScriptRunner::compare(int panel, int control, const std::string &op, const std::string &value,
                            bool quoted, std::string &error) const {
   const rt::Control &c = bench_.rt.control(panel, control);
-  bool numeric = !quoted && (c.kind == rt::Kind::Numeric || c.kind == rt::Kind::Switch ||
-                             c.kind == rt::Kind::Led || c.kind == rt::Kind::Ring ||
-                             c.kind == rt::Kind::Timer);
+  bool numeric =
+      !quoted && (c.kind == rt::Kind::Numeric || c.kind == rt::Kind::Switch ||
+                  c.kind == rt::Kind::Led || c.kind == rt::Kind::Ring || c.kind == rt::Kind::Timer);
   if (numeric) {
     double want;
     if (!parseNumber(value, want)) {
@@ -331,12 +371,12 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
           return fail(line, line.words[1] + " has no callback", EXIT_USAGE);
         rt.Commit(p, c);
       } else if (cmd == "key") {
-        double vk;
-        parseNumber(line.words[1], vk);
-        rt.KeyPress(bench_.panels.MainPanel, static_cast<int>(vk));
+        int vk = 0;
+        parseKey(line.words[1], vk);
+        rt.KeyPress(bench_.panels.MainPanel, vk);
       } else if (cmd == "wait") {
-        double s;
-        parseNumber(line.words[1], s);
+        double s = 0;
+        parseSeconds(line.words[1], s);
         host_.runFor(s, nullptr);
       } else if (cmd == "waitfor" || cmd == "expect") {
         if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
@@ -349,8 +389,10 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
           ok = compare(p, c, op, value, quoted, error);
         } else {
           double timeout = 60;
-          if (line.words.size() == 6) parseNumber(line.words[5], timeout);
-          ok = host_.runFor(timeout, [&] { return compare(p, c, op, value, quoted, error); });
+          if (line.words.size() == 6) parseSeconds(line.words[5], timeout);
+          // A comparison that cannot be made ends the wait at once (reported below).
+          ok = host_.runFor(
+              timeout, [&] { return compare(p, c, op, value, quoted, error) || !error.empty(); });
         }
         if (!error.empty()) return fail(line, error, EXIT_USAGE);
         if (!ok)

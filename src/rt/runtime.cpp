@@ -1,6 +1,7 @@
 #include "rt/runtime.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <filesystem>
 #include <limits>
@@ -10,18 +11,30 @@ namespace rt {
 
 const char *kindName(Kind k) {
   switch (k) {
-    case Kind::Numeric: return "numeric";
-    case Kind::Ring: return "ring";
-    case Kind::Switch: return "switch";
-    case Kind::String: return "string";
-    case Kind::TextBox: return "text box";
-    case Kind::StringDisplay: return "string display";
-    case Kind::Led: return "LED";
-    case Kind::Table: return "table";
-    case Kind::Graph: return "graph";
-    case Kind::Timer: return "timer";
-    case Kind::Tab: return "tab control";
-    case Kind::Button: return "command button";
+    case Kind::Numeric:
+      return "numeric";
+    case Kind::Ring:
+      return "ring";
+    case Kind::Switch:
+      return "switch";
+    case Kind::String:
+      return "string";
+    case Kind::TextBox:
+      return "text box";
+    case Kind::StringDisplay:
+      return "string display";
+    case Kind::Led:
+      return "LED";
+    case Kind::Table:
+      return "table";
+    case Kind::Graph:
+      return "graph";
+    case Kind::Timer:
+      return "timer";
+    case Kind::Tab:
+      return "tab control";
+    case Kind::Button:
+      return "command button";
   }
   return "?";
 }
@@ -76,20 +89,32 @@ struct Props {
 };
 
 bool classKind(const std::string &cls, const Props &p, Kind &kind) {
-  if (cls == "QSpinBox" || cls == "QDoubleSpinBox") kind = Kind::Numeric;
-  else if (cls == "QComboBox") kind = Kind::Ring;
-  else if (cls == "QCheckBox" || cls == "QRadioButton") kind = Kind::Switch;
+  if (cls == "QSpinBox" || cls == "QDoubleSpinBox")
+    kind = Kind::Numeric;
+  else if (cls == "QComboBox")
+    kind = Kind::Ring;
+  else if (cls == "QCheckBox" || cls == "QRadioButton")
+    kind = Kind::Switch;
   else if (cls == "QPushButton" || cls == "QToolButton")
     kind = p.flag("checkable", false) ? Kind::Switch : Kind::Button;
-  else if (cls == "QLineEdit") kind = Kind::String;
-  else if (cls == "QPlainTextEdit" || cls == "QTextEdit" || cls == "QTextBrowser") kind = Kind::TextBox;
-  else if (cls == "QLabel") kind = Kind::StringDisplay;
-  else if (cls == "TsLed") kind = Kind::Led;
-  else if (cls == "TsTable") kind = Kind::Table;
-  else if (cls == "TsGraph") kind = Kind::Graph;
-  else if (cls == "TsTimer") kind = Kind::Timer;
-  else if (cls == "QTabWidget") kind = Kind::Tab;
-  else return false;
+  else if (cls == "QLineEdit")
+    kind = Kind::String;
+  else if (cls == "QPlainTextEdit" || cls == "QTextEdit" || cls == "QTextBrowser")
+    kind = Kind::TextBox;
+  else if (cls == "QLabel")
+    kind = Kind::StringDisplay;
+  else if (cls == "TsLed")
+    kind = Kind::Led;
+  else if (cls == "TsTable")
+    kind = Kind::Table;
+  else if (cls == "TsGraph")
+    kind = Kind::Graph;
+  else if (cls == "TsTimer")
+    kind = Kind::Timer;
+  else if (cls == "QTabWidget")
+    kind = Kind::Tab;
+  else
+    return false;
   return true;
 }
 
@@ -105,6 +130,21 @@ std::vector<std::string> splitList(const std::string &s, char sep) {
   }
   return out;
 }
+
+// A number from a file as an int within [lo, hi]: NaN gives lo, out-of-range values the nearer
+// bound (a plain cast of such a double is undefined).
+int boundedInt(double v, int lo, int hi) {
+  if (!(v >= lo)) return lo;
+  if (v >= hi) return hi;
+  return static_cast<int>(v);
+}
+
+// Largest table a panel file may declare: enough for any bench display, small enough that a
+// damaged file cannot exhaust the memory.
+constexpr int kMaxTableSide = 10000;
+constexpr long kMaxTableCells = 1000000;
+// Widgets nest deeper than this only in a damaged file; the walk is recursive.
+constexpr int kMaxNesting = 200;
 
 void applyRange(Control &c) {
   switch (c.type) {
@@ -132,7 +172,8 @@ double coerce(const Control &c, double v) {
       v = std::trunc(v);
       break;
     case DataType::Float:
-      v = static_cast<float>(v);
+      // Beyond float's range the conversion is undefined: the largest float stands in.
+      v = static_cast<float>(std::clamp(v, -double(FLT_MAX), double(FLT_MAX)));
       break;
     case DataType::Double:
       break;
@@ -171,23 +212,25 @@ struct Loader {
 
   // Walks the widget tree below `node`, adding controls to `panel` (its handle may change in
   // the vector, so it is passed by handle).
-  void walk(pugi::xml_node node, int panelHandle) {
+  void walk(pugi::xml_node node, int panelHandle, int depth) {
+    if (depth > kMaxNesting)
+      fail("widgets nested more than " + std::to_string(kMaxNesting) + " deep");
     for (auto w : node.children()) {
       std::string_view tag = w.name();
       if (tag == "widget") {
-        widget(w, panelHandle);
+        widget(w, panelHandle, depth + 1);
       } else if (tag == "layout" || tag == "item") {
-        walk(w, panelHandle);
+        walk(w, panelHandle, depth + 1);
       }
     }
   }
 
-  void widget(pugi::xml_node w, int panelHandle) {
+  void widget(pugi::xml_node w, int panelHandle, int depth) {
     Props p{w};
     std::string cls = w.attribute("class").value();
     std::string name = w.attribute("name").value();
     if (!p.has("ctrlId")) {
-      walk(w, panelHandle);  // decoration: group boxes, frames, plain labels
+      walk(w, panelHandle, depth);  // decoration: group boxes, frames, plain labels
       return;
     }
     Kind kind;
@@ -231,6 +274,7 @@ struct Loader {
           c.max = p.num("maximum", 99.0);
         }
         applyRange(c);
+        if (!(c.min <= c.max)) fail("control '" + name + "': minimum above maximum");
         c.num = coerce(c, p.num("value", 0.0));
         break;
       }
@@ -241,12 +285,14 @@ struct Loader {
           Props ip{item};
           RingItem ri;
           ri.label = ip.str("text");
-          ri.value = k < static_cast<int>(values.size()) ? std::strtod(values[k].c_str(), nullptr) : k;
+          ri.value =
+              k < static_cast<int>(values.size()) ? std::strtod(values[k].c_str(), nullptr) : k;
           c.items.push_back(ri);
           ++k;
         }
         c.type = DataType::Int;
-        c.ringIndex = c.items.empty() ? -1 : std::clamp(int(p.num("currentIndex", 0)), 0, int(c.items.size()) - 1);
+        c.ringIndex =
+            c.items.empty() ? -1 : boundedInt(p.num("currentIndex", 0), 0, int(c.items.size()) - 1);
         c.num = c.ringIndex >= 0 ? c.items[c.ringIndex].value : 0;
         break;
       }
@@ -258,7 +304,7 @@ struct Loader {
         break;
       case Kind::String:
         c.text = p.str("text");
-        c.maxLength = int(p.num("maxLength", 0));
+        c.maxLength = boundedInt(p.num("maxLength", 0), 0, 32767);
         if (c.maxLength >= 32767) c.maxLength = 0;  // Qt's default: no limit
         break;
       case Kind::StringDisplay:
@@ -270,8 +316,11 @@ struct Loader {
         break;
       }
       case Kind::Table:
-        c.rows = std::max(0, int(p.num("rows", 1)));
-        c.cols = std::max(0, int(p.num("columns", 1)));
+        c.rows = boundedInt(p.num("rows", 1), 0, kMaxTableSide + 1);
+        c.cols = boundedInt(p.num("columns", 1), 0, kMaxTableSide + 1);
+        if (c.rows > kMaxTableSide || c.cols > kMaxTableSide ||
+            long(c.rows) * c.cols > kMaxTableCells)
+          fail("table '" + name + "': more rows or columns than a table can hold");
         c.cells.assign(static_cast<size_t>(c.rows) * c.cols, 0.0);
         break;
       case Kind::Graph:
@@ -304,11 +353,11 @@ struct Loader {
           if (std::string_view(a.attribute("name").value()) == "title")
             pp.title = a.first_child().text().as_string();
         pages.push_back(pp.handle);
-        walk(page, pp.handle);
+        walk(page, pp.handle, depth + 1);
       }
       Control &tab = *panels[panelHandle - 1]->find(id);
       tab.pages = pages;
-      tab.activePage = std::clamp(int(p.num("currentIndex", 0)), 0, std::max(0, int(pages.size()) - 1));
+      tab.activePage = boundedInt(p.num("currentIndex", 0), 0, std::max(0, int(pages.size()) - 1));
       for (int h : pages) panels[h - 1]->visible = false;
     }
   }
@@ -321,6 +370,19 @@ int Runtime::LoadPanel(const std::string &path) {
   if (!res)
     throw LoadError("panel file '" + path + "': malformed XML at offset " +
                     std::to_string(res.offset) + " (" + res.description() + ")");
+  return loadDocument(doc, path);
+}
+
+int Runtime::LoadPanelFromString(const std::string &text, const std::string &name) {
+  pugi::xml_document doc;
+  auto res = doc.load_buffer(text.data(), text.size());
+  if (!res)
+    throw LoadError("panel file '" + name + "': malformed XML at offset " +
+                    std::to_string(res.offset) + " (" + res.description() + ")");
+  return loadDocument(doc, name);
+}
+
+int Runtime::loadDocument(const pugi::xml_document &doc, const std::string &path) {
   auto ui = doc.child("ui");
   auto root = ui.child("widget");
   if (!ui || !root) throw LoadError("panel file '" + path + "': no <ui><widget> root");
@@ -341,7 +403,7 @@ int Runtime::LoadPanel(const std::string &path) {
   if (!main.keyCallbackName.empty())
     main.keyCallback = loader.bind(main.keyCallbackName, "panel '" + alias + "'");
   int h = main.handle;
-  loader.walk(root, h);
+  loader.walk(root, h, 0);
   for (size_t i = panels_.size(); i < scratch.size(); ++i) panels_.push_back(std::move(scratch[i]));
   for (auto &c : panels_[h - 1]->controls) timerChanged(c);
   for (size_t i = h; i < panels_.size(); ++i)
@@ -354,7 +416,9 @@ int Runtime::LoadPanel(const std::string &path) {
 Runtime::Runtime(Clock &clock) : clock_(clock) {}
 Runtime::~Runtime() = default;
 
-void Runtime::RegisterCallback(const std::string &name, Callback cb) { callbacks_[name] = std::move(cb); }
+void Runtime::RegisterCallback(const std::string &name, Callback cb) {
+  callbacks_[name] = std::move(cb);
+}
 bool Runtime::HasCallback(const std::string &name) const { return callbacks_.count(name) != 0; }
 
 bool Runtime::hasPanel(int handle) const {
@@ -518,7 +582,8 @@ double Runtime::GetCtrlValD(int h, int ctrl) const {
 
 int Runtime::GetCtrlValI(int h, int ctrl) const {
   double v = GetCtrlValD(h, ctrl);
-  if (!(v > -2147483648.0 && v < 2147483648.0)) return v > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
+  if (!(v > -2147483648.0 && v < 2147483648.0))
+    return v > 0 ? std::numeric_limits<int>::max() : std::numeric_limits<int>::min();
   return static_cast<int>(v);
 }
 
@@ -580,7 +645,8 @@ void Runtime::SetCtrlAttribute(int h, int ctrl, int attr, double value) {
 
 void Runtime::SetCtrlAttribute(int h, int ctrl, int attr, const std::string &value) {
   Control &c = control(h, ctrl);
-  if (attr != ATTR_TEXT_FONT) throw UsageError("attribute " + std::to_string(attr) + " takes a number");
+  if (attr != ATTR_TEXT_FONT)
+    throw UsageError("attribute " + std::to_string(attr) + " takes a number");
   c.font = value;
   touch(h, c);
 }
@@ -588,10 +654,14 @@ void Runtime::SetCtrlAttribute(int h, int ctrl, int attr, const std::string &val
 double Runtime::GetCtrlAttribute(int h, int ctrl, int attr) const {
   const Control &c = control(h, ctrl);
   switch (attr) {
-    case ATTR_DIMMED: return c.dimmed ? 1 : 0;
-    case ATTR_VISIBLE: return c.visible ? 1 : 0;
-    case ATTR_INTERVAL: return c.interval;
-    case ATTR_ENABLED: return c.enabled ? 1 : 0;
+    case ATTR_DIMMED:
+      return c.dimmed ? 1 : 0;
+    case ATTR_VISIBLE:
+      return c.visible ? 1 : 0;
+    case ATTR_INTERVAL:
+      return c.interval;
+    case ATTR_ENABLED:
+      return c.enabled ? 1 : 0;
     default: {
       auto it = c.otherAttrs.find(attr);
       return it == c.otherAttrs.end() ? 0 : it->second;
@@ -659,7 +729,8 @@ void Runtime::ClearListCtrl(int h, int ctrl) {
 void Runtime::InsertListItem(int h, int ctrl, int index, const std::string &label, double value) {
   Control &c = ring(*this, h, ctrl);
   RingItem it{label, value};
-  if (index < 0 || index > static_cast<int>(c.items.size())) index = static_cast<int>(c.items.size());
+  if (index < 0 || index > static_cast<int>(c.items.size()))
+    index = static_cast<int>(c.items.size());
   c.items.insert(c.items.begin() + index, it);
   if (c.ringIndex < 0) {
     c.ringIndex = 0;
@@ -674,7 +745,9 @@ int Runtime::GetNumListItems(int h, int ctrl) const {
   return static_cast<int>(ring(const_cast<Runtime &>(*this), h, ctrl).items.size());
 }
 
-int Runtime::GetCtrlIndex(int h, int ctrl) const { return ring(const_cast<Runtime &>(*this), h, ctrl).ringIndex; }
+int Runtime::GetCtrlIndex(int h, int ctrl) const {
+  return ring(const_cast<Runtime &>(*this), h, ctrl).ringIndex;
+}
 
 void Runtime::SetCtrlIndex(int h, int ctrl, int index) {
   Control &c = ring(*this, h, ctrl);
@@ -800,7 +873,8 @@ FileSelect Runtime::FileSelectPopup(const FileRequest &request, std::string &pat
 // ---------------------------------------------------------------- observers
 
 void Runtime::addObserver(Observer *o) {
-  if (std::find(observers_.begin(), observers_.end(), o) == observers_.end()) observers_.push_back(o);
+  if (std::find(observers_.begin(), observers_.end(), o) == observers_.end())
+    observers_.push_back(o);
 }
 void Runtime::removeObserver(Observer *o) {
   observers_.erase(std::remove(observers_.begin(), observers_.end(), o), observers_.end());
@@ -876,7 +950,9 @@ void Runtime::DispatchDue() {
     if (!c.enabled || c.nextDue > clock_.now()) continue;
     // The next tick is one interval after this one; ticks missed while a callback ran late
     // are dropped, not caught up.
-    double interval = c.interval > 0 ? c.interval : 1e-3;
+    // Below a millisecond (or not a number) a timer ticks every millisecond, so that its ticks
+    // always move on in time.
+    double interval = c.interval >= 1e-3 ? c.interval : 1e-3;
     double tick = c.nextDue;
     c.nextDue = tick + interval;
     fire(h, c, EVENT_TIMER_TICK, 0, 0);
@@ -892,7 +968,8 @@ void Runtime::DispatchDue() {
 bool Runtime::RunUntil(double until, const std::function<bool()> &done) {
   if (done && done()) return true;
   while (!quit_) {
-    double due = NextDue();
+    // Called from inside a callback, the loop can dispatch nothing: it only lets time pass.
+    double due = busy() ? std::numeric_limits<double>::infinity() : NextDue();
     double now = clock_.now();
     if (due > until) {
       if (now < until) clock_.waitUntil(until);

@@ -20,6 +20,10 @@
 #include "rt/clock.h"
 #include "rt/format.h"
 
+namespace pugi {
+class xml_document;
+}
+
 namespace rt {
 
 // Control kinds. The kind of a control follows from its widget class in the .ui file.
@@ -132,7 +136,7 @@ struct Panel {
   int handle = 0;
   std::string alias;  // objectName of the root widget ("Main", "TabBData", ...)
   std::string file;
-  int parent = 0;     // tab pages: handle of the panel that holds the tab control
+  int parent = 0;  // tab pages: handle of the panel that holds the tab control
   bool visible = false;
   std::string title;
   std::string keyCallbackName;
@@ -204,6 +208,8 @@ class Runtime {
   // ---- panels
   // Loads a panel file; tab pages become panels with the next handles. Throws LoadError.
   int LoadPanel(const std::string &path);
+  // The same from the text of a panel file; `name` stands for the file in the messages.
+  int LoadPanelFromString(const std::string &text, const std::string &name);
   void DisplayPanel(int panel);
   void HidePanel(int panel);
   void DiscardPanel(int panel);
@@ -221,7 +227,9 @@ class Runtime {
   void SetCtrlVal(int panel, int ctrl, int value) { SetCtrlVal(panel, ctrl, double(value)); }
   void SetCtrlVal(int panel, int ctrl, unsigned value) { SetCtrlVal(panel, ctrl, double(value)); }
   void SetCtrlVal(int panel, int ctrl, const std::string &text);
-  void SetCtrlVal(int panel, int ctrl, const char *text) { SetCtrlVal(panel, ctrl, std::string(text)); }
+  void SetCtrlVal(int panel, int ctrl, const char *text) {
+    SetCtrlVal(panel, ctrl, std::string(text));
+  }
   double GetCtrlValD(int panel, int ctrl) const;
   int GetCtrlValI(int panel, int ctrl) const;  // truncated toward zero
   std::string GetCtrlValS(int panel, int ctrl) const;
@@ -317,15 +325,17 @@ class Runtime {
   double NextDue() const;
   // Dispatches every tick that is due at the clock's present time (one per timer). A timer
   // whose callback ran late is not caught up: its next tick is one interval after the late one
-  // unless that too has passed, then one interval from now.
+  // unless that too has passed, then the first tick of its period still to come.
   void DispatchDue();
   // Runs the event loop until the clock reaches `until` (virtual clock: jumps from tick to
-  // tick; real clock: sleeps in between) or the user interface is quit.
+  // tick; real clock: sleeps in between) or the user interface is quit. Called while a callback
+  // runs, it dispatches nothing and only lets the time pass.
   void RunUntil(double until);
   // Runs until `done` holds (checked after every tick), `until` is reached or quit.
   bool RunUntil(double until, const std::function<bool()> &done);
 
  private:
+  int loadDocument(const pugi::xml_document &doc, const std::string &path);
   Control &tableFor(int panel, int ctrl);
   static void setCell(Control &c, int row, int col, double v);
   Plot &newPlot(int panel, int ctrl);

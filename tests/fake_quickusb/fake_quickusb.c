@@ -13,6 +13,8 @@ static char *logText;
 static size_t logLen, logCap;
 static int modules = 1, openOk = 1, failReadSetting, readDataOk = 1, failPortRead;
 static long portERead = 0x08, portARead = 0, deliver = -1;
+static long portABits = -1; /* TDO of successive port A reads, bit 0 first; -1: portARead */
+static unsigned portAReads;
 static unsigned char ports[8], dirs[8];
 static unsigned short settings[8];
 static int handleToken;
@@ -48,6 +50,7 @@ EXPORT void FakeQuickUsbReset(void) {
   FakeQuickUsbClearLog();
   modules = 1, openOk = 1, failReadSetting = 0, readDataOk = 1, failPortRead = 0;
   portERead = 0x08, portARead = 0, deliver = -1;
+  portABits = -1, portAReads = 0;
   memset(ports, 0, sizeof ports);
   memset(dirs, 0, sizeof dirs);
   memset(settings, 0, sizeof settings);
@@ -61,6 +64,7 @@ EXPORT void FakeQuickUsbSet(const char *key, long value) {
   else if (!strcmp(key, "failReadSetting")) failReadSetting = (int)value;
   else if (!strcmp(key, "portE")) portERead = value;
   else if (!strcmp(key, "portA")) portARead = value;
+  else if (!strcmp(key, "portABits")) portABits = value, portAReads = 0;
   else if (!strcmp(key, "readData")) readDataOk = (int)value;
   else if (!strcmp(key, "deliver")) deliver = value;
   else if (!strcmp(key, "failPortRead")) failPortRead = (int)value;
@@ -134,6 +138,7 @@ EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data, uin
   logLine("ReadPort %u %u", (unsigned)address, (unsigned)*length);
   if (failPortRead) return 0;
   long scripted = address == 4 ? portERead : address == 0 ? portARead : -1;
+  if (address == 0 && portABits >= 0) scripted = (portABits >> (portAReads++ % 32)) & 1 ? 0x08 : 0x00;
   *data = scripted >= 0 ? (uint8_t)scripted : (address < 8 ? ports[address] : 0);
   return 1;
 }

@@ -12,7 +12,9 @@ extern "C" {
 typedef void (*FakeQuickUsbReset_t)(void);
 /* Scripted answers, by key: "modules" (0: none found), "open" (0: open fails),
  * "failReadSetting" (setting number whose read fails, 0 none), "portE" and "portA" (byte read,
- * -1: the last byte written), "readData" (0: bulk reads fail), "deliver" (bytes delivered,
+ * -1: the last byte written), "portABits" (TDO of the successive port A reads, bit 0 of the
+ * value for the first read, bit 31 for the 32nd, then again from bit 0; -1: "portA" applies),
+ * "readData" (0: bulk reads fail), "deliver" (bytes delivered,
  * -1: as asked), "failPortRead" (1: port reads fail). */
 typedef void (*FakeQuickUsbSet_t)(const char *key, long value);
 /* The calls so far, one per line: "WritePort 4 0x0A 1", "ReadSetting 1", ... */

@@ -43,4 +43,29 @@ printf 'print Main.NoSuchControl\n' > "$tmp/unknown.tsk"
 [ $? -eq 2 ] || fail "missing script"
 
 # A file selection with no queued answer is cancelled, and that is said.
+printf 'commit TabBData.ChooseLinearityFile\nquit\n' > "$tmp/choose.tsk"
+out=$("$cli" --quickusb-lib /nonexistent/x.so --settings "$tmp/s.ini" --virtual-time --script "$tmp/choose.tsk")
+rc=$?
+[ $rc -eq 0 ] || fail "file selection: exit status $rc"
+expected=$(printf '%s\n' "Can't oad the library for the QuickUSB 'QuickUSB.lib' " \
+  "[popup] Select Linearity File: *.txt" "[popup] no file queued: cancelled")
+[ "$out" == "$expected" ] || fail "file selection: [$out]"
+
+# A malformed script is refused before start-up, naming the line.
+printf 'wait 1\nset TabBData.BenchReportPrefix "open\n' > "$tmp/quote.tsk"
+out=$("$cli" --quickusb-lib /nonexistent/x.so --settings "$tmp/s.ini" --script "$tmp/quote.tsk" 2>&1)
+rc=$?
+[ $rc -eq 2 ] || fail "unterminated quote: exit status $rc"
+[ "$out" == "tessock-cli: $tmp/quote.tsk: line 2: unterminated quoted text" ] || fail "unterminated quote: [$out]"
+
+# A panel file without a control the program uses stops start-up (exit 1), naming the file
+# and the control, and nothing else is said.
+mkdir "$tmp/ui"
+cp "$2"/ui/*.ui "$tmp/ui/"
+sed -i 's/name="Tabs"/name="Pages"/; s/<number>3<\/number>/<number>333<\/number>/' "$tmp/ui/TessockTestCfc2_panel.ui"
+out=$("$cli" --quickusb-lib /nonexistent/x.so --settings "$tmp/s.ini" --ui-dir "$tmp/ui" --script "$tmp/quit.tsk" 2>&1)
+rc=$?
+[ $rc -eq 1 ] || fail "damaged panel file: exit status $rc"
+echo "$out" | grep -q "TessockTestCfc2_panel.ui" || fail "damaged panel file not named: [$out]"
+[ "$(echo "$out" | wc -l)" -eq 1 ] || fail "damaged panel file: [$out]"
 echo "PASS"

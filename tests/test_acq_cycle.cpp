@@ -1,4 +1,6 @@
 // The read cycle and continuous acquisition on a started bench with a stub module.
+#include <tuple>
+
 #include "test_acq_bench.h"
 
 namespace {
@@ -79,12 +81,106 @@ TEST_F(Cycle, FramesBlockIsShown) {
   EXPECT_EQ(graph[0].handle, handle);
 }
 
-Bytes sumsBlock(uint16_t erra) {
+TEST_F(Cycle, FramesStatisticsReachTheResultTableAndTheFocusIndicators) {
+  const int tab = p.TabSlope, table = ctl::TabSlope::ResultTable;
+  bench->config.AdcCfcfocus = 5;
+  acq().LastSlopeTime = clock.now();  // no slope within this second: the values below stay
+  for (int ch = 0; ch < 8; ++ch) {
+    acq().ADC_STAT_SLOPE[ch] = 100.0f * (ch + 1);
+    acq().ADC_STAT_PERIODE[ch] = 2.0f + ch;
+    acq().OVERSHOT[ch] = 10 + ch;
+    acq().ADC_MIN[ch] = uint16_t(100 + ch), acq().ADC_MAX[ch] = uint16_t(3000 + ch);
+  }
+  // One column a block, rows 2..9 for channels 1..8.
+  const int columns[7] = {2, 3, 4, 5, 8, 9, 10};
+  for (int k = 0; k < 7; ++k) {
+    ASSERT_EQ(read(1, framesBlock(0x77, uint16_t(10 * k), 0x9AB)), 0);
+    EXPECT_NE(cell(tab, table, 9, columns[k]), 0) << k;
+    if (k < 6) {
+      EXPECT_EQ(cell(tab, table, 9, columns[k + 1]), 0) << k;
+    }
+  }
+  for (int ch = 0; ch < 8; ++ch) {
+    const int row = ch + 2;
+    EXPECT_EQ(cell(tab, table, row, 2), ch + 1);  // CFC_VAL
+    EXPECT_EQ(cell(tab, table, row, 3), 100.0 * (ch + 1));
+    EXPECT_EQ(cell(tab, table, row, 4), double(3800.0f / (100.0f * (ch + 1))));
+    EXPECT_EQ(cell(tab, table, row, 5), 2.0 + ch);
+    EXPECT_EQ(cell(tab, table, row, 8), 10 + ch);
+    EXPECT_EQ(cell(tab, table, row, 9), 100 + ch);
+    EXPECT_EQ(cell(tab, table, row, 10), 3000 + ch);
+  }
+  EXPECT_EQ(mainVal(M::FocusAdcMin) + mainVal(M::FocusAdcMax), 105 + 3005);
+  EXPECT_DOUBLE_EQ(mainVal(M::FocusPeriodRate), 200.0 / 7.0);
+
+  // An integrator reset shows the focus channel's discontinuities and overshoots of the period
+  // that ended, and every channel's discontinuities in column 11.
+  ASSERT_EQ(read(1, framesBlock(0x77, 70, 100)), 0);
+  for (int ch = 0; ch < 8; ++ch) acq().ADC_DISC_TEMP[ch] = int16_t(20 + ch);
+  clock.advance(4.0);
+  ASSERT_EQ(read(1, framesBlock(0x77, 80, 3500)), 0);  // +3400
+  EXPECT_EQ(mainVal(M::FocusDisc), 25);
+  EXPECT_EQ(mainVal(M::FocusOvershoot), 15);
+  EXPECT_DOUBLE_EQ(mainVal(M::FocusPeriodRate), 200.0 / double(float(clock.now())));
+  for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(cell(tab, table, ch + 2, 11), 20 + ch);
+}
+
+TEST_F(Cycle, DataGraphsFollowTheModeAndTheModule) {
+  const auto &g1 = ctrl(p.MainPanel, M::DataGraph1).plots;
+  const auto &g2 = ctrl(p.MainPanel, M::DataGraph2).plots;
+  auto points = [&] {
+    return std::pair{g1.empty() ? -1 : int(g1[0].y.size()), g2.empty() ? -1 : int(g2[0].y.size())};
+  };
+  // RAWDATA: the delivered words, in both graphs.
+  Bytes raw(600, 0);
+  for (size_t k = 0; k < 300; ++k) acqtest::putWord(raw, k, uint16_t(0x8000 + k));
+  ASSERT_EQ(read(0, raw), 0);
+  ASSERT_EQ(points(), (std::pair{300, 300}));
+  EXPECT_EQ(g1[0].y[299] + g2[0].y[0], 0x8000 + 299 + 0x8000);
+  EXPECT_EQ(g1[0].color * 0x100 + g2[0].color, 0xFF0000u * 0x100 + 0x00FF00u);
+  EXPECT_EQ(acq().HandlePlotAdc, g1[0].handle);
+  EXPECT_EQ(acq().HandlePlotCfc, g2[0].handle);
+
+  // SINGLE_VALUE: the first Main.SinglePoints samples (ADC in graph 1, CFC in graph 2).
+  Bytes single(606, 0);
+  for (size_t j = 0; j < 99; ++j)
+    acqtest::putWord(single, 3 + 3 * j, uint16_t(0x0100 + j)),
+        acqtest::putWord(single, 4 + 3 * j, uint16_t(0x0200 + j));
+  setMain(M::SinglePoints, 40);
+  ASSERT_EQ(read(3, single), 0);
+  ASSERT_EQ(points(), (std::pair{40, 40}));
+  EXPECT_EQ(g1[0].y[39] * 0x1000 + g2[0].y[39], 0x227 * 0x1000 + 39);
+  EXPECT_EQ(acq().singleValues().adc[98], 0x200 + 98);
+
+  // SUMS and modes out of range: both graphs empty.
+  ASSERT_EQ(read(2, Bytes(1024, 0)), 0);
+  EXPECT_EQ(points(), (std::pair{-1, -1}));
+  ASSERT_EQ(read(3, single), 0);
+  bench->rt.control(p.MainPanel, M::ReadOutMode).num = 7;
+  ASSERT_EQ(acq().ReadShowFrame(), 0);
+  EXPECT_EQ(points(), (std::pair{-1, -1}));
+
+  // No module: channel 1's demo history, whatever the mode.
+  bench->usb.NbrQuickUSBConnected = 0;
+  module().clearLog();
+  for (int mode : {2, 0}) {
+    ASSERT_EQ(read(mode, {}), 0);
+    ASSERT_EQ(points(), (std::pair{200, 200})) << mode;
+    EXPECT_EQ(g1[0].y[0], acq().ADC[0][0]);
+    EXPECT_EQ(g2[0].y[0], acq().CFC[0][0]);
+  }
+  EXPECT_EQ(acq().NewestIndex, 2);
+  EXPECT_TRUE(module().requests.empty() && module().portEWrites.empty());
+}
+
+Bytes sumsBlock(uint16_t erra, uint16_t errb = 0, uint16_t losta = 0, uint16_t lostb = 0) {
   Bytes b(1024, 0);
   for (int d = 0; d < 112; ++d)  // first words of sums 0..11, channels 1..4 then 5..8
     if (d < 48 || d >= 64) acqtest::putWord(b, 1 + 2 * d, 64);
   acqtest::putWord(b, 257, 7), acqtest::putWord(b, 258, 0x11);         // card 7, frame 0x11
   acqtest::putWord(b, 263, erra);                                      // Erra, status word 3
+  acqtest::putWord(b, 265, errb), acqtest::putWord(b, 275, losta);     // words 4 and 9
+  acqtest::putWord(b, 277, lostb);                                     // word 10
   acqtest::putWord(b, 281, 0x0002), acqtest::putWord(b, 282, 0x8001);  // status A and B
   return b;
 }
@@ -103,8 +199,13 @@ TEST_F(Cycle, SumsBlockIsShown) {
   EXPECT_EQ(plots[6].color, 0xA0A0A0u);
   EXPECT_FLOAT_EQ(plots[0].y[19], 32.0f);  // sum 1 over its window of 2
   clock.advance(3.5);
-  ASSERT_EQ(read(2, sumsBlock(17)), 0);
-  EXPECT_EQ(cell(p.MainPanel, M::StatusTable, 5, 3), 2.0);  // Erra_rate beside Erra
+  ASSERT_EQ(read(2, sumsBlock(17, 14, 21, 35)), 0);
+  // Each rate beside its counter: Erra, Errb, Losta, Lostb.
+  for (auto [row, count, rate] :
+       {std::tuple{5, 17, 2.0}, {6, 14, 4.0}, {11, 21, 6.0}, {12, 35, 10.0}}) {
+    EXPECT_EQ(cell(p.MainPanel, M::StatusTable, row, 2), count) << row;
+    EXPECT_EQ(cell(p.MainPanel, M::StatusTable, row, 3), rate) << row;
+  }
   EXPECT_EQ(plots.size(), 8u);
 
   // Raw sums of two channels; channel 5 never plotted, yet the old plots still go.
@@ -133,6 +234,33 @@ TEST(CycleNoHardware, TwoRunsGiveTheSameDemoValues) {
   std::srand(1);
   for (int k = 0; k < 50 * 1002; ++k) std::rand();  // 1002 values a call: the 51st call's ADC
   EXPECT_EQ(runs[0][0], static_cast<uint16_t>(std::rand()));
+}
+
+// Without a module the read goes on with the pseudo-random block: a SUMS read decodes it like
+// a real one. Per call: channel 1's ADC, its CFC, then the 1000 words of the block.
+TEST(CycleNoHardware, SumsDecodeThePseudoRandomBlock) {
+  testenv::TempDir dir;
+  rt::VirtualClock clock;
+  app::Bench bench(clock, {testenv::uiDir(), dir.file("none.so"), "", dir.file("s.ini")});
+  bench.StartUp();
+  bench.rt.SetCtrlVal(bench.panels.MainPanel, M::ReadOutMode, 2);
+  ASSERT_EQ(bench.acq.ReadShowFrame(), 0);
+  std::srand(1);
+  std::vector<uint16_t> r(2 + 300);
+  for (auto &v : r) v = static_cast<uint16_t>(std::rand());
+  const acq::Acquisition &a = bench.acq;
+  EXPECT_EQ(a.ADC[0][0], r[0]);
+  EXPECT_EQ(a.CFC[0][0], r[1]);
+  EXPECT_EQ(a.NewestIndex, 1);
+  EXPECT_EQ(a.CardNumber, r[2 + 257]);  // status word 0 at byte 514: word 257
+  EXPECT_EQ(a.FrameNbr, r[2 + 258]);
+  EXPECT_EQ(a.SumsMaximums[0][0][19], float(uint32_t(r[2 + 2]) << 16 | r[2 + 1]));
+  EXPECT_EQ(bench.rt.GetCtrlValD(bench.panels.MainPanel, M::CardNumber), r[2 + 257]);
+  for (int mode : {0, 3}) {
+    bench.rt.SetCtrlVal(bench.panels.MainPanel, M::ReadOutMode, mode);
+    EXPECT_EQ(bench.acq.ReadShowFrame(), 0) << mode;
+  }
+  EXPECT_EQ(a.NewestIndex, 3);
 }
 
 TEST_F(Cycle, StartPreparesTheSourcesAndSetsTheInterval) {
@@ -178,9 +306,18 @@ TEST_F(Cycle, TicksShowTheThreeTickPeriodAndCountFailures) {
   EXPECT_EQ(acq().ReadErrorCount, 2);
   EXPECT_EQ(mainVal(M::ReadErrors) + module().requests.size(), 1 + 51);
   acq().WaitUSB = 0;
-  module().present = false;  // the module goes: the acquisition stops
+  module().present = false;  // the module goes: the acquisition stops, the record is closed
+  acq().WriteIntoFile = 1, acq().FileHandle = 3;
+  bench->config.FileSaveMultipleRun = 0;
   tick();
   EXPECT_FALSE(running() || attr(p.MainPanel, M::ReadOutMode, rt::ATTR_DIMMED));
+  EXPECT_EQ(acq().WriteIntoFile + acq().FileHandle, 0);
+  EXPECT_EQ(acq().WaitUSB, 0);
+  // From now on no module: the single-read button does nothing.
+  module().clearLog();
+  acq().ReadData__(p.MainPanel, M::ReadOnce, rt::EVENT_COMMIT);
+  EXPECT_TRUE(module().requests.empty());
+  EXPECT_EQ(acq().NewestIndex, 199);
 }
 
 TEST_F(Cycle, ButtonsKeysRecordingAndRefreshTimer) {
@@ -192,6 +329,18 @@ TEST_F(Cycle, ButtonsKeysRecordingAndRefreshTimer) {
   }
   key(0x1100);  // F3
   EXPECT_EQ(mainVal(M::FocusChannel) + bench->config.AdcCfcfocus, 4);
+  key(0x1600);  // F8
+  EXPECT_EQ(mainVal(M::FocusChannel), 7);
+  key(0x0F00);  // F1
+  EXPECT_EQ(mainVal(M::FocusChannel), 0);
+  // Other keys are passed on: below F1, above F12, between two keys, with a modifier.
+  module().clearLog();
+  setMain(M::ReadOutMode, 3);
+  for (int vk : {0x0E00, 0x1B00, 0x1180, 0x11100, 0x11800})
+    EXPECT_EQ(acq().KeyCallback(p.MainPanel, 0, rt::EVENT_KEYPRESS, vk), 0) << vk;
+  EXPECT_EQ(mainVal(M::FocusChannel) * 10 + mainVal(M::ReadOutMode), 3);
+  EXPECT_FALSE(running());
+  EXPECT_TRUE(module().commands.empty());
   setMain(M::ReadOutMode, 0);
   key(0x1900);  // F11 while stopped: SUMS, running
   EXPECT_EQ(mainVal(M::ReadOutMode), 2);
@@ -208,6 +357,10 @@ TEST_F(Cycle, ButtonsKeysRecordingAndRefreshTimer) {
   acq().ContinuousReadStartStop(), acq().ContinuousReadStartStop();
   EXPECT_EQ(acq().WriteIntoFile + acq().FileHandle, 0);
   EXPECT_EQ(bench->rt.GetCtrlValS(p.MainPanel, M::RecordFileName), " ");
+
+  module().clearLog();  // a single read with the module there
+  acq().ReadData__(p.MainPanel, M::ReadOnce, rt::EVENT_COMMIT);
+  EXPECT_EQ(module().requests.size(), 1u);
 
   int identified = 0;
   acq().refreshIdentification = [&] { ++identified; };

@@ -53,6 +53,9 @@ TEST_F(FpgaConfig, UnlinkedSourcesSendEachChannelInTurn) {
     setOpt(O::SourceSelA[ch], ch), setOpt(O::SourceSelB[ch], 7 - ch);
     setOpt(O::SourceOn[ch], ch == 0 || ch == 7);
   }
+  setOpt(O::LinkSources, 1);  // linked first: unlinking enables the 28 controls again
+  send(true);
+  ASSERT_EQ(dimmedCount(), 28);
   setOpt(O::LinkSources, 0), setOpt(O::ReduceP5V, 1), setOpt(O::ReduceP2V5, 0);
   setOpt(O::ReduceM5V, 1), setOpt(O::ModulationDivider, 0);
   const std::vector<Command> got = send(true);
@@ -82,6 +85,21 @@ TEST_F(FpgaConfig, MainPanelModeFibreAndSingleValue) {
   }
   const int m = p.MainPanel;
   auto shown = [&](int c) { return attr(m, c, rt::ATTR_VISIBLE); };
+  // The controls each mode enables among fibre, single value, focus channel and mode gate.
+  const std::pair<int, std::vector<bool>> enabled[] = {
+      {0, {false, false, false, true}},
+      {1, {true, false, true, true}},
+      {2, {false, false, false, true}},
+      {3, {true, true, false, true}},
+  };
+  for (const auto &[mode, want] : enabled) {
+    setMain(M::ReadOutMode, mode);
+    send(false);
+    std::vector<bool> got;
+    for (auto c : {M::FiberSelect, M::SingleValueSelect, M::FocusChannel, M::ModeGatedControl})
+      got.push_back(!attr(m, c, rt::ATTR_DIMMED));
+    EXPECT_EQ(got, want) << mode;
+  }
   setMain(M::ReadOutMode, 2);
   send(false);
   EXPECT_TRUE(shown(M::SumsGraph) && shown(M::StatusTable) && shown(M::PlotCh[7]));
@@ -93,6 +111,15 @@ TEST_F(FpgaConfig, MainPanelModeFibreAndSingleValue) {
   EXPECT_TRUE(shown(M::DataGraph1) && !shown(M::SumsGraph) && !shown(M::PlotCh[0]));
   for (auto c : {M::FiberSelect, M::SingleValueSelect, M::FocusChannel, M::ModeGatedControl})
     EXPECT_TRUE(attr(m, c, rt::ATTR_DIMMED));
+}
+
+TEST_F(FpgaConfig, MainPanelWithoutFpgaTakesFocusAndInterval) {
+  setMain(M::FocusChannel, 6), setMain(M::AcqInterval, 0.25);
+  module().clearLog();
+  bench->config.UpdateMainPanelWithoutFpga();
+  EXPECT_EQ(bench->config.AdcCfcfocus, 6);
+  EXPECT_EQ(bench->rt.GetCtrlAttribute(p.MainPanel, M::AcqTimer, rt::ATTR_INTERVAL), 0.25);
+  EXPECT_TRUE(module().commands.empty());
 }
 
 TEST_F(FpgaConfig, CurrentSetupsGoToTheChannels) {
@@ -118,6 +145,21 @@ TEST_F(FpgaConfig, CurrentSetupsGoToTheChannels) {
               (ch % 3 + 1) * 10 + 7 - ch % 3);
     EXPECT_EQ(optVal(O::SourceValue[ch]), 1000 * (ch % 3 + 1) + ch);
   }
+  // The slope page's choice: 1 puts every channel on the first setup, otherwise channel 1's
+  // sources go to all channels, switched on.
+  bench->rt.SetCtrlVal(p.TabSlope, ctl::TabSlope::ReadOutChoice, 1);
+  bench->config.ChangeReadOutMode(p.TabSlope, ctl::TabSlope::ReadOutChoice, rt::EVENT_COMMIT);
+  for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(optVal(O::SourceValue[ch]), 1000 + ch);
+  setOpt(O::SourceOn[0], 0);
+  bench->rt.SetCtrlVal(p.TabSlope, ctl::TabSlope::ReadOutChoice, 0);
+  module().clearLog();
+  bench->config.ChangeReadOutMode(p.TabSlope, ctl::TabSlope::ReadOutChoice, rt::EVENT_COMMIT);
+  EXPECT_EQ(optVal(O::LinkSources) + optVal(O::SourceOn[0]), 2);
+  ASSERT_EQ(module().commands.size(), 29u);
+  EXPECT_EQ(module().commands[4], (Command{0x61, 0x03, 0xE8}));  // 1000
+  EXPECT_EQ(module().commands[11], (Command{0x68, 0x03, 0xE8}));
+  EXPECT_EQ(module().commands[28], (Command{0x90, 0, 0xFF}));
+
   // A ring value outside the table leaves its channel alone.
   bench->rt.InsertListItem(p.TestCFCPanel, ctl::Test::CurrentSelect[3], -1, "bad", 500);
   bench->rt.SetCtrlVal(p.TestCFCPanel, ctl::Test::CurrentSelect[3], 500);

@@ -1,4 +1,5 @@
 // The read cycle and continuous acquisition on a started bench with a stub module.
+#include <climits>
 #include <tuple>
 
 #include "test_acq_bench.h"
@@ -305,7 +306,12 @@ TEST_F(Cycle, TicksShowTheThreeTickPeriodAndCountFailures) {
   tick();
   EXPECT_EQ(acq().ReadErrorCount, 2);
   EXPECT_EQ(mainVal(M::ReadErrors) + module().requests.size(), 1 + 51);
+  acq().ReadErrorCount = INT_MAX;  // the count stops at its largest value
+  tick();
   acq().WaitUSB = 0;
+  tick();
+  EXPECT_EQ(acq().ReadErrorCount, INT_MAX);
+  EXPECT_EQ(mainVal(M::ReadErrors), INT_MAX);
   module().present = false;  // the module goes: the acquisition stops, the record is closed
   acq().WriteIntoFile = 1, acq().FileHandle = 3;
   bench->config.FileSaveMultipleRun = 0;

@@ -1,6 +1,7 @@
 #include "acq/acquisition.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,11 @@ constexpr int kKeyF8 = 0x1600;
 constexpr int kKeyF9 = 0x1700;
 constexpr int kKeyF12 = 0x1A00;
 constexpr int kKeyStep = 0x100;
+
+// Counts one more failure; the count stops at its largest value instead of wrapping.
+inline void countFailure(int &count) {
+  if (count < INT_MAX) ++count;
+}
 
 // Clears a flag when the scope ends, whichever way it ends.
 struct FlagGuard {
@@ -196,7 +202,7 @@ int Acquisition::ReadFrame(int, int, int event) {
   if (event != rt::EVENT_TIMER_TICK) return 0;
   // A tick that finds the previous read unfinished is dropped and counted.
   if (WaitUSB == 1) {
-    ++ReadErrorCount;
+    countFailure(ReadErrorCount);
     return 0;
   }
   WaitUSB = 1;
@@ -207,7 +213,7 @@ int Acquisition::ReadFrame(int, int, int event) {
 
   const int result = ReadShowFrame();
   if (result == kReadFailed) {
-    ++ReadErrorCount;
+    countFailure(ReadErrorCount);
     rt_.SetCtrlVal(m, ctl::Main::ReadErrors, ReadErrorCount);
   } else if (result == kModuleLost) {
     rt_.SetCtrlAttribute(m, ctl::Main::AcqTimer, rt::ATTR_ENABLED, 0);

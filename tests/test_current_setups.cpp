@@ -1,6 +1,7 @@
 // Current setups: data lines of the linearity file, the table they fill and the sixteen rings
 // that list them.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -140,7 +141,11 @@ TEST_F(CurrentSetupRings, MissingFileLeavesRingsAndTableAsTheyWere) {
   for (int i = 1; i <= 9; ++i) text += dataLine(i * 1e-9, 10 * i);
   ASSERT_EQ(load(text), 0);
   const std::vector<std::string> before = ringLabels(7);
-  for (const std::string &path : {dir.file("missing.txt"), std::string(), dir.path().string()}) {
+  // A path from the settings file may name anything: a pipe nobody writes to would block the
+  // program on opening it, a device like /dev/zero would be read forever.
+  ASSERT_EQ(mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
+  for (const std::string &path :
+       {dir.file("missing.txt"), std::string(), dir.path().string(), dir.file("pipe.txt")}) {
     setPath(path);
     EXPECT_EQ(bench->shell.currentSetups().LoadCurrentSetupIntoTheRings(), -1) << path;
     EXPECT_EQ(ringLabels(7), before);

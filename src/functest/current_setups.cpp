@@ -40,8 +40,8 @@ std::string CurrentSetupLabel(const hw::CurrentSetup &setup) {
 int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
   const std::string path = rt_.GetCtrlValS(panels_.TabBData, ctl::TabBData::LinearityFile);
   std::error_code ec;
-  if (path.empty() || !std::filesystem::exists(path, ec) || std::filesystem::is_directory(path, ec))
-    return -1;
+  // Only a regular file: a pipe would block on opening, a device could be read without end.
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return -1;
   std::ifstream in(path, std::ios::binary);
   if (!in) return -1;
 

@@ -35,7 +35,8 @@ class CurrentSetupLoader {
   // lists them in the eight rings of the test panel and the eight of the options panel (label
   // "%.3e" of the current, value = record index); consecutive lines with the same current are
   // listed once. The rings are then set to index 7. 0 after loading; -1 when the file does not
-  // exist or cannot be opened (table and rings untouched).
+  // exist, is no regular file (a folder, a pipe, a device) or cannot be opened (table and rings
+  // untouched).
   // The table holds 20 records: further setups are ignored and the operator is told how many.
   int LoadCurrentSetupIntoTheRings();
 

@@ -271,7 +271,7 @@ struct StubModule {
   }
 };
 
-void readCycleStub(benchmark::State &state, int mode) {
+void readCycleStub(benchmark::State &state, int mode, bool views = false) {
   static const std::vector<std::vector<uint8_t>> frames = framesStream(64);
   static const std::vector<std::vector<uint8_t>> sums = {sumsBlock(1), sumsBlock(2)};
   StubModule::blocks = mode == blk::FRAMES ? &frames : &sums;
@@ -283,6 +283,7 @@ void readCycleStub(benchmark::State &state, int mode) {
   u.pt_WritePort = &StubModule::writePort;
   u.pt_ReadData = &StubModule::readData;
   u.NbrQuickUSBConnected = 1;
+  b.bench->acq.ViewRaw = b.bench->acq.ViewFrame = views ? 1 : 0;
   const double step = mode == blk::FRAMES ? 0.02 : 0.4;
   for (int k = 0; k < 10; ++k) {
     b.clock.advance(step);
@@ -301,6 +302,11 @@ void readCycleStub(benchmark::State &state, int mode) {
 
 void BM_ReadShowFrame_Stub_Frames(benchmark::State &state) { readCycleStub(state, blk::FRAMES); }
 BENCHMARK(BM_ReadShowFrame_Stub_Frames);
+// With the raw-data and frame panels open: 500 raw lines and the frame text every block.
+void BM_ReadShowFrame_Stub_Frames_Views(benchmark::State &state) {
+  readCycleStub(state, blk::FRAMES, true);
+}
+BENCHMARK(BM_ReadShowFrame_Stub_Frames_Views);
 void BM_ReadShowFrame_Stub_Sums(benchmark::State &state) {
   readCycleStub(state, blk::SUMS_MAXIMUMS_ANALYSIS);
 }

@@ -14,6 +14,16 @@
 
 namespace acq {
 
+namespace {
+
+// The header line, built once: the text box copies what it is given, nothing more.
+const std::string &frameTextHeader() {
+  static const std::string header = kFrameTextHeader;
+  return header;
+}
+
+}  // namespace
+
 void Acquisition::showRawView() {
   const int p = panels_.RawData;
   rt_.ResetTextBox(p, ctl::RawData::Words, " ");
@@ -30,7 +40,7 @@ void Acquisition::showDacTable() {
 void Acquisition::showFrameText() {
   const int p = panels_.ShowFramePanel;
   rt_.ResetTextBox(p, ctl::ShowFrame::FrameText, " ");
-  rt_.InsertTextBoxLine(p, ctl::ShowFrame::FrameText, -1, kFrameTextHeader);
+  rt_.InsertTextBoxLine(p, ctl::ShowFrame::FrameText, -1, frameTextHeader());
   formatFrameText(*this, line_);
   rt_.InsertTextBoxLine(p, ctl::ShowFrame::FrameText, -1, line_);
 }

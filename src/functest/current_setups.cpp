@@ -98,7 +98,7 @@ int CurrentSetupLoader::ChangeLinearityFile(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
   rt::FileRequest request;
   request.defaultDirectory = "C:\\";
-  request.defaultSpec = "*.*";
+  request.defaultPattern = "*.*";
   request.typeList = "*.txt";
   request.title = "Select Linearity File";
   request.save = false;

@@ -42,6 +42,16 @@ QString startDirectory(const std::string &directory) {
   return home;
 }
 
+void showStartFailure(const std::string &reason) {
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Tessock cannot start"),
+                  QStringLiteral("The program cannot start: a panel file could not be loaded."),
+                  QMessageBox::Close);
+  box.setInformativeText(qs(reason) +
+                         QStringLiteral("\n\nInstall the program's panel files again, or point "
+                                        "--ui-dir at a folder that holds all five."));
+  box.exec();
+}
+
 QWidget *DialogOperator::parent() const {
   QWidget *w = QApplication::activeWindow();
   if (!w && parent_) w = parent_();
@@ -68,9 +78,9 @@ rt::FileSelect DialogOperator::fileSelectPopup(const rt::FileRequest &request, s
   QFileDialog dlg(parent(), qs(request.title), startDirectory(request.defaultDirectory));
   dlg.setOption(QFileDialog::DontUseNativeDialog, true);
   QStringList filters = nameFilters(request.typeList);
-  QString spec = qs(request.defaultSpec).trimmed();
-  if (hasWildcard(spec)) {
-    QString f = QStringLiteral("Files (%1)").arg(spec);
+  QString pattern = qs(request.defaultPattern).trimmed();
+  if (hasWildcard(pattern)) {
+    QString f = QStringLiteral("Files (%1)").arg(pattern);
     if (!filters.contains(f)) filters.prepend(f);
   }
   dlg.setNameFilters(filters);
@@ -84,7 +94,7 @@ rt::FileSelect DialogOperator::fileSelectPopup(const rt::FileRequest &request, s
     dlg.setFileMode(QFileDialog::ExistingFile);
   }
   if (!request.allowMakeDirectory) dlg.setOption(QFileDialog::ReadOnly, true);
-  if (!spec.isEmpty() && !hasWildcard(spec)) dlg.selectFile(spec);
+  if (!pattern.isEmpty() && !hasWildcard(pattern)) dlg.selectFile(pattern);
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) {
     path.clear();
     return rt::FileSelect::Cancelled;

@@ -21,6 +21,10 @@ QStringList nameFilters(const std::string &typeList);
 // empty one in the current folder.
 QString startDirectory(const std::string &directory);
 
+// Tells the operator why the program cannot start (a panel file that cannot be loaded), in a
+// dialog rather than only on a terminal nobody looks at.
+void showStartFailure(const std::string &reason);
+
 class DialogOperator : public rt::Operator {
  public:
   // `parent` gives the window the dialogs belong to; `beforePopup` runs before each dialog

@@ -1,7 +1,9 @@
 // tessock: the desktop program. Runs start-up with the panels on screen and the user-interface
 // loop until the quit control ends it; with --script FILE the script plays the operator.
 #include <QApplication>
+#include <QLocale>
 #include <QTimer>
+#include <clocale>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -28,6 +30,12 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 int main(int argc, char **argv) {
   qtDefaultHandler = qInstallMessageHandler(messageHandler);
   QApplication app(argc, argv);
+  // QApplication has switched the C library to the operator's locale. Panel files, scripts,
+  // linearity files, records and reports all write numbers with a decimal point, whatever the
+  // desktop's language: the C functions keep the "C" numbers, and the widgets show numbers
+  // the same way, so a value reads alike on screen and in the files.
+  std::setlocale(LC_NUMERIC, "C");
+  QLocale::setDefault(QLocale::c());
   QApplication::setApplicationName("tessock");
   QApplication::setApplicationDisplayName("Tessock");
 
@@ -71,6 +79,8 @@ int main(int argc, char **argv) {
   } catch (const rt::LoadError &e) {
     std::cerr << "tessock: " << e.what() << "\n";
     desktop.rt().removeObserver(&echo);
+    // A person started the program: the reason must show on the screen too.
+    if (!scripted) gui::showStartFailure(e.what());
     return 1;
   }
 

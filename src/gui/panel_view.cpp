@@ -101,6 +101,8 @@ QWidget *PanelLoader::createWidget(const QString &className, QWidget *parent, co
     w = new TsTable(parent);
   else if (className == QLatin1String("TsTimer"))
     w = new TsTimer(parent);
+  else if (className == QLatin1String("QDoubleSpinBox"))
+    w = new TsDoubleSpinBox(parent);
   else
     return QUiLoader::createWidget(className, parent, name);
   w->setObjectName(name);

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QScrollBar>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
@@ -89,17 +90,22 @@ double niceStep(double range, int ticks) {
   return nice * mag;
 }
 
-// Widens [lo, hi] to round tick marks; returns the number of ticks.
-int niceRange(double &lo, double &hi, int ticks) {
+// Widens [lo, hi] to round tick marks; returns the number of ticks. With `clear`, data that
+// ends exactly on a round mark gets one step more, so that a plot never runs along the frame.
+int niceRange(double &lo, double &hi, int ticks, bool clear = false) {
   if (!(hi > lo)) {
     double pad = std::max(1.0, std::fabs(lo) * 0.05);
     lo -= pad;
     hi += pad;
+    clear = false;
   }
   double step = niceStep(hi - lo, ticks);
   if (!(step > 0) || !std::isfinite(step)) return 5;
+  double dataLo = lo, dataHi = hi;
   lo = std::floor(lo / step) * step;
   hi = std::ceil(hi / step) * step;
+  if (clear && dataHi >= hi) hi += step;
+  if (clear && dataLo <= lo) lo -= step;
   int n = static_cast<int>(std::lround((hi - lo) / step)) + 1;
   return std::clamp(n, 2, 21);
 }
@@ -119,6 +125,11 @@ TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
   chart_->setPlotAreaBackgroundVisible(true);
   xAxis_ = new QValueAxis();
   yAxis_ = new QValueAxis();
+  // The x axis spans exactly the samples plotted, with round tick marks inside it, so that
+  // a plot reaches both edges of the plot area.
+  xAxis_->setTickType(QValueAxis::TicksDynamic);
+  xAxis_->setTickAnchor(0);
+  xAxis_->setTickInterval(0.25);
   for (QValueAxis *a : {xAxis_, yAxis_}) {
     a->setLabelFormat("%g");
     a->setGridLineColor(QColor(75, 75, 75));
@@ -188,12 +199,18 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
   }
   shown_ = n;
 
-  if (xlo <= xhi) {
-    int ticks = niceRange(xlo, xhi, 8);
-    if (xlo != xLo_ || xhi != xHi_) {
-      xLo_ = xlo, xHi_ = xhi;
+  if (xlo <= xhi && (xlo != xLo_ || xhi != xHi_)) {
+    xLo_ = xlo, xHi_ = xhi;
+    if (!(xhi > xlo)) {
+      double pad = std::max(1.0, std::fabs(xlo) * 0.05);
+      xlo -= pad;
+      xhi += pad;
+    }
+    double step = niceStep(xhi - xlo, 8);
+    if (step > 0 && std::isfinite(step)) {
       xAxis_->setRange(xlo, xhi);
-      xAxis_->setTickCount(ticks);
+      xAxis_->setTickAnchor(std::ceil(xlo / step) * step);
+      xAxis_->setTickInterval(step);
     }
   }
   if (!autoscale) {
@@ -205,7 +222,7 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
       yAxis_->setTickCount(6);
     }
   } else if (ylo <= yhi) {
-    int ticks = niceRange(ylo, yhi, 5);
+    int ticks = niceRange(ylo, yhi, 5, true);
     if (ylo != yLo_ || yhi != yHi_) {
       yLo_ = ylo, yHi_ = yhi;
       yAxis_->setRange(ylo, yhi);
@@ -257,24 +274,60 @@ void TsTable::setHiddenRows(const QString &s) {
   applyLabels();
 }
 
+void TsTable::setBlankCells(const QString &s) {
+  blankCells_ = s;
+  blankRanges_.clear();
+  for (const QString &entry : s.split(';', Qt::SkipEmptyParts)) {
+    QStringList rc = entry.split(',');
+    if (rc.size() != 2) continue;
+    QStringList rows = rc[0].split('-');
+    bool ok1 = false, ok2 = false, ok3 = false;
+    int first = rows[0].trimmed().toInt(&ok1);
+    int last = rows.size() > 1 ? rows[1].trimmed().toInt(&ok2) : (ok2 = true, first);
+    int col = rc[1].trimmed().toInt(&ok3);
+    if (ok1 && ok2 && ok3 && rows.size() <= 2 && first >= 1 && last >= first && col >= 1)
+      blankRanges_.push_back({first - 1, last - 1, col - 1});
+  }
+  for (int r = 0; r < rowCount(); ++r)
+    for (int c = 0; c < columnCount(); ++c)
+      if (QTableWidgetItem *it = item(r, c); it && isBlank(r, c)) it->setText(QString());
+}
+
+bool TsTable::isBlank(int row, int col) const {
+  for (const CellRange &b : blankRanges_)
+    if (col == b.column && row >= b.firstRow && row <= b.lastRow) return true;
+  return false;
+}
+
+// Columns stretch to equal widths: each must hold the widest header and the widest number.
+int TsTable::columnWidthNeeded() const {
+  int w = std::max(64, textWidth_ > 0 ? textWidth_ + 12 : 0);
+  for (int c = 0; c < columnCount(); ++c)
+    if (!isColumnHidden(c)) w = std::max(w, horizontalHeader()->sectionSizeHint(c));
+  return w;
+}
+
 QSize TsTable::sizeHint() const {
   int rowH = verticalHeader()->defaultSectionSize();
   int shown = 0;
   for (int r = 0; r < rowCount(); ++r) shown += !isRowHidden(r);
-  int rows = std::min(shown, 24);
+  int rows = std::min(shown, 64);
   int h = horizontalHeader()->sizeHint().height() + rows * rowH + 2 * frameWidth();
-  int w = verticalHeader()->sizeHint().width() + 2 * frameWidth();
-  for (int c = 0; c < columnCount(); ++c)
-    if (!isColumnHidden(c)) w += std::max(64, horizontalHeader()->sectionSizeHint(c));
-  return {w, h};
+  return {minimumSizeHint().width(), h};
 }
 
 QSize TsTable::minimumSizeHint() const {
-  QSize s = sizeHint();
+  int columns = 0;
+  for (int c = 0; c < columnCount(); ++c) columns += !isColumnHidden(c);
+  int w = verticalHeader()->sizeHint().width() + 2 * frameWidth() + columns * columnWidthNeeded();
+  // A long table may need its scroll bar: room for it is kept so that it never covers numbers.
+  if (rowCount() > 16) w += verticalScrollBar()->sizeHint().width();
+  // A short table shows all its rows; a long one may be cut to a few and scroll.
   int rowH = verticalHeader()->defaultSectionSize();
-  int rows = std::min(rowCount(), 4);
-  return {std::min(s.width(), 160),
-          horizontalHeader()->sizeHint().height() + rows * rowH + 2 * frameWidth()};
+  int shown = 0;
+  for (int r = 0; r < rowCount(); ++r) shown += !isRowHidden(r);
+  int rows = rowCount() > 16 ? std::min(shown, 4) : shown;
+  return {w, horizontalHeader()->sizeHint().height() + rows * rowH + 2 * frameWidth()};
 }
 
 void TsTable::applyLabels() {
@@ -288,9 +341,9 @@ void TsTable::applyLabels() {
     for (int i = l.size(); i < rowCount(); ++i) l << QString::number(i + 1);
     setVerticalHeaderLabels(l);
   }
-  // A short table keeps to its rows; a long one takes the room there is.
-  setSizePolicy(QSizePolicy::Preferred,
-                rowCount() > 16 ? QSizePolicy::Expanding : QSizePolicy::Preferred);
+  // The table keeps to its rows: the room left goes to its neighbours, not to an empty
+  // stretch of grid. Where the rows do not fit, it scrolls.
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
   QStringList hidden = hiddenColumns_.split(';', Qt::SkipEmptyParts);
   for (int c = 0; c < columnCount(); ++c)
     setColumnHidden(c, hidden.contains(QString::number(c + 1)));
@@ -325,19 +378,74 @@ void TsTable::showCells(int rows, int cols, const std::vector<double> &cells) {
       }
   }
   size_t n = std::min(cells.size(), shown_.size());
+  int widest = textWidth_;
   for (size_t k = 0; k < n; ++k) {
     double v = cells[k];
     // Bitwise comparison: a NaN that stays NaN is not redrawn either.
     if (!fresh_[k] && std::bit_cast<uint64_t>(v) == std::bit_cast<uint64_t>(shown_[k])) continue;
     fresh_[k] = false;
     shown_[k] = v;
-    item(int(k / cols), int(k % cols))->setText(formatValue(v));
+    int r = int(k / cols), c = int(k % cols);
+    if (isBlank(r, c)) continue;
+    QString text = formatValue(v);
+    if (!isRowHidden(r) && !isColumnHidden(c))
+      widest = std::max(widest, fontMetrics().horizontalAdvance(text));
+    item(r, c)->setText(text);
+  }
+  if (widest > textWidth_) {
+    // A longer number than before: the layout makes room rather than cutting it short.
+    textWidth_ = widest;
+    updateGeometry();
   }
 }
 
 QString TsTable::cellText(int row, int col) const {
   const QTableWidgetItem *it = item(row, col);
   return it ? it->text() : QString();
+}
+
+// ---------------------------------------------------------------- TsDoubleSpinBox
+
+void TsDoubleSpinBox::setDisplayIntegerBase(int base) {
+  base_ = base >= 2 && base <= 36 ? base : 10;
+  setPrefix(prefix());  // redraws the text
+}
+
+QString TsDoubleSpinBox::textFromValue(double value) const {
+  constexpr double kLimit = 9007199254740992.0;  // whole numbers exact in a double
+  if (base_ == 10 || !(value >= 0 && value <= kLimit)) return QDoubleSpinBox::textFromValue(value);
+  int digits = 1;
+  if (maximum() >= 0 && maximum() <= kLimit)
+    digits = static_cast<int>(QString::number(static_cast<qulonglong>(maximum()), base_).size());
+  return QString::number(static_cast<qulonglong>(std::llround(value)), base_)
+      .toUpper()
+      .rightJustified(digits, QLatin1Char('0'));
+}
+
+bool TsDoubleSpinBox::parse(const QString &input, double &value) const {
+  QString t = input;
+  if (!prefix().isEmpty() && t.startsWith(prefix())) t.remove(0, prefix().size());
+  if (!suffix().isEmpty() && t.endsWith(suffix())) t.chop(suffix().size());
+  bool ok = false;
+  qulonglong v = t.trimmed().toULongLong(&ok, base_);
+  value = static_cast<double>(v);
+  return ok;
+}
+
+double TsDoubleSpinBox::valueFromText(const QString &text) const {
+  if (base_ == 10) return QDoubleSpinBox::valueFromText(text);
+  double v = 0;
+  return parse(text, v) ? v : minimum();
+}
+
+QValidator::State TsDoubleSpinBox::validate(QString &input, int &pos) const {
+  if (base_ == 10) return QDoubleSpinBox::validate(input, pos);
+  QString t = input;
+  if (!prefix().isEmpty() && t.startsWith(prefix())) t.remove(0, prefix().size());
+  if (t.trimmed().isEmpty()) return QValidator::Intermediate;
+  double v = 0;
+  if (!parse(input, v)) return QValidator::Invalid;
+  return v >= minimum() && v <= maximum() ? QValidator::Acceptable : QValidator::Invalid;
 }
 
 // ---------------------------------------------------------------- TsTimer

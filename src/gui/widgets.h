@@ -6,11 +6,17 @@
 //   TsGraph  title, xLabel, yLabel (strings)
 //   TsTable  rows, columns (int), columnLabels, rowLabels (';'-separated), decimals (int, -1:
 //            integers plain, other numbers with up to 6 significant digits), hiddenColumns,
-//            hiddenRows (';'-separated numbers from 1: cells the program keeps but nobody reads)
+//            hiddenRows (';'-separated numbers from 1: cells the program keeps but nobody reads),
+//            blankCells (';'-separated "row,column" or "firstRow-lastRow,column", from 1: cells
+//            the program never writes, left empty rather than showing a 0)
 //   TsTimer  interval (seconds), timerEnabled (bool); never shown
+//
+// Every QDoubleSpinBox of a panel file is created as a TsDoubleSpinBox, which adds
+// displayIntegerBase (as on QSpinBox) for whole numbers beyond the range of an int.
 #pragma once
 
 #include <QColor>
+#include <QDoubleSpinBox>
 #include <QList>
 #include <QPointF>
 #include <QString>
@@ -103,6 +109,7 @@ class TsTable : public QTableWidget {
   Q_PROPERTY(int decimals READ decimals WRITE setDecimals)
   Q_PROPERTY(QString hiddenColumns READ hiddenColumns WRITE setHiddenColumns)
   Q_PROPERTY(QString hiddenRows READ hiddenRows WRITE setHiddenRows)
+  Q_PROPERTY(QString blankCells READ blankCells WRITE setBlankCells)
 
  public:
   explicit TsTable(QWidget *parent = nullptr);
@@ -121,8 +128,11 @@ class TsTable : public QTableWidget {
   void setHiddenColumns(const QString &s);
   QString hiddenRows() const { return hiddenRows_; }
   void setHiddenRows(const QString &s);
+  QString blankCells() const { return blankCells_; }
+  void setBlankCells(const QString &s);
 
-  // Tall enough for all rows (up to a screenful), wide enough for labels and numbers.
+  // Tall enough for all rows shown, wide enough for labels and numbers. The width grows with
+  // the widest number shown, so that no number is ever cut short.
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
@@ -133,11 +143,38 @@ class TsTable : public QTableWidget {
 
  private:
   void applyLabels();
-  QString columnLabels_, rowLabels_, hiddenColumns_, hiddenRows_;
+  bool isBlank(int row, int col) const;
+  int columnWidthNeeded() const;
+  QString columnLabels_, rowLabels_, hiddenColumns_, hiddenRows_, blankCells_;
   int decimals_ = -1;
   std::vector<double> shown_;
   std::vector<bool> fresh_;
   int shownRows_ = -1, shownCols_ = -1;
+  int textWidth_ = 0;  // widest cell text shown so far
+  struct CellRange {
+    int firstRow, lastRow, column;  // from 0
+  };
+  std::vector<CellRange> blankRanges_;
+};
+
+class TsDoubleSpinBox : public QDoubleSpinBox {
+  Q_OBJECT
+  Q_PROPERTY(int displayIntegerBase READ displayIntegerBase WRITE setDisplayIntegerBase)
+
+ public:
+  explicit TsDoubleSpinBox(QWidget *parent = nullptr) : QDoubleSpinBox(parent) {}
+  int displayIntegerBase() const { return base_; }
+  // 2..36; another base than 10 shows whole numbers with as many digits as the maximum has.
+  void setDisplayIntegerBase(int base);
+
+ protected:
+  QString textFromValue(double value) const override;
+  double valueFromText(const QString &text) const override;
+  QValidator::State validate(QString &input, int &pos) const override;
+
+ private:
+  bool parse(const QString &input, double &value) const;
+  int base_ = 10;
 };
 
 // Stands in the panel for a timer control; the run-time does the timing.

@@ -165,7 +165,7 @@ struct UsageError : std::logic_error {
 // the script's queue.
 struct FileRequest {
   std::string defaultDirectory;
-  std::string defaultSpec;
+  std::string defaultPattern;  // a file name, or a wildcard pattern such as "*.*"
   std::string typeList;
   std::string title;
   bool save = false;  // save dialog (else load)

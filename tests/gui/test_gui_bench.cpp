@@ -6,14 +6,18 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
+#include "ctl/test_panel.h"
 #include "gui/desktop.h"
 #include "gui/widgets.h"
 #include "support/test_env.h"
@@ -141,6 +145,93 @@ TEST_F(DesktopOnSimulatedBench, FramesAcquisitionFillsGraphsLightsAndFollowsTheM
   EXPECT_FALSE(enabled(ctl::Main::FocusChannel));
   EXPECT_FALSE(shown(ctl::Main::SumsGraph));
   EXPECT_TRUE(shown(ctl::Main::DataGraph1));
+}
+
+TEST_F(DesktopOnSimulatedBench, SumsGraphColoursScalingAndStatusTable) {
+  // Every channel's source at 1 mA (channel 1's settings linked), as typed on the options panel.
+  rt::Runtime &rt = desktop->rt();
+  const int options = desktop->bench().panels.OptionsPanel;
+  rt.SetCtrlVal(options, ctl::Options::SourceValue1, 1000);
+  rt.SetCtrlVal(options, ctl::Options::SourceSelA1, 7);
+  rt.SetCtrlVal(options, ctl::Options::SourceSelB1, 1);
+  rt.SetCtrlVal(options, ctl::Options::LinkSources, 1);
+  QTest::mouseClick(widget<QPushButton>(ctl::Options::Apply, options), Qt::LeftButton);
+  chooseMode(2);
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::StartStop), Qt::LeftButton);
+  ASSERT_TRUE(running());
+  QTest::qWait(1300);  // three SUMS blocks
+  desktop->view().flush();
+
+  // One line per channel in the colours of channels 1..8, on a plot area dark enough for the
+  // white one.
+  auto *graph = widget<TsGraph>(ctl::Main::SumsGraph);
+  ASSERT_EQ(graph->shownPlots(), 8);
+  const QColor colours[8] = {QColor(0xFF0000), QColor(0x0000FF), QColor(0x00FF00),
+                             QColor(0x00FFFF), QColor(0xFF00FF), QColor(0xFFFF00),
+                             QColor(0xA0A0A0), QColor(0xFFFFFF)};
+  auto series = graph->chart()->series();
+  for (int ch = 0; ch < 8; ++ch) {
+    auto *line = qobject_cast<QLineSeries *>(series[ch]);
+    EXPECT_EQ(line->color(), colours[ch]) << "channel " << ch + 1;
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->count(), 20);
+  }
+  EXPECT_LT(graph->chart()->plotAreaBackgroundBrush().color().lightness(), 40);
+  // Locked to 0..10 only while the plots were replaced: the axis follows the sums (200 counts
+  // per frame) again.
+  auto *yAxis = qobject_cast<QValueAxis *>(graph->chart()->axes(Qt::Vertical).first());
+  EXPECT_LT(yAxis->min(), 200);
+  EXPECT_GT(yAxis->max(), 200);
+  EXPECT_LT(yAxis->max(), 1000);
+
+  // Status table: a rate beside each of the four counters that have one and nowhere else;
+  // the fibre B bytes, which are recorded only, are not shown.
+  auto *table = widget<TsTable>(ctl::Main::StatusTable);
+  for (int row = 0; row < 33; ++row) {
+    bool rated = row == 4 || row == 5 || row == 10 || row == 11;
+    EXPECT_FALSE(table->isRowHidden(row)) << row;
+    EXPECT_NE(table->cellText(row, 1), "") << row;
+    EXPECT_EQ(table->cellText(row, 2) != "", rated) << row;
+  }
+  EXPECT_EQ(table->cellText(0, 1), "317");
+  for (int row = 33; row < 41; ++row) EXPECT_TRUE(table->isRowHidden(row)) << row;
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::StartStop), Qt::LeftButton);
+}
+
+TEST_F(DesktopOnSimulatedBench, BarcodesScannedOneAfterTheOtherMoveTheFocus) {
+  const ctl::Panels &p = desktop->bench().panels;
+  QTest::mouseClick(widget<QPushButton>(ctl::Main::OpenTest), Qt::LeftButton);
+  desktop->view().flush();
+  QWidget *window = desktop->view().panelWidget(p.TestCFCPanel);
+  ASSERT_TRUE(window->isVisible());
+  // The refresh timer reads the board while the panel is idle: its device number shows.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return desktop->rt().GetCtrlValI(p.TestCFCPanel, ctl::Test::FpgaDeviceNumber) == 317; },
+      3000));
+  QApplication::setActiveWindow(window);
+  auto *device1 = widget<QLineEdit>(ctl::TabBData::DeviceBarcode1, p.TabBData);
+  auto *device2 = widget<QLineEdit>(ctl::TabBData::DeviceBarcode2, p.TabBData);
+  auto *board = widget<QLineEdit>(ctl::TabBData::BoardBarcode, p.TabBData);
+  auto *otr1 = widget<QLineEdit>(ctl::TabBData::Otr1Barcode, p.TabBData);
+  device1->setFocus();
+  // A label of another card leaves the focus where it is; this card's moves it on, at the
+  // refresh timer's next look (a scanner without a Return key).
+  QTest::keyClicks(device1, "VELTRA318");
+  QTest::qWait(1300);
+  EXPECT_TRUE(device1->hasFocus());
+  device1->clear();
+  QTest::keyClicks(device1, "VELTRA317");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return device2->hasFocus(); }, 2500));
+  // With a Return key the move comes at once.
+  QTest::keyClicks(device2, "VELTRA-D317");
+  QTest::keyClick(device2, Qt::Key_Return);
+  desktop->view().flush();
+  EXPECT_TRUE(board->hasFocus());
+  QTest::keyClicks(board, "NVB-31207-V8-00012345");  // 21 characters
+  QTest::keyClick(board, Qt::Key_Return);
+  desktop->view().flush();
+  EXPECT_TRUE(otr1->hasFocus());
+  EXPECT_EQ(desktop->rt().GetCtrlValS(p.TabBData, ctl::TabBData::DeviceBarcode2), "VELTRA-D317");
 }
 
 TEST_F(DesktopOnSimulatedBench, F10StartsFramesAndF3MovesTheFocusChannel) {

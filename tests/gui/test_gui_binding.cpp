@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -51,6 +52,13 @@ const char *kProbeUi = R"(<?xml version="1.0" encoding="UTF-8"?>
      <property name="decimals"><number>3</number></property>
      <property name="maximum"><double>1000.0</double></property>
      <property name="ctrlId" stdset="0"><number>2</number></property></widget></item>
+   <item><widget class="QDoubleSpinBox" name="Word">
+     <property name="readOnly"><bool>true</bool></property>
+     <property name="decimals"><number>0</number></property>
+     <property name="maximum"><double>4294967295.0</double></property>
+     <property name="prefix"><string>0x</string></property>
+     <property name="displayIntegerBase" stdset="0"><number>16</number></property>
+     <property name="ctrlId" stdset="0"><number>16</number></property></widget></item>
    <item><widget class="QComboBox" name="Choice">
      <item><property name="text"><string>zero</string></property></item>
      <item><property name="text"><string>ten</string></property></item>
@@ -74,6 +82,7 @@ const char *kProbeUi = R"(<?xml version="1.0" encoding="UTF-8"?>
    <item><widget class="TsTable" name="Cells">
      <property name="rows" stdset="0"><number>2</number></property>
      <property name="columns" stdset="0"><number>3</number></property>
+     <property name="blankCells" stdset="0"><string>1,3</string></property>
      <property name="ctrlId" stdset="0"><number>9</number></property></widget></item>
    <item><widget class="TsGraph" name="Plot">
      <property name="ctrlId" stdset="0"><number>10</number></property></widget></item>
@@ -217,6 +226,13 @@ TEST_F(Probe, RunTimeValuesAndAttributesReachTheWidgets) {
   rt.SetCtrlVal(panel, 2, 12.5);
   view.flush();
   EXPECT_EQ(widget<QDoubleSpinBox>(2)->text(), "12.500");
+  // A 32-bit word in hexadecimal, all its digits, up to the top of its range.
+  rt.SetCtrlVal(panel, 16, 0x0A5E1093);
+  view.flush();
+  EXPECT_EQ(widget<QDoubleSpinBox>(16)->text(), "0x0A5E1093");
+  rt.SetCtrlVal(panel, 16, 4294967295.0);
+  view.flush();
+  EXPECT_EQ(widget<QDoubleSpinBox>(16)->text(), "0xFFFFFFFF");
   // Setting a value from code fires no callback.
   EXPECT_TRUE(calls.empty());
 
@@ -253,6 +269,30 @@ TEST_F(Probe, RunTimeValuesAndAttributesReachTheWidgets) {
   rt.HidePanel(panel);
   view.flush();
   EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(Probe, TableLeavesUnwrittenCellsBlankAndNeverCutsANumberShort) {
+  auto *table = widget<TsTable>(9);
+  rt.SetTableCellVal(panel, 9, 1, 3, 5);
+  rt.SetTableCellVal(panel, 9, 2, 3, 6);
+  view.flush();
+  EXPECT_EQ(table->cellText(0, 2), "");  // a cell the program never writes
+  EXPECT_EQ(table->cellText(1, 2), "6");
+
+  // Counters of a day's run: ten digits and a sign. Squeezed to its smallest, the window
+  // still shows every number whole.
+  const double big[] = {-1019936746, 4294967295.0, -2147483648.0};
+  for (int col = 1; col <= 3; ++col) rt.SetTableCellVal(panel, 9, 2, col, big[col - 1]);
+  view.flush();
+  window->resize(1, 1);
+  window->layout()->activate();
+  QApplication::processEvents();
+  for (int col = 0; col < 3; ++col) {
+    QString text = table->cellText(1, col);
+    EXPECT_EQ(text.toDouble(), big[col]);
+    EXPECT_GT(table->columnWidth(col), table->fontMetrics().horizontalAdvance(text) + 4)
+        << text.toStdString();
+  }
 }
 
 TEST_F(Probe, TextBoxAppendsAndReplacesLines) {
@@ -294,8 +334,22 @@ TEST_F(Probe, GraphReusesItsSeriesAndFollowsTheScaling) {
   EXPECT_EQ(first->color(), QColor(255, 0, 0));
   EXPECT_EQ(qobject_cast<QLineSeries *>(series[1])->count(), 50);
   auto *yAxis = qobject_cast<QValueAxis *>(g->chart()->axes(Qt::Vertical).first());
+  auto *xAxis = qobject_cast<QValueAxis *>(g->chart()->axes(Qt::Horizontal).first());
   EXPECT_LE(yAxis->min(), 1000);
   EXPECT_GE(yAxis->max(), 1199);
+  // The samples reach both edges of the plot area.
+  EXPECT_DOUBLE_EQ(xAxis->min(), 0);
+  EXPECT_DOUBLE_EQ(xAxis->max(), 199);
+
+  // Data that ends on a round mark keeps off the frame, where a line would disappear.
+  std::vector<double> flat(20, 200.0);
+  flat[3] = 0;
+  rt.DeleteGraphPlot(panel, 10, -1);
+  rt.PlotY(panel, 10, flat.data(), flat.size(), 0xFFFFFF);
+  view.flush();
+  EXPECT_GT(yAxis->max(), 200);
+  EXPECT_LT(yAxis->min(), 0);
+  EXPECT_DOUBLE_EQ(xAxis->max(), 19);
 
   // Delete and plot again, many times: the chart keeps its series.
   for (int k = 0; k < 20; ++k) {
@@ -446,6 +500,21 @@ TEST(Dialogs, FiltersAndStartFolders) {
   EXPECT_EQ(gui::startDirectory("c:\\NoSuchFolderHere"), QDir::homePath());
   EXPECT_EQ(gui::startDirectory("/tmp"), "/tmp");
   EXPECT_EQ(gui::startDirectory(""), QDir::currentPath());
+}
+
+TEST(Dialogs, StartFailureIsShownToTheOperator) {
+  QString title, text;
+  QTimer::singleShot(0, [&] {
+    if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+      title = box->windowTitle();
+      text = box->text() + "\n" + box->informativeText();
+      box->accept();
+    }
+  });
+  gui::showStartFailure("panel file '/opt/ui/Tessock_RawData_panel.ui': malformed XML");
+  EXPECT_EQ(title, "Tessock cannot start");
+  EXPECT_TRUE(text.contains("/opt/ui/Tessock_RawData_panel.ui': malformed XML"))
+      << text.toStdString();
 }
 
 TEST(Dialogs, FileSelectionAnswersExistingOrNew) {

@@ -52,4 +52,12 @@ echo "$out" | grep -q '^\[popup\] .*no file queued: cancelled' || fail "file pop
 printf 'screenshot Nowhere %s/x.png\n' "$tmp" > "$tmp/bad.tsk"
 timeout 60 "$gui" --settings "$tmp/s.ini" --ui-dir "$source_dir/ui" --script "$tmp/bad.tsk" >/dev/null 2>&1
 [ $? -eq 2 ] || fail "an unknown panel is not a script error"
+# A damaged panel file stops the start with a message naming it, not with a crash.
+cp -r "$source_dir/ui" "$tmp/badui"
+head -c 900 "$source_dir/ui/Tessock_RawData_panel.ui" > "$tmp/badui/Tessock_RawData_panel.ui"
+printf 'quit\n' > "$tmp/quit.tsk"
+timeout 60 "$gui" --sim --settings "$tmp/s.ini" --ui-dir "$tmp/badui" --script "$tmp/quit.tsk" >/dev/null 2>"$tmp/bad.err"
+rc=$?
+[ $rc -eq 1 ] || fail "damaged panel file: exit status $rc $(cat "$tmp/bad.err")"
+grep -q "Tessock_RawData_panel.ui" "$tmp/bad.err" || fail "damaged panel file not named: $(cat "$tmp/bad.err")"
 echo "PASS"

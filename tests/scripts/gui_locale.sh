@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# The desktop program on a desktop whose language writes numbers with a decimal comma: panel
+# files, scripts, the linearity file and every printf-formatted text still use the point.
+set -u
+build="$1"
+source_dir="$2"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+gui="$build/tessock"
+fail() { echo "FAIL: $*"; exit 1; }
+[ -x "$gui" ] || { echo "SKIP: desktop program not built"; exit 0; }
+export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$source_dir/tests/gui/lsan.supp}"
+
+# A comma locale: an installed one, else one built from the locale sources into the temporary
+# folder (glibc finds it through LOCPATH).
+comma=""
+for l in $(locale -a 2>/dev/null); do
+  case "$l" in de_DE.utf8 | fr_FR.utf8 | de_DE.UTF-8 | fr_FR.UTF-8 | nl_NL.utf8 | it_IT.utf8) comma="$l"; break ;; esac
+done
+if [ -z "$comma" ] && command -v localedef >/dev/null && [ -e /usr/share/i18n/locales/de_DE ]; then
+  mkdir -p "$tmp/locales"
+  if localedef -i de_DE -f UTF-8 "$tmp/locales/de_DE.UTF-8" >/dev/null 2>&1; then
+    export LOCPATH="$tmp/locales"
+    comma="de_DE.UTF-8"
+  fi
+fi
+[ -n "$comma" ] || { echo "SKIP: no locale with a decimal comma"; exit 0; }
+[ "$(LC_ALL=$comma locale decimal_point 2>/dev/null)" == "," ] || { echo "SKIP: $comma has no comma"; exit 0; }
+
+cat > "$tmp/locale.tsk" <<SCRIPT
+set Main.RawCaptureSeconds 12.5
+expect Main.RawCaptureSeconds == 12.5
+expect Main.AcqInterval == 0.02
+set TabBData.LinearityFile "$source_dir/data/Card_3_linearity.txt"
+commit Main.OpenOptions
+print Options.CurrentSelect1
+set Options.CurrentSelect1 0
+commit Options.CurrentSelect1
+print Options.ModulationFrequency
+key 0x1800
+wait 1
+print Main.FramePeriod
+quit
+SCRIPT
+out=$(LC_ALL="$comma" timeout 60 "$gui" --sim --settings "$tmp/s.ini" --ui-dir "$source_dir/ui" --script "$tmp/locale.tsk" 2>"$tmp/err")
+rc=$?
+[ $rc -eq 0 ] || fail "exit status $rc: $out $(cat "$tmp/err")"
+# The ring labels are "%.3e" of the currents read with "%f" from the linearity file.
+echo "$out" | grep -qx 'Options.CurrentSelect1 = 7 (1.000e-07)' || fail "ring label: $out"
+echo "$out" | grep -qx 'Options.ModulationFrequency = 15.25878906' || fail "frequency: $out"
+echo "$out" | grep -q '^Main.FramePeriod = 0\.0[12]' || fail "frame period: $out"
+echo "PASS"

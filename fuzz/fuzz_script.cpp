@@ -1,6 +1,6 @@
 // Fuzz target: the script parser, then the script run by the scripted operator against a bench
-// without a library (no-hardware mode) in virtual time. A script is refused with a line number
-// or runs to an exit status; nothing may crash, overflow or hang.
+// without a library (no-hardware mode) in virtual time, one line at a time. A script is refused
+// with a line number, each line runs to an exit status; nothing may crash, overflow or hang.
 //
 // Bounded so that every input is quick and harmless: the virtual time a script may spend is
 // capped, and only commits of callbacks that write no files run (the record, capture, replay
@@ -142,10 +142,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   cli::ScriptOperator op(out);  // takes the queued answers; the quiet operator answers
   BudgetHost host(bench.rt);
   cli::ScriptRunner runner(bench, host, op, out, err);
-  int status = runner.run(runnable);
-  if (status != cli::EXIT_OK && status != cli::EXIT_USAGE && status != cli::EXIT_FAILED)
-    std::abort();
-  if (status != cli::EXIT_OK && err.str().rfind("script line ", 0) != 0) std::abort();
+  // Line by line: a line that fails ends only itself, so that the lines after it run too.
+  for (const cli::ScriptLine &line : runnable) {
+    err.str("");
+    int status = runner.run({line});
+    if (status != cli::EXIT_OK && status != cli::EXIT_USAGE && status != cli::EXIT_FAILED)
+      std::abort();
+    if (status != cli::EXIT_OK && err.str().rfind("script line ", 0) != 0) std::abort();
+    if (bench.rt.quitRequested() || line.words[0] == "quit") break;
+  }
   bench.rt.setOperator(nullptr);
   bench.ShutDown();
   return 0;

@@ -1,4 +1,5 @@
 // tessock-cli: the headless front end. Runs start-up, then the script, then shutdown.
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -36,7 +37,8 @@ int main(int argc, char **argv) {
     return cli::EXIT_USAGE;
   }
   std::ifstream in(options.script, std::ios::binary);
-  if (!in) {
+  std::error_code ec;
+  if (!in || std::filesystem::is_directory(options.script, ec)) {
     std::cerr << "tessock-cli: cannot read script " << options.script << "\n";
     return cli::EXIT_USAGE;
   }

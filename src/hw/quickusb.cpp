@@ -165,7 +165,10 @@ int QuickUsb::ReadByteFromSPI(uint8_t *value) {
 }
 int QuickUsb::FindModules() {
   if (!pt_FindModules) return 1;
-  return pt_FindModules(NameList, sizeof NameList);
+  int found = pt_FindModules(NameList, sizeof NameList);
+  // A list that fills the whole buffer still ends as a string.
+  NameList[sizeof NameList - 1] = '\0';
+  return found;
 }
 
 }  // namespace hw

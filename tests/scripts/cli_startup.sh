@@ -41,6 +41,8 @@ printf 'print Main.NoSuchControl\n' > "$tmp/unknown.tsk"
 [ $? -eq 2 ] || fail "bad option"
 "$cli" --script "$tmp/none.tsk" >/dev/null 2>&1
 [ $? -eq 2 ] || fail "missing script"
+"$cli" --script "$tmp" >/dev/null 2>&1
+[ $? -eq 2 ] || fail "a folder as the script"
 
 # A file selection with no queued answer is cancelled, and that is said.
 printf 'commit TabBData.ChooseLinearityFile\nquit\n' > "$tmp/choose.tsk"

@@ -170,6 +170,12 @@ TEST_F(StartUp, BoardNumberFromPortE) {
   fake.set("portE", 0x1F);
   auto &b = start(testenv::fakeLibrary());
   EXPECT_EQ(b.usb.VELTRA_BoardNumber, 0);
+  // A port read that fails shows board 0, whatever the port holds.
+  fake.set("portE", 0xE0);
+  fake.set("failPortRead", 1);
+  auto &c = start(testenv::fakeLibrary());
+  EXPECT_EQ(c.usb.VELTRA_BoardNumber, 0);
+  EXPECT_EQ(c.rt.GetCtrlValI(c.panels.MainPanel, ctl::Main::BoardNumber), 0);
 }
 
 TEST_F(StartUp, CommandIsExactlyFifteenCallsWithTheReadGateCarried) {

@@ -7,8 +7,10 @@
 namespace gui {
 
 namespace {
-// How long before a tick the Qt timer fires; the rest is slept (at most this long).
-constexpr double kLeadMs = 1.5;
+// How long before a tick the Qt timer fires; the rest is slept (at most this long). The Qt
+// timer may come a few milliseconds late when the screen was being drawn on a busy machine;
+// 3 ms ahead it is still early for the tick.
+constexpr double kLeadMs = 3.0;
 }  // namespace
 
 EventPump::EventPump(rt::Runtime &rt, QObject *parent) : QObject(parent), rt_(rt) {

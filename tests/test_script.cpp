@@ -277,3 +277,22 @@ TEST_F(ScriptRun, QuitEndsTheScriptAndQueuedAnswersWait) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ScriptRun, TheOperatorsFieldTakesTheFocusAndDimmedControlsCannotBeUsed) {
+  // Scanning a device label into the first bar-code field moves the focus on once it carries
+  // the card number (1 until a board has sent its own).
+  const int data = bench->panels.TabBData;
+  EXPECT_EQ(run("set TabBData.DeviceBarcode1 \"VELTRA 1\"\n"), cli::EXIT_OK) << err.str();
+  EXPECT_EQ(bench->rt.GetActiveCtrl(data), ctl::TabBData::DeviceBarcode1.id);
+  bench->shell.fControlCodeBars();
+  EXPECT_EQ(bench->rt.GetActiveCtrl(data), ctl::TabBData::DeviceBarcode2.id);
+
+  // While acquisition runs the read-out mode ring is dimmed: the operator cannot commit it.
+  EXPECT_EQ(run("commit Main.StartStop\ncommit Main.ReadOutMode\nprint Main.CardNumber\n"),
+            cli::EXIT_USAGE);
+  EXPECT_EQ(err.str(), "script line 2: Main.ReadOutMode is dimmed: the operator cannot use it\n");
+}
+
+}  // namespace

@@ -356,6 +356,9 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
       if (cmd == "set") {
         if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
         const rt::Control &ctl = rt.control(p, c);
+        // The operator types into the control: it takes the input focus (the bar-code fields
+        // move the focus on from the field that has it).
+        rt.SetActiveCtrl(p, c);
         if (line.quoted[2] || ctl.kind == rt::Kind::String || ctl.kind == rt::Kind::StringDisplay ||
             ctl.kind == rt::Kind::TextBox) {
           rt.SetCtrlVal(p, c, line.words[2]);
@@ -369,6 +372,9 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
         if (!target(p, c)) return fail(line, "unknown control " + line.words[1], EXIT_USAGE);
         if (!rt.control(p, c).callback)
           return fail(line, line.words[1] + " has no callback", EXIT_USAGE);
+        if (rt.control(p, c).dimmed)
+          return fail(line, line.words[1] + " is dimmed: the operator cannot use it", EXIT_USAGE);
+        rt.SetActiveCtrl(p, c);
         rt.Commit(p, c);
       } else if (cmd == "key") {
         int vk = 0;

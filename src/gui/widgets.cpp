@@ -127,9 +127,9 @@ TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
   yAxis_ = new QValueAxis();
   // The x axis spans exactly the samples plotted, with round tick marks inside it, so that
   // a plot reaches both edges of the plot area.
-  xAxis_->setTickType(QValueAxis::TicksDynamic);
   xAxis_->setTickAnchor(0);
   xAxis_->setTickInterval(0.25);
+  xAxis_->setTickType(QValueAxis::TicksDynamic);
   for (QValueAxis *a : {xAxis_, yAxis_}) {
     a->setLabelFormat("%g");
     a->setGridLineColor(QColor(75, 75, 75));
@@ -207,10 +207,18 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
       xhi += pad;
     }
     double step = niceStep(xhi - xlo, 8);
-    if (step > 0 && std::isfinite(step)) {
-      xAxis_->setRange(xlo, xhi);
+    // Qt Charts counts round ticks off one step at a time, at once when the range changes: the
+    // ticks are plain while the range and the step change together, and a step lost in the
+    // precision of the values (it would never reach the end of the axis) keeps them plain.
+    double scale = std::max(std::fabs(xlo), std::fabs(xhi));
+    bool round = step > 0 && std::isfinite(step) && step > scale * 1e-9;
+    xAxis_->setTickType(QValueAxis::TicksFixed);
+    xAxis_->setTickCount(5);
+    if (std::isfinite(xhi - xlo)) xAxis_->setRange(xlo, xhi);
+    if (round) {
       xAxis_->setTickAnchor(std::ceil(xlo / step) * step);
       xAxis_->setTickInterval(step);
+      xAxis_->setTickType(QValueAxis::TicksDynamic);
     }
   }
   if (!autoscale) {

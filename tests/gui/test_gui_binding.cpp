@@ -351,6 +351,20 @@ TEST_F(Probe, GraphReusesItsSeriesAndFollowsTheScaling) {
   EXPECT_LT(yAxis->min(), 0);
   EXPECT_DOUBLE_EQ(xAxis->max(), 19);
 
+  // The x range grows a billionfold, shrinks again, and then lies far from zero with samples
+  // closer together than a round step can be counted: each time the axis spans the samples
+  // (and drawing it ends).
+  const double wide[3] = {0, 5e8, 1e9}, narrow[3] = {0, 5e-7, 1e-6};
+  const double far[3] = {1e17, 1e17 + 16, 1e17 + 32};
+  for (const double *x : {wide, narrow, far}) {
+    rt.DeleteGraphPlot(panel, 10, -1);
+    rt.PlotXY(panel, 10, x, y.data(), 3, 0xFFFFFF);
+    view.flush();
+    g->grab();
+    EXPECT_DOUBLE_EQ(xAxis->min(), x[0]);
+    EXPECT_DOUBLE_EQ(xAxis->max(), x[2]);
+  }
+
   // Delete and plot again, many times: the chart keeps its series.
   for (int k = 0; k < 20; ++k) {
     rt.DeleteGraphPlot(panel, 10, -1);

@@ -63,6 +63,24 @@ TEST(AcqDecode, FrameSearchLearnsLocksUnlocksAndRelocks) {
   EXPECT_EQ(fresh.CardLocked, 0);
 }
 
+TEST(AcqDecode, AConstantWordWithALuckyStepDoesNotWinAgainstTheFrames) {
+  // Frames of card 317 from word 10. The DAC word 13 of every frame is constant, so the
+  // position 3 (word 13 of the frame before the block) repeats one frame later; the data word 17
+  // places after it (channel word 10 of the next frame) steps by one exactly once. The frames
+  // that follow confirm the card, not the DAC word.
+  Bytes b = frames(317, 40, 10);
+  for (size_t at = 3; at < 500; at += 20) word(b, at, 0x2C29);
+  word(b, 20, 100), word(b, 40, 101), word(b, 60, 101);
+  AcqState st;
+  const acq::FrameSearch found = acq::findFrame(view(b), 20, st);
+  EXPECT_EQ(found.start, 10);
+  EXPECT_EQ(st.CardNumber, 317);
+  // Locked, a data word that happens to equal the card number is passed over the same way.
+  Bytes locked = frames(317, 40, 10);
+  word(locked, 5, 317), word(locked, 25, 317), word(locked, 22, 7), word(locked, 42, 8);
+  EXPECT_EQ(acq::findFrame(view(locked), 20, st).start, 10);
+}
+
 TEST(AcqDecode, SecondFrameAndItsCounterMustBeDelivered) {
   Bytes b(1000, 0);
   word(b, 462, 3), word(b, 479, 1), word(b, 482, 3), word(b, 499, 2);  // counter in word 499

@@ -44,23 +44,32 @@ FrameSearch findFrame(const BlockView &block, int frameWords, AcqState &st) {
   const uint8_t *b = block.bytes;
   // A frame length below one word would compare a frame with itself (or before the block).
   if (s >= 1 && b != nullptr) {
-    if (st.CardLocked) {
-      const int card = st.CardNumber;
-      for (int64_t i = 0; i + s + counter < n; ++i) {
-        if (wordAt(b, i) == card && wordAt(b, i + s) == card &&
-            wordAt(b, i + counter) == wordAt(b, i + s + counter) - 1) {
-          r.start = static_cast<int>(i);
+    // A position qualifies when its word comes back one frame later with a counter that steps
+    // by one (locked: when that word is the learned card number). A constant word inside the
+    // frame (a DAC pair, a status word) qualifies too whenever the data word 17 places after it
+    // happens to step by one, so among the qualifying positions the one that the following
+    // frames of the block confirm the longest is taken; the first one on a tie. A true frame is
+    // confirmed to the end of the block, so a lucky data word never wins against it.
+    const bool locked = st.CardLocked != 0;
+    const int card = st.CardNumber;
+    int64_t bestConfirmed = -1;
+    for (int64_t i = 0; i + s + counter < n; ++i) {
+      const int w0 = wordAt(b, i);
+      if ((locked && w0 != card) || wordAt(b, i + s) != w0 ||
+          wordAt(b, i + counter) != wordAt(b, i + s + counter) - 1)
+        continue;
+      int64_t confirmed = 0;
+      for (int64_t k = i + s; k + s + counter < n; k += s) {
+        if (wordAt(b, k + s) != w0 || wordAt(b, k + counter) != wordAt(b, k + s + counter) - 1)
           break;
-        }
+        ++confirmed;
       }
-    } else {
-      for (int64_t i = 0; i + s + counter < n; ++i) {
-        if (wordAt(b, i + s) == wordAt(b, i) &&
-            wordAt(b, i + counter) == wordAt(b, i + s + counter) - 1) {
-          r.start = static_cast<int>(i);
-          break;
-        }
+      if (confirmed > bestConfirmed) {
+        bestConfirmed = confirmed;
+        r.start = static_cast<int>(i);
       }
+      // No later position can be confirmed by more frames than this one was: it ran to the end.
+      if (i + s + confirmed * s + s + counter >= n) break;
     }
   }
 

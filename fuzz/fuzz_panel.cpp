@@ -7,57 +7,13 @@
 #include <limits>
 #include <string>
 
+#include "ctl/callback_names.h"
 #include "rt/runtime.h"
 
 namespace {
 
-// Every callback name the program's panel files use, so that the seeds load.
-const char *const kCallbackNames[] = {
-    "KeyCallback",
-    "Quit",
-    "ContiReads",
-    "ReadData__",
-    "SaveToFile",
-    "EndFile",
-    "SaveToFileFast",
-    "ReadRawAndStore",
-    "OpenAndCheck",
-    "NextPartInFile",
-    "OpenOptionUI",
-    "ViewRawDatas",
-    "ShowTestPanel",
-    "CloseOptionsPanel",
-    "UpdateOptionPanelValues",
-    "Write_Instruction",
-    "Rst_fpga",
-    "ResetAdcCompensation",
-    "Read_JTAG",
-    "CloseRawDataPanel",
-    "CloseShowFrame",
-    "CloseTestCFC",
-    "StartTestCFC",
-    "TunnelStartTestCFC",
-    "StopTestCFC",
-    "EndLogTimeTest",
-    "TestCFC_ReadOut",
-    "CreateDACFile",
-    "Stop10pAtest",
-    "ChangeLinearityFile",
-    "UpdateConfigPanelandUSB",
-    "UIChangeSetup",
-    "UpdatePanelSumMax",
-    "UpdateCurrentChange",
-    "ChangeOptionUI",
-    "ControlCodeBars",
-    "ChangeReadOutMode",
-    "ReadFrame",
-    "InterruptTestCfc",
-    "TimerRefresh",
-    "OnKey",
-    "OnCommit",
-    "OnTick",
-    "OnSlow",
-};
+// The run-time tests' own callback names, beside the program's, so that their seeds load too.
+const char *const kTestCallbackNames[] = {"OnKey", "OnCommit", "OnTick", "OnSlow"};
 
 struct Quiet : rt::Operator {
   void messagePopup(const std::string &, const std::string &) override {}
@@ -153,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Quiet quiet;
   rt.setOperator(&quiet);
   int calls = 0;
-  for (const char *name : kCallbackNames)
+  for (const char *name : ctl::kCallbackNames)
+    rt.RegisterCallback(name, [&calls](int, int, int, int, int) { return ++calls, 0; });
+  for (const char *name : kTestCallbackNames)
     rt.RegisterCallback(name, [&calls](int, int, int, int, int) { return ++calls, 0; });
   // A callback that pops up and tries to re-enter the loop while it runs.
   rt.RegisterCallback("Reenter", [&rt](int panel, int control, int, int, int) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <pugixml.hpp>
 #include <set>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "ctl/all_controls.h"
+#include "ctl/callback_names.h"
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/panels.h"
@@ -25,48 +27,8 @@
 namespace {
 
 // Every callback name the panel files may use.
-const std::set<std::string> kCallbackNames = {
-    "KeyCallback",
-    "Quit",
-    "ContiReads",
-    "ReadData__",
-    "SaveToFile",
-    "EndFile",
-    "SaveToFileFast",
-    "ReadRawAndStore",
-    "OpenAndCheck",
-    "NextPartInFile",
-    "OpenOptionUI",
-    "ViewRawDatas",
-    "ShowTestPanel",
-    "CloseOptionsPanel",
-    "UpdateOptionPanelValues",
-    "Write_Instruction",
-    "Rst_fpga",
-    "ResetAdcCompensation",
-    "Read_JTAG",
-    "CloseRawDataPanel",
-    "CloseShowFrame",
-    "CloseTestCFC",
-    "StartTestCFC",
-    "TunnelStartTestCFC",
-    "StopTestCFC",
-    "EndLogTimeTest",
-    "TestCFC_ReadOut",
-    "CreateDACFile",
-    "Stop10pAtest",
-    "ChangeLinearityFile",
-    "UpdateConfigPanelandUSB",
-    "UIChangeSetup",
-    "UpdatePanelSumMax",
-    "UpdateCurrentChange",
-    "ChangeOptionUI",
-    "ControlCodeBars",
-    "ChangeReadOutMode",
-    "ReadFrame",
-    "InterruptTestCfc",
-    "TimerRefresh",
-};
+const std::set<std::string> kCallbackNames(std::begin(ctl::kCallbackNames),
+                                            std::end(ctl::kCallbackNames));
 
 class PanelFiles : public ::testing::Test {
  protected:

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/bench.h"
+#include "ctl/callback_names.h"
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "fake_quickusb/fake_quickusb.h"
@@ -335,6 +336,12 @@ TEST_F(StartUp, PanelFileWithoutAProgramControlStopsStartUp) {
       EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
+}
+
+TEST(Callbacks, TheProgramBindsEveryNameThePanelFilesMayUse) {
+  rt::VirtualClock clock;
+  app::Bench bench(clock, app::BenchOptions{});
+  for (const char *name : ctl::kCallbackNames) EXPECT_TRUE(bench.rt.HasCallback(name)) << name;
 }
 
 TEST(BitUtilities, BitStringAndSwap) {

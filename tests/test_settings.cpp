@@ -1,11 +1,13 @@
 // The settings file: its exact layout, the section reader, and the round trip through a started
 // bench with the configuration it sends.
 #include <dlfcn.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -125,6 +127,24 @@ TEST(SettingsFile, DefaultPathFollowsXdgConfigHome) {
     setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
   else
     unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(SettingsFile, WritingReplacesTheFileWholeOrNotAtAll) {
+  testenv::TempDir dir;
+  const std::string path = dir.file("conf/Corvath.ini");
+  EXPECT_EQ(app::WriteSettingsFile(path, "[DataType]\n1 \n"), "");  // the folder is created
+  EXPECT_EQ(app::WriteSettingsFile(path, "[DataType]\n2 \n"), "");
+  EXPECT_EQ(testenv::readFile(path), "[DataType]\n2 \n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".new"));  // nothing left beside it
+  // A read-only settings file and a folder in its place are reported and left as they are.
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+  if (access(path.c_str(), W_OK) != 0) {  // (root may write anyway)
+    EXPECT_NE(app::WriteSettingsFile(path, "x"), "");
+    EXPECT_EQ(testenv::readFile(path), "[DataType]\n2 \n");
+  }
+  std::filesystem::create_directory(dir.file("folder"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("folder"), "x"), "it is a folder");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("folder.new")));
 }
 
 // FPGA commands written through the recording library since its log was cleared: the bytes

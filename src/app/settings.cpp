@@ -138,16 +138,27 @@ std::string WriteSettingsFile(const std::string &path, const std::string &conten
     fs::create_directories(folder, ec);
     if (ec) return "cannot create the folder " + folder.string() + ": " + ec.message();
   }
+  // The settings go to a file beside the old one, which then takes its place: a program killed
+  // while writing leaves the previous settings whole, never a file cut short.
+  if (fs::is_directory(path, ec)) return "it is a folder";
+  // A settings file the operator made read-only stays as it is.
+  if (fs::exists(path, ec) && access(path.c_str(), W_OK) != 0) return std::strerror(errno);
+  const std::string fresh = path + ".new";
   errno = 0;
-  std::FILE *f = std::fopen(path.c_str(), "w");
+  std::FILE *f = std::fopen(fresh.c_str(), "w");
   if (!f) return std::strerror(errno);
   size_t written = std::fwrite(content.data(), 1, content.size(), f);
   int writeErr = written == content.size() ? 0 : errno;
   int closed = std::fclose(f);
+  std::string problem;
   if (writeErr != 0 || written != content.size())
-    return writeErr ? std::strerror(writeErr) : "write failed";
-  if (closed != 0) return std::strerror(errno);
-  return std::string();
+    problem = writeErr ? std::strerror(writeErr) : "write failed";
+  else if (closed != 0)
+    problem = std::strerror(errno);
+  else if (std::rename(fresh.c_str(), path.c_str()) != 0)
+    problem = std::strerror(errno);
+  if (!problem.empty()) std::remove(fresh.c_str());
+  return problem;
 }
 
 std::string defaultSettingsPath() {

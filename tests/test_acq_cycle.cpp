@@ -218,6 +218,12 @@ TEST_F(Cycle, SumsBlockIsShown) {
   for (int k = 0; k < 2; ++k) ASSERT_EQ(read(2, sumsBlock(17)), 0);
   ASSERT_EQ(plots.size(), 2u);
   EXPECT_FLOAT_EQ(plots[1].y[19], 64.0f);
+
+  // A counter past 2^31 shows as the unsigned number the board sends, never negative.
+  Bytes big = sumsBlock(17);
+  acqtest::putWord(big, 261, 0xFFF0), acqtest::putWord(big, 262, 0xFFFF);  // FRAMES counter
+  ASSERT_EQ(read(2, big), 0);
+  EXPECT_EQ(cell(p.MainPanel, M::StatusTable, 4, 2), 4294967280.0);
 }
 
 TEST(CycleNoHardware, TwoRunsGiveTheSameDemoValues) {

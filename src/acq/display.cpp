@@ -128,7 +128,9 @@ void Acquisition::plotSums(int sum) {
 void Acquisition::showStatusTable() {
   const int m = panels_.MainPanel;
   const int table = ctl::Main::StatusTable;
-  rt_.SetTableCellRangeVals(m, table, 1, 2, kStatusShown, 1, StatusList);
+  // The status words are unsigned on the board: a counter past 2^31 is shown as it is sent.
+  rt_.SetTableCellRangeVals(m, table, 1, 2, kStatusShown, 1,
+                            reinterpret_cast<const uint32_t *>(StatusList));
   rt_.SetTableCellVal(m, table, kStErra + 1, 3, Erra_rate);
   rt_.SetTableCellVal(m, table, kStErrb + 1, 3, Errb_rate);
   rt_.SetTableCellVal(m, table, kStLosta + 1, 3, Losta_rate);

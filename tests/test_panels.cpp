@@ -28,7 +28,7 @@ namespace {
 
 // Every callback name the panel files may use.
 const std::set<std::string> kCallbackNames(std::begin(ctl::kCallbackNames),
-                                            std::end(ctl::kCallbackNames));
+                                           std::end(ctl::kCallbackNames));
 
 class PanelFiles : public ::testing::Test {
  protected:

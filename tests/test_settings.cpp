@@ -1,8 +1,8 @@
 // The settings file: its exact layout, the section reader, and the round trip through a started
 // bench with the configuration it sends.
 #include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>

@@ -9,10 +9,21 @@ namespace {
 // Callbacks whose behaviour is not built yet: bound so that the panel files load, and inert.
 constexpr const char *kNotYetBuilt[] = {
     // Record files and raw capture / replay.
-    "SaveToFile", "EndFile", "SaveToFileFast", "ReadRawAndStore", "OpenAndCheck", "NextPartInFile",
+    "SaveToFile",
+    "EndFile",
+    "SaveToFileFast",
+    "ReadRawAndStore",
+    "OpenAndCheck",
+    "NextPartInFile",
     // Functional test.
-    "StartTestCFC", "TunnelStartTestCFC", "StopTestCFC", "InterruptTestCfc", "EndLogTimeTest",
-    "TestCFC_ReadOut", "CreateDACFile", "Stop10pAtest",
+    "StartTestCFC",
+    "TunnelStartTestCFC",
+    "StopTestCFC",
+    "InterruptTestCfc",
+    "EndLogTimeTest",
+    "TestCFC_ReadOut",
+    "CreateDACFile",
+    "Stop10pAtest",
 };
 
 }  // namespace
@@ -20,16 +31,20 @@ constexpr const char *kNotYetBuilt[] = {
 void Bench::registerCallbacks() {
   using M3 = int (Shell::*)(int, int, int);
   auto bindShell = [this](const char *name, M3 m) {
-    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (shell.*m)(p, c, e); });
+    rt.RegisterCallback(name,
+                        [this, m](int p, int c, int e, int, int) { return (shell.*m)(p, c, e); });
   };
   auto bindAcq = [this](const char *name, int (acq::Acquisition::*m)(int, int, int)) {
-    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (acq.*m)(p, c, e); });
+    rt.RegisterCallback(name,
+                        [this, m](int p, int c, int e, int, int) { return (acq.*m)(p, c, e); });
   };
   auto bindFpga = [this](const char *name, int (hw::Fpga::*m)(int, int, int)) {
-    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (fpga.*m)(p, c, e); });
+    rt.RegisterCallback(name,
+                        [this, m](int p, int c, int e, int, int) { return (fpga.*m)(p, c, e); });
   };
   auto bindConfig = [this](const char *name, int (hw::FpgaConfig::*m)(int, int, int)) {
-    rt.RegisterCallback(name, [this, m](int p, int c, int e, int, int) { return (config.*m)(p, c, e); });
+    rt.RegisterCallback(name,
+                        [this, m](int p, int c, int e, int, int) { return (config.*m)(p, c, e); });
   };
 
   rt.RegisterCallback("Quit", [this](int p, int c, int e, int, int) { return Quit(p, c, e); });
@@ -63,10 +78,12 @@ void Bench::registerCallbacks() {
   bindAcq("ReadData__", &acq::Acquisition::ReadData__);
   bindAcq("TimerRefresh", &acq::Acquisition::TimerRefresh);
   bindAcq("UpdatePanelSumMax", &acq::Acquisition::UpdatePanelSumMax);
-  rt.RegisterCallback("KeyCallback",
-                      [this](int p, int c, int e, int d1, int) { return acq.KeyCallback(p, c, e, d1); });
+  rt.RegisterCallback("KeyCallback", [this](int p, int c, int e, int d1, int) {
+    return acq.KeyCallback(p, c, e, d1);
+  });
 
-  for (const char *name : kNotYetBuilt) rt.RegisterCallback(name, [](int, int, int, int, int) { return 0; });
+  for (const char *name : kNotYetBuilt)
+    rt.RegisterCallback(name, [](int, int, int, int, int) { return 0; });
 }
 
 }  // namespace app

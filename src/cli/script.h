@@ -18,8 +18,8 @@
 #include <functional>
 #include <iosfwd>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/bench.h"
@@ -114,8 +114,8 @@ class ScriptRunner {
 
  private:
   int fail(const ScriptLine &line, const std::string &message, int status);
-  bool compare(int panel, int control, const std::string &op, const std::string &value,
-               bool quoted, std::string &error) const;
+  bool compare(int panel, int control, const std::string &op, const std::string &value, bool quoted,
+               std::string &error) const;
 
   app::Bench &bench_;
   ScriptHost &host_;

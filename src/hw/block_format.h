@@ -44,8 +44,8 @@ inline constexpr int kStatusWords = 24;
 inline constexpr int kSumCount = 12;
 inline constexpr uint32_t kSecondWordFactor = 34;
 // Window length of each running sum, in 40 us counting periods.
-inline constexpr double kSumDivisor[kSumCount] = {1,     2,     8,      16,     64,     256,
-                                                  2048,  16384, 32768,  131072, 524288, 2097152};
+inline constexpr double kSumDivisor[kSumCount] = {1,    2,     8,     16,     64,     256,
+                                                  2048, 16384, 32768, 131072, 524288, 2097152};
 
 // SINGLE_VALUE.
 inline constexpr int kSingleValueSamples = 99;

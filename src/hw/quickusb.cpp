@@ -57,19 +57,24 @@ bool QuickUsb::bind() {
   }
   if (!missing.empty()) {
     // A library without every entry point is never called: it counts as not loaded.
-    bindProblem_ = "The QuickUSB library '" + libraryPath_ + "' lacks the entry point(s) " + missing;
+    bindProblem_ =
+        "The QuickUSB library '" + libraryPath_ + "' lacks the entry point(s) " + missing;
     unbind();
     return false;
   }
-  simAttachClock_ = reinterpret_cast<QuickUsbSimAttachClock_t>(dlsym(Module_Id, "QuickUsbSimAttachClock"));
-  simConfigure_ = reinterpret_cast<QuickUsbSimConfigure_t>(dlsym(Module_Id, "QuickUsbSimConfigure"));
-  simLastError_ = reinterpret_cast<QuickUsbSimLastError_t>(dlsym(Module_Id, "QuickUsbSimLastError"));
+  simAttachClock_ =
+      reinterpret_cast<QuickUsbSimAttachClock_t>(dlsym(Module_Id, "QuickUsbSimAttachClock"));
+  simConfigure_ =
+      reinterpret_cast<QuickUsbSimConfigure_t>(dlsym(Module_Id, "QuickUsbSimConfigure"));
+  simLastError_ =
+      reinterpret_cast<QuickUsbSimLastError_t>(dlsym(Module_Id, "QuickUsbSimLastError"));
   if (simAttachClock_) simAttachClock_(clockNow, clockAdvance, &rt_.clock());
   // The simulated bench powers on afresh for every program run (and every test bench): the
   // given configuration, or its default board.
   if (simConfigure_ && !simConfigure_(simConfig_.empty() ? nullptr : simConfig_.c_str())) {
     const char *e = simLastError_ ? simLastError_() : nullptr;
-    infoLine(std::string("Simulated bench: ") + (e && *e ? e : "configuration refused: " + simConfig_));
+    infoLine(std::string("Simulated bench: ") +
+             (e && *e ? e : "configuration refused: " + simConfig_));
   }
   return true;
 }
@@ -97,7 +102,8 @@ void QuickUsb::unbind() {
 
 int QuickUsb::LoadQuickUSB() {
   if (!bind()) {
-    if (!bindProblem_.empty() && bindProblem_.find("lacks") != std::string::npos) infoLine(bindProblem_);
+    if (!bindProblem_.empty() && bindProblem_.find("lacks") != std::string::npos)
+      infoLine(bindProblem_);
     return -1;
   }
   if (pt_FindModules(NameList, Length) == 0) return -2;
@@ -110,8 +116,9 @@ int QuickUsb::LoadQuickUSB() {
   pt_WriteConfiguration(USBDevice, 2, 0xF0);
   pt_WriteConfiguration(USBDevice, 3, 0xAA);
   static const char *const kSettingLines[5] = {
-      " WORDWIDE :            0x%X", " DATA ADDRESS SETTING: 0x%X", " FIFO setting : 0x%X",
-      " FPGATYPE : 0x%X",           " CPUCONFIG : 0x%X",
+      " WORDWIDE :            0x%X", " DATA ADDRESS SETTING: 0x%X",
+      " FIFO setting : 0x%X",        " FPGATYPE : 0x%X",
+      " CPUCONFIG : 0x%X",
   };
   for (uint16_t s = 1; s <= 5; ++s) {
     if (pt_ReadConfiguration(USBDevice, s, &Setting) == 0) return -4;

@@ -21,8 +21,10 @@ typedef int (*QuickUsbReadSpi_t)(QHANDLE device, uint8_t portNum, uint8_t *data,
 typedef int (*QuickUsbWriteSpi_t)(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t length);
 typedef int (*QuickUsbReadPortDir_t)(QHANDLE device, uint16_t address, uint8_t *dir);
 typedef int (*QuickUsbWritePortDir_t)(QHANDLE device, uint16_t address, uint8_t dir);
-typedef int (*QuickUsbReadPort_t)(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length);
-typedef int (*QuickUsbWritePort_t)(QHANDLE device, uint16_t address, uint8_t *data, uint16_t length);
+typedef int (*QuickUsbReadPort_t)(QHANDLE device, uint16_t address, uint8_t *data,
+                                  uint16_t *length);
+typedef int (*QuickUsbWritePort_t)(QHANDLE device, uint16_t address, uint8_t *data,
+                                   uint16_t length);
 typedef int (*QuickUsbReadData_t)(QHANDLE device, uint8_t *data, uint32_t *length);
 
 /* Optional entry points of the simulated bench (a vendor library has neither). */

@@ -1,10 +1,11 @@
 /* The recording fake QuickUSB library. */
+#include "fake_quickusb.h"
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "fake_quickusb.h"
 #include "hw/quickusb_api.h"
 
 #define EXPORT __attribute__((visibility("default")))
@@ -59,15 +60,24 @@ EXPORT void FakeQuickUsbReset(void) {
 }
 
 EXPORT void FakeQuickUsbSet(const char *key, long value) {
-  if (!strcmp(key, "modules")) modules = (int)value;
-  else if (!strcmp(key, "open")) openOk = (int)value;
-  else if (!strcmp(key, "failReadSetting")) failReadSetting = (int)value;
-  else if (!strcmp(key, "portE")) portERead = value;
-  else if (!strcmp(key, "portA")) portARead = value;
-  else if (!strcmp(key, "portABits")) portABits = value, portAReads = 0;
-  else if (!strcmp(key, "readData")) readDataOk = (int)value;
-  else if (!strcmp(key, "deliver")) deliver = value;
-  else if (!strcmp(key, "failPortRead")) failPortRead = (int)value;
+  if (!strcmp(key, "modules"))
+    modules = (int)value;
+  else if (!strcmp(key, "open"))
+    openOk = (int)value;
+  else if (!strcmp(key, "failReadSetting"))
+    failReadSetting = (int)value;
+  else if (!strcmp(key, "portE"))
+    portERead = value;
+  else if (!strcmp(key, "portA"))
+    portARead = value;
+  else if (!strcmp(key, "portABits"))
+    portABits = value, portAReads = 0;
+  else if (!strcmp(key, "readData"))
+    readDataOk = (int)value;
+  else if (!strcmp(key, "deliver"))
+    deliver = value;
+  else if (!strcmp(key, "failPortRead"))
+    failPortRead = (int)value;
 }
 
 EXPORT const char *FakeQuickUsbLog(void) { return logText ? logText : ""; }
@@ -138,7 +148,8 @@ EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data, uin
   logLine("ReadPort %u %u", (unsigned)address, (unsigned)*length);
   if (failPortRead) return 0;
   long scripted = address == 4 ? portERead : address == 0 ? portARead : -1;
-  if (address == 0 && portABits >= 0) scripted = (portABits >> (portAReads++ % 32)) & 1 ? 0x08 : 0x00;
+  if (address == 0 && portABits >= 0)
+    scripted = (portABits >> (portAReads++ % 32)) & 1 ? 0x08 : 0x00;
   *data = scripted >= 0 ? (uint8_t)scripted : (address < 8 ? ports[address] : 0);
   return 1;
 }

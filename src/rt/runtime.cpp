@@ -677,23 +677,36 @@ static Control &textBox(Runtime &rt, int h, int ctrl) {
   return c;
 }
 
+// A line for a text box, made in the buffer of a line cleared earlier when there is one: a text
+// box rewritten block after block (raw words, frame text) allocates nothing once warmed up.
+static std::string pooledLine(Control &c, std::string_view text) {
+  if (c.linePool.empty()) return std::string(text);
+  std::string s = std::move(c.linePool.back());
+  c.linePool.pop_back();
+  s.assign(text);
+  return s;
+}
+
 void Runtime::InsertTextBoxLine(int h, int ctrl, int index, const std::string &line) {
   Control &c = textBox(*this, h, ctrl);
   if (index < 0 || index > static_cast<int>(c.lines.size()))
-    c.lines.push_back(line);
+    c.lines.push_back(pooledLine(c, line));
   else
-    c.lines.insert(c.lines.begin() + index, line);
+    c.lines.insert(c.lines.begin() + index, pooledLine(c, line));
   touch(h, c);
   for (auto *o : observers_) o->textBoxLineAdded(h, ctrl, line);
 }
 
 void Runtime::ResetTextBox(int h, int ctrl, const std::string &text) {
   Control &c = textBox(*this, h, ctrl);
+  for (auto &l : c.lines) c.linePool.push_back(std::move(l));
   c.lines.clear();
+  const std::string_view all(text);
   size_t start = 0;
   for (;;) {
-    size_t k = text.find('\n', start);
-    c.lines.push_back(text.substr(start, k == std::string::npos ? std::string::npos : k - start));
+    size_t k = all.find('\n', start);
+    c.lines.push_back(
+        pooledLine(c, all.substr(start, k == std::string::npos ? std::string::npos : k - start)));
     if (k == std::string::npos) break;
     start = k + 1;
   }

@@ -103,20 +103,21 @@ struct Control {
   int maxLength = 0;       // strings: 0 = no limit
 
   // Values by kind.
-  double num = 0;                  // Numeric, Ring (value of selected item), Switch, Led
-  std::string text;                // String, StringDisplay
-  std::vector<std::string> lines;  // TextBox
-  std::vector<RingItem> items;     // Ring
-  int ringIndex = -1;              // Ring: selected item (-1 none)
-  int rows = 0, cols = 0;          // Table
-  std::vector<double> cells;       // Table, row-major
-  std::vector<Plot> plots;         // Graph
-  std::vector<Plot> plotPool;      // Graph: deleted plots kept for their buffers
-  int yScaling = VAL_AUTOSCALE;    // Graph
-  double yMin = 0, yMax = 10;      // Graph (locked range)
-  int tabChildIndex = -1;          // Tab: index of first page panel in the panel's pages
-  std::vector<int> pages;          // Tab: panel handles of the pages
-  int activePage = 0;              // Tab
+  double num = 0;                     // Numeric, Ring (value of selected item), Switch, Led
+  std::string text;                   // String, StringDisplay
+  std::vector<std::string> lines;     // TextBox
+  std::vector<std::string> linePool;  // TextBox: cleared lines kept for their buffers
+  std::vector<RingItem> items;        // Ring
+  int ringIndex = -1;                 // Ring: selected item (-1 none)
+  int rows = 0, cols = 0;             // Table
+  std::vector<double> cells;          // Table, row-major
+  std::vector<Plot> plots;            // Graph
+  std::vector<Plot> plotPool;         // Graph: deleted plots kept for their buffers
+  int yScaling = VAL_AUTOSCALE;       // Graph
+  double yMin = 0, yMax = 10;         // Graph (locked range)
+  int tabChildIndex = -1;             // Tab: index of first page panel in the panel's pages
+  std::vector<int> pages;             // Tab: panel handles of the pages
+  int activePage = 0;                 // Tab
 
   // Attributes.
   bool dimmed = false;

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <thread>
 
+#include "sim/noise.h"
+
 namespace sim {
 namespace {
 
@@ -91,6 +93,7 @@ void Bench::powerOn(double t) {
   delivery_ = DeliveryCounters{};
   open_ = false;
   calls_ = 0;
+  bulkReads_ = 0;
   std::memset(settings_, 0, sizeof settings_);
   settings_[1] = 0x0001;  // word-wide bus
   settings_[3] = 0x0002;
@@ -247,7 +250,10 @@ int Bench::writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint
 
 int Bench::readData(QHANDLE device, uint8_t *data, uint32_t *length, Charge &c) {
   const uint32_t want = length ? *length : 0;
-  begin(c, want <= kMaxBulkBytes ? want / config_.bulkBytesPerSecond : 0.0);
+  // The module's latency before the bytes flow varies from read to read.
+  const double latency =
+      config_.bulkLatencySeconds * unitNoise(config_.seed, 0xB01Cu, bulkReads_++);
+  begin(c, latency + (want <= kMaxBulkBytes ? want / config_.bulkBytesPerSecond : 0.0));
   const double t = now();
   if (!valid(device, t) || !data || !length || want > kMaxBulkBytes) return 0;
   board_.advanceTo(t);

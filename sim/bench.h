@@ -80,6 +80,7 @@ class Bench {
 
   bool open_ = false;
   uint32_t calls_ = 0;
+  uint64_t bulkReads_ = 0;  // drives the seeded latency of bulk reads
   uint16_t settings_[17] = {};
   uint8_t latch_[kPorts] = {};
   uint8_t dir_[kPorts] = {};

@@ -168,6 +168,10 @@ void readAll(const json &root, BoardConfig &c) {
                       [&](const json &x, const std::string &n) {
                         c.bulkBytesPerSecond = number(x, n, 1e3, 1e10);
                       }},
+                     {"bulkLatencySeconds",
+                      [&](const json &x, const std::string &n) {
+                        c.bulkLatencySeconds = number(x, n, 0.0, 1.0);
+                      }},
                      {"unplugAfterSeconds", [&](const json &x, const std::string &n) {
                         c.unplugAfterSeconds = number(x, n, 0.0, 1e9);
                       }}});
@@ -370,6 +374,7 @@ std::string describeConfig(const BoardConfig &c) {
                  {"cpuConfig", hex(c.cpuConfig, 4)},
                  {"callSeconds", c.callSeconds},
                  {"bulkBytesPerSecond", c.bulkBytesPerSecond},
+                 {"bulkLatencySeconds", c.bulkLatencySeconds},
                  {"unplugAfterSeconds", c.unplugAfterSeconds}};
   j["board"] = {{"cardNumber", c.cardNumber},
                 {"boxNumber", c.boxNumber},

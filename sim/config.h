@@ -29,6 +29,9 @@ struct BoardConfig {
   uint16_t cpuConfig = 0x0012;  // setting 5
   double callSeconds = 125e-6;  // one USB transaction
   double bulkBytesPerSecond = 40e6;
+  // A bulk read first waits for the module: a seeded latency from 0 to this long, so that the
+  // host never reads on an exact time grid.
+  double bulkLatencySeconds = 0.001;
   double unplugAfterSeconds = 0.0;  // 0: never unplugged
 
   // Board identity and framing.

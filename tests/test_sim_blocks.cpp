@@ -150,7 +150,8 @@ TEST(SimBlocks, SingleValueTripletsCarryTheirPositionCode) {
   b.command(0x40, 0xA1, 0x03);        // channel 3
   b.linkedSources(500, 7, 1, false);  // 0.5 mA: 100 counts per frame
   std::set<int> codes;
-  for (int r = 0; r < 12; ++r) {
+  // Reads at spread times (the module's seeded latency spreads them too) see every phase.
+  for (int r = 0; r < 30; ++r) {
     b.wait(0.001 + r * 1.37e-5);
     const std::vector<uint8_t> blk = b.block(606);
     const int code = (simtest::word(blk, 2) >> 13) & 3;

@@ -141,6 +141,10 @@ class Rig {
       if (!l.passed) f.insert(l.key);
     return f;
   }
+  int linesOf(const std::string &name) const {
+    return static_cast<int>(
+        std::count_if(lines.begin(), lines.end(), [&](const Line &l) { return l.step == name; }));
+  }
   int count(const std::string &key) const {
     return static_cast<int>(
         std::count_if(lines.begin(), lines.end(), [&](const Line &l) { return l.key == key; }));
@@ -846,6 +850,7 @@ struct LinearityStep {
         return kRunning;
       }
       LoopNumber = line.Current > 0.0001 ? 2 : 1;
+      r.fig["linearity.twoLoopLines"] += LoopNumber == 2;
       j = 0;
       StepNumber = 2;
     }
@@ -1211,8 +1216,28 @@ class SimSteps : public ::testing::Test {
 // passes, with the figures the steps measured.
 TEST_F(SimSteps, GoodBoardPassesEveryStepInSequence) {
   const auto r = wholeTest("good");
-  EXPECT_TRUE(r->unfinished.empty()) << "first unfinished: " << r->unfinished.front();
+  EXPECT_TRUE(r->unfinished.empty()) << r->unfinished.size() << " steps did not end";
   EXPECT_EQ(r->failures(), "");
+  // Every verdict of every step was taken (the linearity step writes its failures and the
+  // final line only).
+  const std::map<std::string, int> verdicts = {{"MEASURE 10pA", 48},
+                                               {"MEASURE 200 COUNTS", 8},
+                                               {"TEST CRC AND LOSTF", 4},
+                                               {"TEST STATUS TEMP OTR DAC OVERFLOW", 6},
+                                               {"TEST STATUS POWER SUPPLIES", 6},
+                                               {"TEST HV LEVELS", 20},
+                                               {"CALIBRATE CFC", 56},
+                                               {"TEST LINEARITY", 1},
+                                               {"TEST STATUS INTEGRATOR LEVEL", 16},
+                                               {"TEST STATUS CFC ERROR", 16},
+                                               {"TEST CFC TEST MODE", 11},
+                                               {"TEST OTR REST", 11},
+                                               {"TEST DACs Counters and DAC RESET", 14},
+                                               {"Long time CRC and LostFrame check", 7}};
+  for (const auto &[step, n] : verdicts) EXPECT_EQ(r->linesOf(step), n) << step;
+  // The ADC checks use the slope page's limits as the panel file sets them.
+  EXPECT_EQ(r->slope(SL::MinReachLimit), 200);
+  EXPECT_EQ(r->slope(SL::MaxReachLimit), 3900);
   for (const auto &[step, result] : r->results) EXPECT_EQ(result, kDone) << step;
   EXPECT_EQ(r->failedReads, 0);
   EXPECT_EQ(r->acq().ReadErrorCount, 0);
@@ -1256,9 +1281,25 @@ TEST_F(SimSteps, GoodBoardPassesEveryStepInSequence) {
   EXPECT_NEAR(r->fig.at("dac.overflowAfter"), 255 * 20.97152, 21.0);
   // Linearity: every line of the file measured, two loops above 100 uA.
   EXPECT_EQ(r->fig.at("linearity.lines"), 20);
+  EXPECT_EQ(r->fig.at("linearity.twoLoopLines"), 5);
   EXPECT_EQ(r->count("LINEARITY COMPLETE TEST"), 1);
   // Fibres: exactly 0.
   for (const char *k : {"crc.A", "crc.B", "lost.A", "lost.B"}) EXPECT_EQ(r->fig.at(k), 0.0) << k;
+}
+
+// The same whole test started at other moments after the program's start: the reads, the
+// resets and the rate intervals fall elsewhere, the verdicts stay. (Started within 22 s of the
+// program, the first period timed from the clock's origin lies in range and the 10 pA means
+// take two minutes to settle.)
+TEST_F(SimSteps, GoodBoardPassesWhateverTheStartTime) {
+  for (double start : {0.0, 11.7}) {
+    OperatorPolicy op;
+    op.barcodeSeconds = start;
+    const auto r = wholeTest("good", op);
+    EXPECT_TRUE(r->unfinished.empty()) << start;
+    EXPECT_EQ(r->failures(), "") << start;
+    EXPECT_EQ(r->count("STATUS DAC_OVERFLOW"), 1) << start;
+  }
 }
 
 // Status lines: each line that is down, or a monitor that stays OK, fails its own line.
@@ -1401,6 +1442,106 @@ TEST_F(SimSteps, UnpluggedModuleStopsTheAcquisition) {
       EXPECT_TRUE(l.passed) << l.key;
     }
   }
+}
+
+// The checks that no shipped defect aims at fail too, each on a board made for it, through the
+// same rehearsal of its step (after the bench start).
+TEST_F(SimSteps, OtherChecksFailOnBoardsMadeForThem) {
+  const std::string reduced = "TEST STATUS POWER SUPPLIES WHEN VOLTAGE REDUCED (NO OK STATE) of ";
+  const struct {
+    const char *board;  // fields over the good board
+    const char *step;
+    std::multiset<std::string> failed;
+  } cases[] = {
+      {R"("status": {"temp2": false})",
+       "TEST STATUS TEMP OTR DAC OVERFLOW",
+       {"TEST STATUS TEMP_2 OK STATE"}},
+      {R"("status": {"otr1": false})",
+       "TEST STATUS TEMP OTR DAC OVERFLOW",
+       {"TEST STATUS OTR_1 OK STATE"}},
+      {R"("channels": {"initialDac": [37, 42, 40, 156, 44, 41, 38, 43]})",
+       "TEST STATUS TEMP OTR DAC OVERFLOW",
+       {"TEST STATUS DAC_OVER_155 OK STATE"}},
+      {R"("channels": {"initialDac": [37, 42, 40, 39, 44, 41, 255, 43]})",
+       "TEST STATUS TEMP OTR DAC OVERFLOW",
+       {"TEST STATUS DAC_OVER_155 OK STATE", "TEST STATUS DAC_OVERFLOW OK STATE"}},
+      {R"("status": {"p5vMonitor": false})", "TEST STATUS POWER SUPPLIES", {reduced + "P5V"}},
+      {R"("status": {"p2v5Monitor": false})", "TEST STATUS POWER SUPPLIES", {reduced + "P2V5"}},
+      {R"("comparators": {"hvPresent": {"up": 3.10, "down": 3.09}})",
+       "TEST HV LEVELS",
+       {"Status HVPresentUp", "Status HVPresentDown"}},
+      {R"("comparators": {"hvTestCfc": {"up": 3.46, "down": 3.515}})",
+       "TEST HV LEVELS",
+       {"Status HVTestCFCUp (<5.7%)", "Status HVTestCFCUp (<4.8%)"}},
+      {R"("comparators": {"hvOtrReset": {"up": 4.12, "down": 4.20}})",
+       "TEST HV LEVELS",
+       {"Status HVOtrResetDown (<5.7%)", "Status HVOtrResetDown (<4.8%)"}},
+      {R"("fibres": {"crcB": 2})", "TEST CRC AND LOSTF", {"CRC ERROR : ON FIBER B SKIPED BY USER"}},
+      {R"("fibres": {"lostA": 2})", "TEST CRC AND LOSTF", {"LOSTF ERROR : FIBER A SKIPED BY USER"}},
+      {R"("fibres": {"errC": 1, "errD": 1, "errF": 1})",
+       "Long time CRC and LostFrame check",
+       {"ERRC", "ERRD", "ERRF"}},
+      {R"("modes": {"otrReset": false})",
+       "TEST OTR REST",
+       {"OTR RESET RECEIVED  : Failed to enter in",
+        "STATUS_RST_OTR_RECEIVED STILL ON AFTER FALLING OF OTR_RESET"}},
+      {R"("status": {"cfcErrorSeconds": 300})",
+       "TEST STATUS CFC ERROR",
+       {"STATUS CFC ERROR (100 SEC ERROR) CHANNEL 1 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 2 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 3 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 4 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 5 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 6 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 7 : ERROR STATE",
+        "STATUS CFC ERROR (100 SEC ERROR) CHANNEL 8 : ERROR STATE"}},
+      // A slow channel (25 s period), a channel whose ADC never reaches 3900 at the top, a
+      // noisy ADC (steps above 20 counts in every period).
+      {R"("channels": {"offsetCurrentPa": [10.05, 9.93, 8.0, 9.88, 10.02, 9.97, 10.08, 9.95]})",
+       "MEASURE 10pA",
+       {"MESUREMENT Offset current CH3", "Offset current calc CH3"}},
+      {R"("channels": {"adcTop": [3952, 3947, 3955, 3949, 3950, 3850, 3958, 3951]})",
+       "MEASURE 10pA",
+       {"Max reach CH6"}},
+      {R"("channels": {"adcSwing": 3500})",
+       "MEASURE 10pA",
+       {"Min reach CH1", "Min reach CH2", "Min reach CH3", "Min reach CH4", "Min reach CH5",
+        "Min reach CH6", "Min reach CH7", "Min reach CH8"}},
+      {R"("channels": {"adcNoise": 30})",
+       "MEASURE 10pA",
+       {"Discontinuity CH1", "Discontinuity CH2", "Discontinuity CH3", "Discontinuity CH4",
+        "Discontinuity CH5", "Discontinuity CH6", "Discontinuity CH7", "Discontinuity CH8"}},
+      // A source 3 % weak on channel 2: 194 counts a frame.
+      {R"("channels": {"sourceGain": [1.0012, 0.97, 1.0004, 0.9986, 1.0017, 0.9995, 1.0008, 0.9983]})",
+       "MEASURE 200 COUNTS",
+       {"CALIBRATION 200 Counts CH2"}},
+  };
+  testenv::TempDir dir;
+  for (const auto &k : cases) {
+    const std::string file = dir.file("made.json");
+    testenv::writeFile(
+        file,
+        std::string(R"({"name": "made", "description": "made for one check", )") + k.board + "}");
+    Rig r(file);
+    Sequence seq;
+    std::vector<Rig::Step> steps;
+    for (Rig::Step &s : seq.steps(r))
+      if (s.name == k.step) steps.push_back(s);
+    ASSERT_EQ(steps.size(), 1u) << k.step;
+    r.play(steps);
+    EXPECT_TRUE(r.unfinished.empty()) << k.board;
+    EXPECT_EQ(r.failed(), k.failed) << k.board << "\n" << r.failures();
+  }
+
+  // Without the DAC reset mode the DAC counter step waits in its reset phase until the operator
+  // stops the run.
+  testenv::writeFile(dir.file("made.json"), R"({"name": "made", "modes": {"dacReset": false}})");
+  Rig r(dir.file("made.json"));
+  SlowDacStep dac;
+  r.play({{"TEST DACs Counters and DAC RESET", [&](bool f) { return dac(r, f); }}}, 400.0);
+  EXPECT_EQ(r.unfinished.size(), 1u);
+  EXPECT_EQ(r.count("TEST DAC COUNTER : NOT STUCK TO 0"), 1);
+  EXPECT_EQ(r.count("TEST DAC COUNTER : RESET DAC COMMAND RECEIVED"), 0);
 }
 
 }  // namespace

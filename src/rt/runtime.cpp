@@ -405,9 +405,13 @@ int Runtime::loadDocument(const pugi::xml_document &doc, const std::string &path
   int h = main.handle;
   loader.walk(root, h, 0);
   for (size_t i = panels_.size(); i < scratch.size(); ++i) panels_.push_back(std::move(scratch[i]));
-  for (auto &c : panels_[h - 1]->controls) timerChanged(c);
-  for (size_t i = h; i < panels_.size(); ++i)
-    for (auto &c : panels_[i]->controls) timerChanged(c);
+  // The panel and its tab pages: their timers join the loop's list.
+  for (size_t i = static_cast<size_t>(h - 1); i < panels_.size(); ++i)
+    for (auto &c : panels_[i]->controls)
+      if (c.kind == Kind::Timer) {
+        timerChanged(c);
+        timers_.emplace_back(panels_[i]->handle, c.id);
+      }
   return h;
 }
 
@@ -940,23 +944,24 @@ bool Runtime::KeyPress(int h, int virtualKey) {
 
 double Runtime::NextDue() const {
   double due = std::numeric_limits<double>::infinity();
-  for (auto &p : panels_)
-    if (p)
-      for (auto &c : p->controls)
-        if (c.kind == Kind::Timer && c.enabled && c.callback) due = std::min(due, c.nextDue);
+  for (auto [h, id] : timers_) {
+    const Control &c = *panels_[h - 1]->find(id);
+    if (c.enabled && c.callback) due = std::min(due, c.nextDue);
+  }
   return due;
 }
 
 void Runtime::DispatchDue() {
   if (busy()) return;
   double now = clock_.now();
-  // Collect first: callbacks may enable or disable timers.
-  std::vector<std::pair<int, int>> due;
-  for (auto &p : panels_)
-    if (p)
-      for (auto &c : p->controls)
-        if (c.kind == Kind::Timer && c.enabled && c.callback && c.nextDue <= now)
-          due.emplace_back(p->handle, c.id);
+  // Collect first: callbacks may enable or disable timers. The list keeps its buffer from tick
+  // to tick (the loop is never re-entered, so it is not in use while a callback runs).
+  std::vector<std::pair<int, int>> &due = dueScratch_;
+  due.clear();
+  for (auto [h, id] : timers_) {
+    const Control &c = *panels_[h - 1]->find(id);
+    if (c.enabled && c.callback && c.nextDue <= now) due.emplace_back(h, id);
+  }
   for (auto [h, id] : due) {
     if (quit_) return;
     Control &c = control(h, id);

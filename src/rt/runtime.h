@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "rt/clock.h"
@@ -355,6 +356,8 @@ class Runtime {
   int dispatchDepth_ = 0;
   bool quit_ = false;
   int quitCode_ = 0;
+  std::vector<std::pair<int, int>> timers_;      // (panel, control) of every timer
+  std::vector<std::pair<int, int>> dueScratch_;  // timers due in the present dispatch
 };
 
 }  // namespace rt

@@ -67,13 +67,13 @@ class Panels : public ::testing::Test {
 
 TEST_F(Panels, CurrentSetupsAreLoadedOnceARun) {
   writeLinearityFile(4);
-  shell().UnderTest = 1;  // during a test the panel is only shown
+  bench->test.state.UnderTest = 1;  // during a test the panel is only shown
   commit(&app::Shell::ShowTestPanel);
   EXPECT_TRUE(visible(p.TestCFCPanel));
   EXPECT_EQ(ringItems(), 0);
   EXPECT_FALSE(refreshTimerOn());
 
-  shell().UnderTest = 0;
+  bench->test.state.UnderTest = 0;
   commit(&app::Shell::OpenOptionUI);
   EXPECT_TRUE(visible(p.OptionsPanel));
   EXPECT_EQ(ringItems(), 4);

@@ -77,7 +77,9 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
       fpga(rt, panels, usb),
       config(rt, panels, fpga, setups),
       acq(rt, panels, usb, config),
-      shell(rt, panels, config, acq, setups) {
+      testBench(rt, panels, acq, config, usb),
+      test(rt, panels, testBench),
+      shell(rt, panels, config, acq, setups, test.state) {
   if (options.uiDir.empty()) options.uiDir = defaultUiDir();
   if (options.settingsPath.empty()) options.settingsPath = defaultSettingsPath();
   if (!options.quickusbLib.empty()) usb.setLibraryPath(options.quickusbLib);

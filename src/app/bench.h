@@ -7,6 +7,8 @@
 #include "acq/acquisition.h"
 #include "app/shell.h"
 #include "ctl/panels.h"
+#include "functest/acq_bench_port.h"
+#include "functest/sequencer.h"
 #include "hw/fpga.h"
 #include "hw/fpga_config.h"
 #include "hw/quickusb.h"
@@ -51,6 +53,8 @@ class Bench {
   hw::CurrentSetups setups;
   hw::FpgaConfig config;
   acq::Acquisition acq;
+  functest::AcqBenchPort testBench;
+  functest::FunctionalTest test;
   Shell shell;
   int loadOutcome = 0;  // result of LoadQuickUSB
 

@@ -15,14 +15,8 @@ constexpr const char *kNotYetBuilt[] = {
     "ReadRawAndStore",
     "OpenAndCheck",
     "NextPartInFile",
-    // Functional test.
-    "StartTestCFC",
-    "TunnelStartTestCFC",
-    "StopTestCFC",
-    "InterruptTestCfc",
-    "EndLogTimeTest",
+    // Functional test: the measurement steps' buttons.
     "TestCFC_ReadOut",
-    "CreateDACFile",
     "Stop10pAtest",
 };
 
@@ -71,6 +65,18 @@ void Bench::registerCallbacks() {
   bindFpga("Read_JTAG", &hw::Fpga::Read_JTAG);
   bindConfig("UpdateCurrentChange", &hw::FpgaConfig::UpdateCurrentChange);
   bindConfig("ChangeReadOutMode", &hw::FpgaConfig::ChangeReadOutMode);
+
+  // Functional test.
+  auto bindTest = [this](const char *name, int (functest::FunctionalTest::*m)(int, int, int)) {
+    rt.RegisterCallback(name,
+                        [this, m](int p, int c, int e, int, int) { return (test.*m)(p, c, e); });
+  };
+  bindTest("StartTestCFC", &functest::FunctionalTest::StartTestCFC);
+  bindTest("TunnelStartTestCFC", &functest::FunctionalTest::TunnelStartTestCFC);
+  bindTest("StopTestCFC", &functest::FunctionalTest::StopTestCFC);
+  bindTest("InterruptTestCfc", &functest::FunctionalTest::InterruptTestCfc);
+  bindTest("EndLogTimeTest", &functest::FunctionalTest::EndLogTimeTest);
+  bindTest("CreateDACFile", &functest::FunctionalTest::CreateDACFile);
 
   // Acquisition.
   bindAcq("ReadFrame", &acq::Acquisition::ReadFrame);

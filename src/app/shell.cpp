@@ -22,8 +22,13 @@ int numberFrom(const std::string &text, size_t from) { return rt::scanIntAt(text
 }  // namespace
 
 Shell::Shell(rt::Runtime &rt, const ctl::Panels &panels, hw::FpgaConfig &config,
-             acq::Acquisition &acq, hw::CurrentSetups &setups)
-    : rt_(rt), panels_(panels), config_(config), acq_(acq), currentSetups_(rt, panels, setups) {}
+             acq::Acquisition &acq, hw::CurrentSetups &setups, const functest::TestState &test)
+    : rt_(rt),
+      panels_(panels),
+      config_(config),
+      acq_(acq),
+      test_(test),
+      currentSetups_(rt, panels, setups) {}
 
 std::string Shell::path() const {
   return settingsPath_.empty() ? defaultSettingsPath() : settingsPath_;
@@ -193,7 +198,7 @@ int Shell::ShowTestPanel(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
   rt_.DisplayPanel(panels_.TestCFCPanel);
   // During a test the panel is only shown: no reload, and the refresh timer stays off.
-  if (UnderTest != 0) return 0;
+  if (test_.UnderTest != 0) return 0;
   loadCurrentSetupsOnce();
   rt_.SetCtrlAttribute(panels_.TabBData, ctl::TabBData::RefreshTimer, rt::ATTR_ENABLED, 1);
   return 0;

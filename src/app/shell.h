@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "ctl/panels.h"
 #include "functest/current_setups.h"
+#include "functest/step.h"
 #include "hw/fpga_config.h"
 #include "rt/runtime.h"
 
@@ -21,7 +22,7 @@ namespace app {
 class Shell {
  public:
   Shell(rt::Runtime &rt, const ctl::Panels &panels, hw::FpgaConfig &config, acq::Acquisition &acq,
-        hw::CurrentSetups &setups);
+        hw::CurrentSetups &setups, const functest::TestState &test);
 
   // Settings file path (empty: the default path).
   void setSettingsPath(std::string path) { settingsPath_ = std::move(path); }
@@ -63,7 +64,6 @@ class Shell {
   functest::CurrentSetupLoader &currentSetups() { return currentSetups_; }
 
   int SetupCurrentAlreadyLoaded = 0;  // 1 once the current setups are in the rings (once a run)
-  int UnderTest = 0;                  // 1 while a functional test runs
 
  private:
   std::string path() const;
@@ -74,6 +74,7 @@ class Shell {
   const ctl::Panels &panels_;
   hw::FpgaConfig &config_;
   acq::Acquisition &acq_;
+  const functest::TestState &test_;  // UnderTest: 1 while a functional test runs
   functest::CurrentSetupLoader currentSetups_;
   std::string settingsPath_;
   bool saveFailureReported_ = false;

@@ -1,0 +1,48 @@
+#include "functest/acq_bench_port.h"
+
+#include <cmath>
+#include <ctime>
+
+#include "ctl/main_panel.h"
+
+namespace functest {
+
+AcqBenchPort::AcqBenchPort(rt::Runtime &rt, const ctl::Panels &panels, acq::Acquisition &acq,
+                           hw::FpgaConfig &config, hw::QuickUsb &usb)
+    : rt_(rt),
+      panels_(panels),
+      acq_(acq),
+      config_(config),
+      usb_(usb),
+      wallAtStart_(static_cast<long long>(std::time(nullptr))),
+      clockAtStart_(rt.Timer()) {}
+
+double AcqBenchPort::Timer() { return rt_.Timer(); }
+
+long long AcqBenchPort::WallTime() {
+  return wallAtStart_ + static_cast<long long>(std::floor(rt_.Timer() - clockAtStart_));
+}
+
+int AcqBenchPort::ReadShowFrame() { return acq_.ReadShowFrame(); }
+
+bool AcqBenchPort::AcquisitionRunning() {
+  return rt_.GetCtrlAttribute(panels_.MainPanel, ctl::Main::AcqTimer, rt::ATTR_ENABLED) != 0;
+}
+
+int AcqBenchPort::ContinuousReadStartStop() { return acq_.ContinuousReadStartStop(); }
+
+int AcqBenchPort::UpdateMainPanel() { return config_.UpdateMainPanel(); }
+
+int AcqBenchPort::UpdateMainPanelWithoutFpga() { return config_.UpdateMainPanelWithoutFpga(); }
+
+int AcqBenchPort::UpdateFPGAConfigFromOptionPanel() {
+  return config_.UpdateFPGAConfigFromOptionPanel();
+}
+
+int AcqBenchPort::UpdateCurrentChangeInFPGA() { return config_.UpdateCurrentChangeInFPGA(); }
+
+acq::AcqState &AcqBenchPort::state() { return acq_; }
+
+bool AcqBenchPort::ModuleConnected() { return usb_.NbrQuickUSBConnected != 0; }
+
+}  // namespace functest

@@ -1,0 +1,200 @@
+#include "functest/report.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "ctl/test_panel.h"
+#include "rt/format.h"
+
+namespace functest {
+
+std::string AppendToFile(const std::string &path, const std::string &text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (fd < 0) return std::strerror(errno);
+  size_t done = 0;
+  std::string reason;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      reason = std::strerror(errno);
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
+  return reason;
+}
+
+namespace {
+
+// ISO 8601 local time with its zone offset, e.g. 2026-12-07T09:15:02+01:00.
+std::string isoTime(long long unixSeconds) {
+  const time_t t = static_cast<time_t>(unixSeconds);
+  struct tm tm {};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S%z", &tm);
+  std::string s = buf;
+  if (s.size() >= 5) s.insert(s.size() - 2, ":");  // +0100 -> +01:00
+  return s;
+}
+
+nlohmann::json number(double v) {
+  if (std::isfinite(v)) return v;
+  return nullptr;  // JSON has no infinity or NaN
+}
+
+}  // namespace
+
+std::string RecordPathFor(const std::string &reportFileName) {
+  const std::string ext = ".txt";
+  if (reportFileName.size() >= ext.size() &&
+      reportFileName.compare(reportFileName.size() - ext.size(), ext.size(), ext) == 0)
+    return reportFileName.substr(0, reportFileName.size() - ext.size()) + ".jsonl";
+  return reportFileName + ".jsonl";
+}
+
+std::string FailCopyName(const std::string &reportFileName, float errorCounts) {
+  const size_t keep = reportFileName.size() >= 4 ? reportFileName.size() - 4 : 0;
+  return reportFileName.substr(0, keep) +
+         rt::format("_FAIL_with_%d_", static_cast<int>(errorCounts)) + ".fai";
+}
+
+std::string ProgramVersion() { return std::string("tessock ") + TESSOCK_VERSION; }
+
+bool Report::Begin(const std::string &fileName, std::string &reason) {
+  ReportFileName = fileName;
+  recordPath_ = RecordPathFor(fileName);
+  reportFailureShown_ = recordFailureShown_ = false;
+  stepState_ = -1;
+  stepTitle_.clear();
+  reason = AppendToFile(ReportFileName, "");
+  if (!reason.empty()) return false;
+  // The record is a companion: when it cannot be written the report still is.
+  const std::string recordReason = AppendToFile(recordPath_, "");
+  if (!recordReason.empty()) notice("Test record not written", recordPath_ + ": " + recordReason);
+  recordFailureShown_ = !recordReason.empty();
+  return true;
+}
+
+void Report::notice(const std::string &what, const std::string &detail) {
+  rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, what + ": " + detail);
+}
+
+void Report::appendLine(const std::string &line) {
+  buffer_.assign(line);
+  buffer_ += '\n';
+  const std::string reason = AppendToFile(ReportFileName, buffer_);
+  // A failed write is said once in the log box; the run goes on and the box keeps the lines.
+  if (!reason.empty() && !reportFailureShown_) {
+    reportFailureShown_ = true;
+    notice("Report not written", ReportFileName + ": " + reason);
+  }
+}
+
+void Report::appendRecord(const std::string &json) {
+  if (recordPath_.empty()) return;
+  const std::string reason = AppendToFile(recordPath_, json + '\n');
+  if (!reason.empty() && !recordFailureShown_) {
+    recordFailureShown_ = true;
+    notice("Test record not written", recordPath_ + ": " + reason);
+  }
+}
+
+int Report::WriteToLog(const std::string &line) {
+  rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, line);
+  appendLine(line);
+  return 0;
+}
+
+int Report::WriteToLogC(const std::string &text, int passed, int weight) {
+  return writeResult(text, passed, weight, nullptr);
+}
+
+int Report::WriteToLogC(const std::string &text, int passed, int weight, const Measurement &m) {
+  return writeResult(text, passed, weight, &m);
+}
+
+int Report::writeResult(const std::string &text, int passed, int weight, const Measurement *m) {
+  if (!passed) ErrorCounts += static_cast<float>(weight);
+  WriteToLog((passed ? "PASSED : " : "***FAILED : ") + text);
+  nlohmann::json r = {{"type", "result"},      {"state", stepState_},   {"step", stepTitle_},
+                      {"check", text},         {"passed", passed != 0}, {"weight", weight},
+                      {"clock", number(clock)}};
+  if (m) {
+    r["value"] = number(m->value);
+    r["unit"] = m->unit;
+    if (m->low) r["low"] = number(*m->low);
+    if (m->high) r["high"] = number(*m->high);
+  }
+  appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  return 0;
+}
+
+int Report::WriteMessage(const std::string &title) {
+  rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::StepTitle, title);
+  return 0;
+}
+
+void Report::WriteHeader(const RunInfo &info) {
+  WriteToLog(ReportFileName);
+  WriteToLog("");
+  WriteToLog("FUNCTIONAL TEST OF THE TUNNEL ACQUISITION BOARD FOR THE KVR ");
+  WriteToLog(" ");
+  // ctime's text ends in its own line break, so an empty line follows it in the file.
+  WriteToLog(rt::ctimeText(info.wallTime));
+  WriteToLog(kDashes61);
+  WriteToLog(" ");
+  WriteToLog(rt::format("Device number send through the fiber : %d", info.cardNumber));
+  WriteToLog(" ");
+  WriteToLog(rt::format("PCB version : NVB-31207-V%d", info.pcbVersion));
+  WriteToLog(" ");
+  WriteToLog("Comments :");
+  for (const std::string &line : info.comments) WriteToLog(line);
+  WriteToLog(" ");
+  WriteToLog(kDashes61);
+}
+
+void Report::RecordRun(const RunInfo &info) {
+  nlohmann::json r = {{"type", "run"},
+                      {"variant", info.variant},
+                      {"start", isoTime(info.wallTime)},
+                      {"cardNumber", info.cardNumber},
+                      {"barcodes",
+                       {{"device1", info.deviceBarcode1},
+                        {"device2", info.deviceBarcode2},
+                        {"board", info.boardBarcode},
+                        {"otr1", info.otr1Barcode},
+                        {"otr2", info.otr2Barcode}}},
+                      {"pcbVersion", info.pcbVersion},
+                      {"comments", info.comments},
+                      {"report", ReportFileName},
+                      {"program", ProgramVersion()}};
+  appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+void Report::RecordStep(int state, const std::string &title, double clockNow) {
+  setStep(state, title);
+  nlohmann::json r = {
+      {"type", "step"}, {"state", state}, {"title", title}, {"clock", number(clockNow)}};
+  appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNow) {
+  nlohmann::json r = {{"type", "end"},
+                      {"errorCounts", number(ErrorCounts)},
+                      {"verdict", ErrorCounts > 0 ? "FAILED" : "PASSED"},
+                      {"failCopy", failCopy.empty() ? nlohmann::json() : nlohmann::json(failCopy)},
+                      {"how", stopped ? "stopped" : "ended"},
+                      {"clock", number(clockNow)}};
+  appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+}  // namespace functest

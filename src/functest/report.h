@@ -1,0 +1,100 @@
+// The test report of a run and the structured record beside it.
+//
+// Every line a step reports goes through WriteToLog (a plain line) or WriteToLogC (a result
+// line, "PASSED : " or "***FAILED : " before the check text): the line is appended to the report
+// file, which is opened and closed again for each line so that a killed program loses nothing
+// already written, and added to Test.LogBox, where the operator watches the report grow.
+//
+// Beside the report <name>.txt the record <name>.jsonl holds one JSON object a line, written as
+// the report line it mirrors: the run, each step's start, each result line with its measured
+// value and limits where the step declared them, and the end of the run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ctl/panels.h"
+#include "functest/step.h"
+#include "rt/runtime.h"
+
+namespace functest {
+
+// What the record's run line says about the board and the run.
+struct RunInfo {
+  std::string variant;  // "bench" or "tunnel"
+  long long wallTime = 0;
+  int cardNumber = 0;
+  std::string deviceBarcode1, deviceBarcode2, boardBarcode, otr1Barcode, otr2Barcode;
+  int pcbVersion = 0;
+  std::vector<std::string> comments;
+};
+
+// The separators of the report.
+inline constexpr const char *kDashes61 =
+    "-------------------------------------------------------------";
+inline constexpr const char *kDashes60 =
+    "------------------------------------------------------------";
+inline constexpr const char *kDashes30 = "------------------------------";
+
+// The record file of a report: the report name with ".txt" replaced by ".jsonl" (or
+// ".jsonl" added to a name without it).
+std::string RecordPathFor(const std::string &reportFileName);
+
+// The fail copy of a report with `errorCounts` failures: the name without its last four
+// characters, "_FAIL_with_%d_", ".fai".
+std::string FailCopyName(const std::string &reportFileName, float errorCounts);
+
+// Appends `text` to the file `path` in one write, creating it when missing, and closes it
+// again. Empty on success, else the reason.
+std::string AppendToFile(const std::string &path, const std::string &text);
+
+// The program's version as the record states it.
+std::string ProgramVersion();
+
+class Report {
+ public:
+  Report(rt::Runtime &rt, const ctl::Panels &panels) : rt_(rt), panels_(panels) {}
+
+  // Begins a run on `fileName`: the report file is created (empty, or left as it is when it
+  // exists) and the record beside it. False, with the reason, when the report cannot be
+  // created; nothing is then written.
+  bool Begin(const std::string &fileName, std::string &reason);
+
+  int WriteToLog(const std::string &line);
+  int WriteToLogC(const std::string &text, int passed, int weight);
+  int WriteToLogC(const std::string &text, int passed, int weight, const Measurement &m);
+  int WriteMessage(const std::string &title);
+
+  // The header of a run (file name, title, date, device number, PCB version, comments).
+  void WriteHeader(const RunInfo &info);
+
+  // Record lines that have no report line of their own.
+  void RecordRun(const RunInfo &info);
+  void RecordStep(int state, const std::string &title, double clock);
+  void RecordEnd(bool stopped, const std::string &failCopy, double clock);
+  // The step that result records name.
+  void setStep(int state, const std::string &title) {
+    stepState_ = state;
+    stepTitle_ = title;
+  }
+
+  std::string ReportFileName;
+  float ErrorCounts = 0.0f;
+  double clock = 0;  // the program's clock for records (set by the sequencer before each call)
+
+ private:
+  int writeResult(const std::string &text, int passed, int weight, const Measurement *m);
+  void appendLine(const std::string &line);
+  void appendRecord(const std::string &json);
+  void notice(const std::string &what, const std::string &path);
+
+  rt::Runtime &rt_;
+  const ctl::Panels &panels_;
+  std::string recordPath_;
+  std::string buffer_;
+  int stepState_ = -1;
+  std::string stepTitle_;
+  bool reportFailureShown_ = false, recordFailureShown_ = false;
+};
+
+}  // namespace functest

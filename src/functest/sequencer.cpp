@@ -1,0 +1,332 @@
+#include "functest/sequencer.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "acq/acq_state.h"
+#include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
+#include "functest/dac_steps.h"
+#include "functest/identification.h"
+#include "rt/format.h"
+#include "rt/scan.h"
+
+namespace functest {
+
+namespace B = ctl::TabBData;
+namespace O = ctl::Options;
+
+namespace {
+
+constexpr const char *kRestart = "Restart the test program after fixing it.";
+constexpr int kBiasSetup = 9;  // the current-setup record every channel rests on
+
+bool isResult(int v) { return v == 16 || v == 100 || v == 300; }
+
+// True when anything, even a dangling link, has this name: a report is never overwritten.
+bool nameTaken(const std::string &path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+FunctionalTest::FunctionalTest(rt::Runtime &rt, const ctl::Panels &panels, BenchPort &bench)
+    : report(rt, panels),
+      ctx(rt, panels, bench, report, state),
+      rt_(rt),
+      panels_(panels),
+      bench_(bench) {
+  for (int s = 0; s < kStates; ++s) steps_[s] = MakeStep(s);
+}
+
+void FunctionalTest::setStep(int s, std::unique_ptr<Step> step) {
+  if (s >= 0 && s < kStates && s != kEndState) steps_[s] = std::move(step);
+}
+
+bool FunctionalTest::running() const {
+  return rt_.GetCtrlAttribute(panels_.TestCFCPanel, ctl::Test::SequencerTimer, rt::ATTR_ENABLED) !=
+         0;
+}
+
+// ------------------------------------------------------------------------------ starting
+
+bool FunctionalTest::refuseWhileRunning() {
+  if (!running()) return false;
+  // A second press during a run would restart the sequence in the middle of a step.
+  rt_.MessagePopup("A test is running", "Stop the running test before starting another one.");
+  return true;
+}
+
+void FunctionalTest::clearMeasurementState() {
+  state.StepNbr = state.ChannelUnderTest = state.NbrCorrectCounts = 0;
+  acq::AcqState &a = bench_.state();
+  for (int c = 0; c < acq::kChannels; ++c) {
+    a.ADC_MIN[c] = 4095;
+    a.ADC_MAX[c] = 0;
+    a.ADC_DISC[c] = 0;
+  }
+}
+
+// Test voltage 0, sources unlinked and switched off, every channel on the bias setup. The supply
+// reductions are switched off as well: a run stopped during the power-supply step leaves one
+// reduced, and every step of the next run would then see a board without that supply.
+void FunctionalTest::benchToRest() {
+  ctx.opt(O::TestCfcVoltage, 0);
+  ctx.opt(O::LinkSources, 0);
+  ctx.opt(O::ReduceP5V, 0);
+  ctx.opt(O::ReduceM5V, 0);
+  ctx.opt(O::ReduceP2V5, 0);
+  for (int c = 0; c < 8; ++c) ctx.opt(O::SourceOn[c], 0);
+  for (int c = 0; c < 8; ++c) ctx.currentSelect(c, kBiasSetup);
+}
+
+std::string FunctionalTest::freeReportName(const std::string &prefix) {
+  const int card = bench_.state().CardNumber;
+  std::string name;
+  for (int n = 0;; ++n) {
+    name = prefix + rt::format("_DN_%d_%d.txt", card, n);
+    if (!nameTaken(name) || n == INT32_MAX) break;
+  }
+  return name;
+}
+
+int FunctionalTest::refuse(const std::string &title) {
+  rt_.MessagePopup(title, kRestart);
+  return 0;
+}
+
+int FunctionalTest::StartTestCFC(int, int, int event) {
+  if (event != rt::EVENT_COMMIT || refuseWhileRunning()) return 0;
+  state.UnderTest = 1;
+  report.ErrorCounts = 0.0f;
+  state.StateTest = 0;
+  state.TestPassed = 1;
+  state.StartedAlready = 0;
+  state.StepNumber = 0;
+  state.LinearityIsConforme = 1;
+  state.WaitingTime = 1;
+  clearMeasurementState();
+
+  ctx.readOutMode(2);
+  for (int k = 0; k < 5; ++k) bench_.ReadShowFrame();
+  benchToRest();
+  bench_.UpdateFPGAConfigFromOptionPanel();
+  bench_.UpdateFPGAConfigFromOptionPanel();
+  bench_.ReadShowFrame();
+  ctx.acquisition(true);
+  rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
+
+  const int page = panels_.TabBData;
+  const int card = bench_.state().CardNumber;
+  const int dn1 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode1), 6);
+  const int dn2 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode2), 8);
+  rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
+
+  // The linearity file must be the one of this bench's box. A name without "Card_" names no
+  // box at all and is refused as well.
+  const int box = rt_.GetCtrlValI(panels_.MainPanel, ctl::Main::BoardNumber);
+  const std::string file = rt_.GetCtrlValS(page, B::LinearityFile);
+  const size_t at = file.find("Card_");
+  const int fileBox = at == std::string::npos ? 0 : rt::scanIntAt(file, at + 5);
+  if (at == std::string::npos || fileBox != box)
+    return refuse(
+        rt::format("Invalide Linearity file (Card_%d) for the VELTRA Box no.(%d)", fileBox, box));
+
+  const bool idChecks = rt_.GetCtrlValI(page, B::Enable200Counts) == 0 &&
+                        rt_.GetCtrlValI(page, B::Enable10pA) == 0 &&
+                        rt_.GetCtrlValI(page, B::NoIdCheck) == 0;
+  if (idChecks) {
+    if (dn1 != card || dn2 != card || dn2 != dn1)
+      return refuse(rt::format(
+          "The Device number (%d) does not correspond to the one sended by the FPGA (%d)", dn1,
+          card));
+    if (BarcodeText(rt_, page, B::BoardBarcode).size() != 20)
+      return refuse("Board number not correct");
+    if (BarcodeText(rt_, page, B::Otr1Barcode).size() != 14)
+      return refuse("OTR1 number not correct");
+    if (BarcodeText(rt_, page, B::Otr2Barcode).size() != 14)
+      return refuse("OTR2 number not correct");
+    const int pcb = rt_.GetCtrlValI(page, B::PcbVersion);
+    if (pcb < 6 || pcb > 8) return refuse("The PCB version NVB-31207-Vx is not correct");
+  }
+  startRun(rt_.GetCtrlValS(page, B::BenchReportPrefix), "bench");
+  return 0;
+}
+
+int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
+  if (event != rt::EVENT_COMMIT || refuseWhileRunning()) return 0;
+  const int page = panels_.TabBData;
+  for (rt::Ctl off : {B::EnableHvLevels, B::EnableCfcError, B::EnableIntegratorLevel,
+                      B::EnablePowerSupplies, B::EnableLinearity, B::EnableCfcTestMode,
+                      B::EnableOtrReset, B::EnableCalibrate, B::EnableDacCounters})
+    rt_.SetCtrlVal(page, off, 0);
+  for (rt::Ctl on :
+       {B::EnableTempOtrDac, B::EnableCrcLostFrame, B::Enable10pA, B::EnableSaveDacValues})
+    rt_.SetCtrlVal(page, on, 1);
+
+  state.UnderTest = 1;
+  report.ErrorCounts = 0.0f;
+  state.StateTest = 0;
+  state.TestPassed = 1;
+  state.StartedAlready = 0;
+  benchToRest();
+  bench_.UpdateFPGAConfigFromOptionPanel();
+  state.StateTest = kStartState;
+  state.ReturnedValue = 16;
+  clearMeasurementState();
+  ctx.readOutMode(2);
+  for (int k = 0; k < 5; ++k) bench_.ReadShowFrame();
+  ctx.acquisition(true);
+  rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
+  const int card = bench_.state().CardNumber;
+  rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
+
+  const int dn1 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode1), 6);
+  if (dn1 != card)
+    return refuse(
+        rt::format("The Device number (%d) does not correspond to the one sended by the FPGA (%d)",
+                   dn1, card));
+  startRun(rt_.GetCtrlValS(page, B::TunnelReportPrefix), "tunnel");
+  return 0;
+}
+
+int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
+  const std::string name = freeReportName(prefix);
+  std::string reason;
+  // Nothing is tested without a report: a report that cannot be created refuses the run.
+  if (!report.Begin(name, reason)) {
+    rt_.MessagePopup("Report file cannot be created", name + ": " + reason);
+    return -1;
+  }
+  report.ErrorCounts = 0.0f;
+  rt_.SetCtrlAttribute(panels_.TabBData, B::RefreshTimer, rt::ATTR_ENABLED, 0);
+
+  const int page = panels_.TabBData;
+  RunInfo info;
+  info.variant = variant;
+  info.wallTime = bench_.WallTime();
+  info.cardNumber = bench_.state().CardNumber;
+  info.deviceBarcode1 = BarcodeText(rt_, page, B::DeviceBarcode1);
+  info.deviceBarcode2 = BarcodeText(rt_, page, B::DeviceBarcode2);
+  info.boardBarcode = BarcodeText(rt_, page, B::BoardBarcode);
+  info.otr1Barcode = BarcodeText(rt_, page, B::Otr1Barcode);
+  info.otr2Barcode = BarcodeText(rt_, page, B::Otr2Barcode);
+  info.pcbVersion = rt_.GetCtrlValI(page, B::PcbVersion);
+  const int lines = rt_.GetNumTextBoxLines(page, B::Comments);
+  for (int k = 0; k < lines; ++k) info.comments.push_back(rt_.GetTextBoxLine(page, B::Comments, k));
+  report.clock = bench_.Timer();
+  report.RecordRun(info);
+  runOpen_ = true;
+  runInfo_ = info;
+  return StartTest(1);
+}
+
+int FunctionalTest::StartTest(int) {
+  state.StateTest = kStartState;
+  state.ReturnedValue = 16;
+  report.WriteHeader(runInfo_);
+  rt_.SetActiveTabPage(panels_.TestCFCPanel, ctl::Test::Tabs, 0);
+  if (CheckIdentifications(ctx) != 100) return -1;
+  ctx.StartInterruptions(0.5);
+  return 0;
+}
+
+// ------------------------------------------------------------------------------ the sequence
+
+StepResult FunctionalTest::callStep(int s) {
+  Step *step = steps_[s].get();
+  const bool first = state.StartedAlready == 0;
+  report.clock = bench_.Timer();
+  if (first) report.RecordStep(s, kStateTable[s].title, report.clock);
+  const StepResult r = step->call(ctx, first);
+  state.StartedAlready = 1;
+  return r;
+}
+
+int FunctionalTest::InterruptTestCfc(int, int, int event) {
+  if (event != rt::EVENT_TIMER_TICK) return 0;
+  ctx.SetTimer(ctx.GetTimer() - 0.5f);
+  for (;;) {
+    const int s = state.StateTest;
+    const bool inTable = s >= 0 && s < kStates;
+    if (inTable && s == kEndState) {
+      report.WriteMessage(kStateTable[s].title);
+      state.ReturnedValue = EndOfTest();
+    } else if (inTable && steps_[s] &&
+               rt_.GetCtrlValI(panels_.TabBData, kStateTable[s].enable.id) != 0) {
+      report.WriteMessage(kStateTable[s].title);
+      state.ReturnedValue = static_cast<int>(callStep(s));
+    }
+    if (isResult(state.ReturnedValue)) {
+      if (inTable && s != kEndState) {
+        state.StateTest = kStateTable[s].successor;
+      } else {
+        if (inTable) EndOfTest();
+        ctx.StopInterruptions();
+      }
+      state.StartedAlready = 0;
+    }
+    // A state outside the table ends the sequence here: with 16 still set the loop would
+    // otherwise never leave this tick.
+    if (state.ReturnedValue != 16 || !inTable || !running()) break;
+  }
+  return 0;
+}
+
+void FunctionalTest::endRecord(bool stopped, const std::string &failCopy) {
+  if (!runOpen_) return;
+  runOpen_ = false;
+  report.RecordEnd(stopped || stopping_, failCopy, bench_.Timer());
+}
+
+int FunctionalTest::EndOfTest() {
+  std::string copy;
+  if (report.ErrorCounts > 0 && !report.ReportFileName.empty()) {
+    copy = FailCopyName(report.ReportFileName, report.ErrorCounts);
+    std::error_code ec;
+    std::filesystem::copy_file(report.ReportFileName, copy,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+      rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1,
+                            "Fail copy not written: " + copy + ": " + ec.message());
+      copy.clear();
+    }
+  }
+  const int page = panels_.TabBData;
+  rt_.SetCtrlVal(page, B::Otr2Barcode, "---");
+  rt_.SetCtrlVal(page, B::Otr1Barcode, "---");
+  rt_.SetCtrlVal(page, B::BoardBarcode, "---");
+  // The run is over: showing the test panel again may bring the idle refresh back.
+  state.UnderTest = 0;
+  endRecord(false, copy);
+  return 100;
+}
+
+int FunctionalTest::StopTestCFC(int, int, int event) {
+  if (event != rt::EVENT_COMMIT) return 0;
+  ctx.StopInterruptions();
+  stopping_ = true;
+  EndOfTest();
+  stopping_ = false;
+  report.ErrorCounts = 0.0f;
+  ctx.acquisition(false);
+  rt_.SetCtrlAttribute(panels_.TabBData, B::RefreshTimer, rt::ATTR_ENABLED, 1);
+  rt_.DeleteGraphPlot(panels_.TabSlope, ctl::TabSlope::CfcGraph, -1);
+  state.UnderTest = 0;
+  return 0;
+}
+
+int FunctionalTest::CreateDACFile(int, int, int event) {
+  if (event == rt::EVENT_COMMIT) CreateDacFile(ctx);
+  return 0;
+}
+
+int FunctionalTest::EndLogTimeTest(int, int, int event) {
+  if (event == rt::EVENT_COMMIT) state.EndOfLongTimeTest = 1;
+  return 0;
+}
+
+}  // namespace functest

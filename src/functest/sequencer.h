@@ -1,0 +1,103 @@
+// The functional test of a board: its start (bench and tunnel variants, with the checks that
+// refuse a run), the sequencer that the 0.5 s timer Test.SequencerTimer drives through the state
+// table, the end of a run with the fail copy of a report with failures, and the stop button.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "ctl/panels.h"
+#include "ctl/test_panel.h"
+#include "functest/bench_port.h"
+#include "functest/report.h"
+#include "functest/step.h"
+#include "rt/runtime.h"
+
+namespace functest {
+
+inline constexpr int kStates = 16;
+inline constexpr int kStartState = 13;
+inline constexpr int kEndState = 9;
+
+// One state of the sequence: the title shown while its step runs, the data-page switch that
+// enables it (none for the end of the test) and the state that follows it.
+struct StateEntry {
+  const char *title;
+  rt::Ctl enable;
+  int successor;  // -1 after the end of the test
+};
+
+// Indexed by StateTest. Run order: 13, 14, 0, 11, 12, 5, 6, 10, 3, 1, 2, 7, 8, 4, 15, 9.
+inline constexpr std::array<StateEntry, kStates> kStateTable = {{
+    {"TEST CRC AND LOSTF", ctl::TabBData::EnableCrcLostFrame, 11},                       // 0
+    {"TEST STATUS INTEGRATOR LEVEL", ctl::TabBData::EnableIntegratorLevel, 2},           // 1
+    {"TEST STATUS CFC ERROR", ctl::TabBData::EnableCfcError, 7},                         // 2
+    {"TEST LINEARITY", ctl::TabBData::EnableLinearity, 1},                               // 3
+    {"TEST DACs Counters and DAC RESET", ctl::TabBData::EnableDacCounters, 15},          // 4
+    {"TEST HV LEVELS", ctl::TabBData::EnableHvLevels, 6},                                // 5
+    {"CALIBRATE CFC", ctl::TabBData::EnableCalibrate, 10},                               // 6
+    {"TEST CFC TEST MODE", ctl::TabBData::EnableCfcTestMode, 8},                         // 7
+    {"TEST OTR REST", ctl::TabBData::EnableOtrReset, 4},                                 // 8
+    {"END OF TEST", rt::Ctl{0, rt::Kind::Switch}, -1},                                   // 9
+    {"SAVE DAC VALUES", ctl::TabBData::EnableSaveDacValues, 3},                          // 10
+    {"TEST STATUS TEMP OTR DAC OVERFLOW", ctl::TabBData::EnableTempOtrDac, 12},          // 11
+    {"TEST STATUS POWER SUPPLIES", ctl::TabBData::EnablePowerSupplies, 5},               // 12
+    {"MEASURE 10pA", ctl::TabBData::Enable10pA, 14},                                     // 13
+    {"MEASURE 200 COUNTS", ctl::TabBData::Enable200Counts, 0},                           // 14
+    {"Long time CRC and LostFrame check", ctl::TabBData::EnableLongTimeCrc, kEndState},  // 15
+}};
+
+// The step of each state, as the program builds them (null for the end of the test).
+std::unique_ptr<Step> MakeStep(int state);
+
+class FunctionalTest {
+ public:
+  FunctionalTest(rt::Runtime &rt, const ctl::Panels &panels, BenchPort &bench);
+
+  // Callbacks of the test panel (act on commit, the sequencer on its tick; return 0).
+  int StartTestCFC(int panel, int control, int event);
+  int TunnelStartTestCFC(int panel, int control, int event);
+  int StopTestCFC(int panel, int control, int event);
+  int InterruptTestCfc(int panel, int control, int event);
+  int EndLogTimeTest(int panel, int control, int event);
+  int CreateDACFile(int panel, int control, int event);
+
+  // Writes the header and the identification block and starts the sequencer: 0, or -1 when
+  // the identification block did not complete.
+  int StartTest(int unused);
+  // Fail copy of a report with failures, barcodes of the board and its OTRs cleared; 100.
+  int EndOfTest();
+
+  // The step run in a state; a test may put another in its place.
+  Step *step(int state) { return state >= 0 && state < kStates ? steps_[state].get() : nullptr; }
+  void setStep(int state, std::unique_ptr<Step> s);
+
+  // True while a run is under way (from its start until its end or the stop button).
+  bool running() const;
+
+  TestState state;
+  Report report;
+  TestContext ctx;
+
+ private:
+  // The parts of the two starts.
+  bool refuseWhileRunning();
+  void clearMeasurementState();
+  void benchToRest();
+  std::string freeReportName(const std::string &prefix);
+  int refuse(const std::string &title);
+  int startRun(const std::string &prefix, const char *variant);
+  StepResult callStep(int stateTest);
+  void endRecord(bool stopped, const std::string &failCopy);
+
+  rt::Runtime &rt_;
+  const ctl::Panels &panels_;
+  BenchPort &bench_;
+  std::array<std::unique_ptr<Step>, kStates> steps_;
+  bool runOpen_ = false;   // a run's record is open: its end line is still to be written
+  bool stopping_ = false;  // EndOfTest called by the stop button
+  RunInfo runInfo_;
+};
+
+}  // namespace functest

@@ -1,0 +1,30 @@
+// The step of every state of the sequence.
+#include "functest/dac_steps.h"
+#include "functest/fibre_steps.h"
+#include "functest/sequencer.h"
+#include "functest/status_steps.h"
+
+namespace functest {
+
+std::unique_ptr<Step> MakeStep(int state) {
+  switch (state) {
+    case 0:
+      return std::make_unique<TestCRCLostFrame>();
+    case 1:
+      return std::make_unique<TestIntegratorLevelStatus>();
+    case 2:
+      return std::make_unique<TestCFCErrorStatus>();
+    case 10:
+      return std::make_unique<SaveDacVals>();
+    case 11:
+      return std::make_unique<TestStatusTempOtr>();
+    case 12:
+      return std::make_unique<TestStatusPowerSupplies>();
+    case 15:
+      return std::make_unique<TestLongTimeCRCLF>();
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace functest

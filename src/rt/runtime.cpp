@@ -705,9 +705,10 @@ void Runtime::ResetTextBox(int h, int ctrl, const std::string &text) {
   Control &c = textBox(*this, h, ctrl);
   for (auto &l : c.lines) c.linePool.push_back(std::move(l));
   c.lines.clear();
+  // An empty text leaves an empty box, not a box holding one empty line.
   const std::string_view all(text);
   size_t start = 0;
-  for (;;) {
+  for (; !all.empty();) {
     size_t k = all.find('\n', start);
     c.lines.push_back(
         pooledLine(c, all.substr(start, k == std::string::npos ? std::string::npos : k - start)));

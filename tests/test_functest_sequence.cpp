@@ -96,7 +96,7 @@ TEST(FunctionalTest, AllSwitchesOffEndsInTheFirstTickWithHeaderAndIdentification
   EXPECT_EQ(lines[4].size(), 24u) << lines[4];  // ctime: "Mon Dec  7 09:00:37 2026"
   // The log box mirrors the file; the board and OTR fields are cleared for the next board.
   ASSERT_GE(r.rt().GetNumTextBoxLines(r.p.TestCFCPanel, T::LogBox), 25);
-  EXPECT_EQ(r.rt().GetTextBoxLine(r.p.TestCFCPanel, T::LogBox, 8), lines[8]);
+  EXPECT_EQ(r.rt().GetTextBoxLine(r.p.TestCFCPanel, T::LogBox, 7), lines[8]);
   EXPECT_EQ(r.rt().GetCtrlValS(r.p.TabBData, B::BoardBarcode), "---");
   EXPECT_EQ(r.rt().GetCtrlValS(r.p.TabBData, B::Otr1Barcode), "---");
   EXPECT_EQ(r.rt().GetCtrlValS(r.p.TabBData, B::Otr2Barcode), "---");

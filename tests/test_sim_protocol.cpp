@@ -32,7 +32,7 @@ TEST(SimModule, DiscoveryFitsTheProgramsSevenByteListAndRefusesLess) {
   EXPECT_STREQ(names, "QUSB-0");
   EXPECT_EQ(names[7], 'x');
   EXPECT_EQ(lib().findModules(nullptr, 512), 0);
-  QHANDLE h = nullptr;
+  QHANDLE h = 0;
   char wrong[] = "QUSB-1";
   EXPECT_EQ(lib().open(&h, wrong), 0);
   EXPECT_EQ(lib().open(nullptr, names), 0);
@@ -52,7 +52,7 @@ TEST(SimModule, SettingsPortsAndBoardNumber) {
   lib().readSetting(b.dev, 5, &v);
   EXPECT_EQ(v, 0x0012);
   EXPECT_EQ(lib().readSetting(b.dev, 17, &v), 0);
-  EXPECT_EQ(lib().readSetting(nullptr, 1, &v), 0);
+  EXPECT_EQ(lib().readSetting(0, 1, &v), 0);
   // Board number on port E bits 5..7 (inputs), the read gate bit 3 as the module drives it.
   EXPECT_EQ(b.readPort(simtest::Bench::kPortE), 3u << 5);
   b.writePort(simtest::Bench::kPortE, 0x08);
@@ -277,7 +277,7 @@ TEST(SimTime, EveryCallIsChargedToTheAttachedClock) {
   b.mode(0x40);
   const double t1 = b.clock.t;
   std::vector<uint8_t> buf(1024);
-  uint32_t n = 1024;
+  unsigned long n = 1024;
   lib().readData(b.dev, buf.data(), &n);
   // A bulk read: the module's latency (0 to 1 ms, seeded) and then the bytes at 40 MB/s.
   EXPECT_GE(b.clock.t - t1, 125e-6 + 1024 / 40e6);
@@ -299,7 +299,7 @@ TEST(SimTime, ModuleUnpluggedAfterItsTimeFailsEveryCall) {
   EXPECT_EQ(b.block(1000).size(), 0u);
   uint16_t v = 0;
   EXPECT_EQ(lib().readSetting(b.dev, 1, &v), 0);
-  QHANDLE h = nullptr;
+  QHANDLE h = 0;
   EXPECT_EQ(lib().open(&h, names), 0);
   EXPECT_NE(b.state().moduleGone, 0);
 }

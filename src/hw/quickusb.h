@@ -31,7 +31,9 @@ class QuickUsb {
   // Closes the module when one was opened and unloads the library when it was loaded.
   void Shutdown();
 
-  // The seven wrappers: USBDevice as handle, library result returned unchanged (nonzero = ok).
+  // The seven wrappers: USBDevice as handle, library result returned unchanged (nonzero = ok;
+  // a nonzero long beyond the range of int comes back as 1). ReadDataOnParallel hands the
+  // library an unsigned long of its own and gives back the delivered count, cut to the request.
   int ReadPort(uint16_t address, uint8_t *data);
   int WritePort(uint16_t address, uint8_t data);
   int ReadPortDir(uint16_t address, uint8_t *dir);
@@ -53,7 +55,7 @@ class QuickUsb {
 
   // Program state of the binding.
   void *Module_Id = nullptr;  // dlopen handle; null when not loaded
-  QHANDLE USBDevice = nullptr;
+  QHANDLE USBDevice = 0;
   int NbrQuickUSBConnected = 0;
   char NameList[512] = "No card";
   uint32_t Length = 7;

@@ -85,6 +85,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (!options.quickusbLib.empty()) usb.setLibraryPath(options.quickusbLib);
   usb.setSimConfig(options.simConfig);
   shell.setSettingsPath(options.settingsPath);
+  if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   registerCallbacks();
 }

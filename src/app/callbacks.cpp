@@ -8,13 +8,6 @@ namespace {
 
 // Callbacks whose behaviour is not built yet: bound so that the panel files load, and inert.
 constexpr const char *kNotYetBuilt[] = {
-    // Record files and raw capture / replay.
-    "SaveToFile",
-    "EndFile",
-    "SaveToFileFast",
-    "ReadRawAndStore",
-    "OpenAndCheck",
-    "NextPartInFile",
     // Functional test: the measurement steps' buttons.
     "TestCFC_ReadOut",
     "Stop10pAtest",
@@ -84,6 +77,14 @@ void Bench::registerCallbacks() {
   bindAcq("ReadData__", &acq::Acquisition::ReadData__);
   bindAcq("TimerRefresh", &acq::Acquisition::TimerRefresh);
   bindAcq("UpdatePanelSumMax", &acq::Acquisition::UpdatePanelSumMax);
+
+  // Record files, raw capture and replay.
+  bindAcq("SaveToFile", &acq::Acquisition::SaveToFile);
+  bindAcq("EndFile", &acq::Acquisition::EndFile);
+  bindAcq("SaveToFileFast", &acq::Acquisition::SaveToFileFast);
+  bindAcq("ReadRawAndStore", &acq::Acquisition::ReadRawAndStore);
+  bindAcq("OpenAndCheck", &acq::Acquisition::OpenAndCheck);
+  bindAcq("NextPartInFile", &acq::Acquisition::NextPartInFile);
   rt.RegisterCallback("KeyCallback", [this](int p, int c, int e, int d1, int) {
     return acq.KeyCallback(p, c, e, d1);
   });

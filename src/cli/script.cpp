@@ -17,7 +17,7 @@ namespace cli {
 std::string usage(const char *program, bool desktop) {
   std::string u = std::string("usage: ") + program +
                   " [--sim] [--sim-config FILE] [--quickusb-lib PATH] [--settings FILE]"
-                  " [--ui-dir DIR]";
+                  " [--ui-dir DIR] [--conversion-file FILE]";
   u += desktop ? " [--script FILE]\n" : " [--virtual-time] --script FILE\n";
   return u;
 }
@@ -46,6 +46,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool al
       if (!value(o.bench.settingsPath)) return false;
     } else if (a == "--ui-dir") {
       if (!value(o.bench.uiDir)) return false;
+    } else if (a == "--conversion-file") {
+      if (!value(o.bench.conversionFile)) return false;
     } else if (a == "--script") {
       if (!value(o.script)) return false;
     } else {

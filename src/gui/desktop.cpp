@@ -17,14 +17,19 @@ Desktop::Desktop(const app::BenchOptions &options, QObject *parent)
       bench_(clock_, options),
       pump_(bench_.rt),
       view_(bench_.rt, pump_),
-      dialogs_([this] { return view_.panelWidget(view_.mainPanel()); }, [this] { view_.flush(); }) {
+      dialogs_([this] { return view_.panelWidget(view_.mainPanel()); }, [this] { view_.flush(); }),
+      capture_([this] { return view_.panelWidget(view_.mainPanel()); }) {
   bench_.rt.setOperator(&dialogs_);
+  bench_.acq.captureMonitor = &capture_;
   connect(&view_, &PanelView::quit, this, &Desktop::quit);
 }
 
 Desktop::~Desktop() { shutDown(); }
 
-void Desktop::setOperator(rt::Operator *op) { bench_.rt.setOperator(op ? op : &dialogs_); }
+void Desktop::setOperator(rt::Operator *op) {
+  bench_.rt.setOperator(op ? op : &dialogs_);
+  bench_.acq.captureMonitor = op ? nullptr : &capture_;
+}
 
 void Desktop::start() {
   bench_.StartUp();

@@ -89,14 +89,45 @@ struct StartUp : ::testing::Test {
   }
 };
 
-TEST_F(StartUp, WithoutLibraryOneLineNoPopupNoHardware) {
-  auto &b = start(dir.file("libquickusb-absent.so"));
+TEST_F(StartUp, WithoutLibraryTheStandardLineAndWhyNoPopupNoHardware) {
+  const std::string path = dir.file("libquickusb-absent.so");
+  auto &b = start(path);
   EXPECT_EQ(b.loadOutcome, -1);
   EXPECT_EQ(info(),
-            std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' "});
+            (std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' ",
+                                      "The QuickUSB library '" + path +
+                                          "' cannot be loaded: No such file or "
+                                          "directory"}));
   EXPECT_TRUE(popups.seen.empty());
   EXPECT_EQ(b.usb.NbrQuickUSBConnected, 0);
   EXPECT_EQ(b.fpga.WriteCommandFPGA(0x10, 0x10, 0), 0);
+}
+
+// The loader is never handed a pipe (it would wait for a writer) or a device (read without
+// end); a file that is no library gets the loader's own reason.
+TEST_F(StartUp, LibraryPathThatIsNoLibraryIsRefusedWithItsReason) {
+  testenv::FifoGuard fifo(dir.file("pipe.so"));
+  testenv::writeFile(dir.file("text.so"), std::string(200, '#'));  // no ELF header
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/zero", "it is a character device"},
+      {dir.path().string(), "it is a folder"},
+      {dir.file("text.so"), "invalid ELF header"},
+  };
+  for (const auto &c : cases) {
+    bench.reset();
+    auto &b = start(c.path);
+    EXPECT_EQ(b.loadOutcome, -1);
+    ASSERT_EQ(info().size(), 2u) << c.path;
+    EXPECT_EQ(info()[0], "Can't oad the library for the QuickUSB 'QuickUSB.lib' ");
+    EXPECT_EQ(info()[1].rfind("The QuickUSB library '" + c.path + "' cannot be loaded: ", 0), 0u)
+        << info()[1];
+    EXPECT_NE(info()[1].find(c.reason), std::string::npos) << info()[1];
+  }
+  EXPECT_FALSE(fifo.fired()) << "start-up waited on the pipe";
 }
 
 TEST_F(StartUp, LibraryWithoutAnEntryPointIsNotLoaded) {

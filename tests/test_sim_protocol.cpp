@@ -250,6 +250,24 @@ TEST(SimConfig, MalformedConfigurationsAreRefusedNamingFileAndField) {
   }
   EXPECT_EQ(lib().configure(dir.file("absent.json").c_str()), 0);
   EXPECT_NE(std::string(lib().lastError()).find("absent.json"), std::string::npos);
+  // No regular file, or one far larger than any configuration: refused unread.
+  testenv::FifoGuard fifo(dir.file("pipe.json"));
+  testenv::writeFile(dir.file("huge.json"), "{\"name\": \"" + std::string(1u << 20, 'x') + "\"}");
+  const struct {
+    std::string path;
+    const char *reason;
+  } unread[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/zero", "it is a character device"},
+      {dir.path().string(), "it is a folder"},
+      {dir.file("huge.json"), "it is larger than 1048576 bytes"},
+  };
+  for (const auto &c : unread) {
+    EXPECT_EQ(lib().configure(c.path.c_str()), 0) << c.path;
+    EXPECT_EQ(std::string(lib().lastError()), c.path + ": cannot be read: " + c.reason);
+    EXPECT_EQ(std::string(lib().describeConfig()), before) << "kept the previous board";
+  }
+  EXPECT_FALSE(fifo.fired()) << "the bench waited on the pipe";
   // No file: back to the default board.
   ASSERT_NE(lib().configure(nullptr), 0);
   EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "good");

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "rt/format.h"
+#include "rt/input_file.h"
 
 namespace cli {
 
@@ -98,12 +99,9 @@ rt::FileSelect ScriptOperator::fileSelectPopup(const rt::FileRequest &request, s
   }
   path = *c;
   out_ << "[popup] chose " << path << std::endl;
-  std::FILE *f = std::fopen(path.c_str(), "rb");
-  if (f) {
-    std::fclose(f);
-    return rt::FileSelect::Existing;
-  }
-  return rt::FileSelect::New;
+  // Like the desktop's file dialog, the answer only looks at the path: opening it could block
+  // (a named pipe) or act (a device). Whoever reads the file refuses what it cannot read.
+  return rt::checkPath(path).exists ? rt::FileSelect::Existing : rt::FileSelect::New;
 }
 
 void LineEcho::textBoxLineAdded(int panel, int control, const std::string &line) {

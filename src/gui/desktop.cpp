@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cmath>
 
+#include "rt/input_file.h"
+
 namespace gui {
 
 Desktop::Desktop(const app::BenchOptions &options, QObject *parent)
@@ -98,6 +100,12 @@ bool DesktopScriptHost::screenshot(int panel, const std::string &path, std::stri
   if (!w->isVisible()) {
     w->ensurePolished();
     if (w->layout()) w->layout()->activate();
+  }
+  // A picture replaces only a regular file: opening a named pipe for writing would wait for a
+  // reader, and a device is no place for it.
+  if (const rt::PathCheck there = rt::checkPath(path); there.exists && !there.problem.empty()) {
+    error = "cannot write " + path + ": " + there.problem;
+    return false;
   }
   QPixmap shot = w->grab();
   QString file = QString::fromStdString(path);

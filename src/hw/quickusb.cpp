@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ctl/main_panel.h"
+#include "rt/input_file.h"
 
 namespace hw {
 
@@ -33,10 +34,26 @@ void QuickUsb::infoLine(const std::string &line) {
 
 bool QuickUsb::bind() {
   bindProblem_.clear();
+  openProblem_.clear();
+  // A path (not a bare name the loader searches for) must be a regular file: the loader would
+  // wait for ever on a named pipe and read a device without end.
+  if (libraryPath_.find('/') != std::string::npos) {
+    const rt::PathCheck check = rt::checkPath(libraryPath_);
+    if (!check.problem.empty()) {
+      openProblem_ =
+          "The QuickUSB library '" + libraryPath_ + "' cannot be loaded: " + check.problem;
+      bindProblem_ = openProblem_;
+      return false;
+    }
+  }
   Module_Id = dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!Module_Id) {
     const char *e = dlerror();
-    bindProblem_ = e ? e : "cannot load " + libraryPath_;
+    std::string reason = e ? e : "unknown reason";
+    // The loader's message starts with the path, which the line already names.
+    if (reason.rfind(libraryPath_ + ": ", 0) == 0) reason.erase(0, libraryPath_.size() + 2);
+    openProblem_ = "The QuickUSB library '" + libraryPath_ + "' cannot be loaded: " + reason;
+    bindProblem_ = openProblem_;
     return false;
   }
   // The twelve entry points, in order, each by its exact name.
@@ -110,8 +127,9 @@ void QuickUsb::unbind() {
 
 int QuickUsb::LoadQuickUSB() {
   if (!bind()) {
-    if (!bindProblem_.empty() && bindProblem_.find("lacks") != std::string::npos)
-      infoLine(bindProblem_);
+    // Missing entry points are named before the standard line; a library that could not be
+    // opened at all is explained after it (by the caller).
+    if (!bindProblem_.empty() && openProblem_.empty()) infoLine(bindProblem_);
     return -1;
   }
   if (pt_FindModules(NameList, Length) == 0) return -2;

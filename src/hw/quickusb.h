@@ -48,6 +48,8 @@ class QuickUsb {
 
   // Lines describing why binding failed (missing entry points, dlopen error); empty if none.
   const std::string &bindProblem() const { return bindProblem_; }
+  // Why the library could not be opened at all (the path tried and the reason); empty otherwise.
+  const std::string &openProblem() const { return openProblem_; }
   // Simulated bench extras, bound when the library has them.
   bool isSimulator() const { return simAttachClock_ != nullptr; }
   QuickUsbSimConfigure_t simConfigure() const { return simConfigure_; }
@@ -86,6 +88,7 @@ class QuickUsb {
   std::string libraryPath_ = "libquickusb.so";
   std::string simConfig_;
   std::string bindProblem_;
+  std::string openProblem_;
   QuickUsbSimAttachClock_t simAttachClock_ = nullptr;
   QuickUsbSimConfigure_t simConfigure_ = nullptr;
   QuickUsbSimLastError_t simLastError_ = nullptr;

@@ -28,4 +28,14 @@ void Acquisition::closeRecordAtStop() {
   FileHandle = 0;
 }
 
+void Acquisition::EndRecording() {
+  if (FileHandle) {
+    closeRecord();
+    rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::RecordFileName, " ");
+    FileName.assign(1, ' ');
+  }
+  WriteIntoFile = 0;
+  FileHandle = 0;
+}
+
 }  // namespace acq

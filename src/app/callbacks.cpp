@@ -9,15 +9,7 @@ namespace {
 // Callbacks whose behaviour is not built yet: bound so that the panel files load, and inert.
 constexpr const char *kNotYetBuilt[] = {
     // Record files and raw capture / replay.
-    "SaveToFile",
-    "EndFile",
-    "SaveToFileFast",
-    "ReadRawAndStore",
-    "OpenAndCheck",
-    "NextPartInFile",
-    // Functional test: the measurement steps' buttons.
-    "TestCFC_ReadOut",
-    "Stop10pAtest",
+    "SaveToFile", "EndFile", "SaveToFileFast", "ReadRawAndStore", "OpenAndCheck", "NextPartInFile",
 };
 
 }  // namespace
@@ -77,6 +69,8 @@ void Bench::registerCallbacks() {
   bindTest("InterruptTestCfc", &functest::FunctionalTest::InterruptTestCfc);
   bindTest("EndLogTimeTest", &functest::FunctionalTest::EndLogTimeTest);
   bindTest("CreateDACFile", &functest::FunctionalTest::CreateDACFile);
+  bindTest("Stop10pAtest", &functest::FunctionalTest::Stop10pAtest);
+  bindTest("TestCFC_ReadOut", &functest::FunctionalTest::TestCFC_ReadOut);
 
   // Acquisition.
   bindAcq("ReadFrame", &acq::Acquisition::ReadFrame);

@@ -45,6 +45,10 @@ class Acquisition : public AcqState {
   // Starts or stops the continuous acquisition (Main.AcqTimer).
   int ContinuousReadStartStop();
 
+  // Closes the record file if one is open and switches recording off (the test panel's
+  // read-out switch does so before it starts or stops the FRAMES read-out).
+  void EndRecording();
+
   // Callbacks.
   int ReadFrame(int panel, int control, int event);             // tick of Main.AcqTimer
   int ContiReads(int panel, int control, int event);            // start/stop button

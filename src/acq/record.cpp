@@ -233,4 +233,14 @@ int Acquisition::EndFile(int, int, int event) {
   return 0;
 }
 
+void Acquisition::EndRecording() {
+  if (FileHandle) {
+    closeRecord();
+    rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::RecordFileName, " ");
+    FileName.assign(1, ' ');
+  }
+  WriteIntoFile = 0;
+  FileHandle = 0;
+}
+
 }  // namespace acq

@@ -1,6 +1,8 @@
 // The step of every state of the sequence.
 #include "functest/dac_steps.h"
 #include "functest/fibre_steps.h"
+#include "functest/linearity_step.h"
+#include "functest/measurement_steps.h"
 #include "functest/sequencer.h"
 #include "functest/status_steps.h"
 
@@ -14,12 +16,20 @@ std::unique_ptr<Step> MakeStep(int state) {
       return std::make_unique<TestIntegratorLevelStatus>();
     case 2:
       return std::make_unique<TestCFCErrorStatus>();
+    case 3:
+      return std::make_unique<LinearityTest>();
+    case 6:
+      return std::make_unique<CalibrateChannel>();
     case 10:
       return std::make_unique<SaveDacVals>();
     case 11:
       return std::make_unique<TestStatusTempOtr>();
     case 12:
       return std::make_unique<TestStatusPowerSupplies>();
+    case 13:
+      return std::make_unique<Measure10pA>();
+    case 14:
+      return std::make_unique<Measure200Counts>();
     case 15:
       return std::make_unique<TestLongTimeCRCLF>();
     default:

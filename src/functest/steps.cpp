@@ -1,7 +1,10 @@
 // The step of every state of the sequence.
 #include "functest/dac_steps.h"
 #include "functest/fibre_steps.h"
+#include "functest/hv_levels_step.h"
+#include "functest/mode_steps.h"
 #include "functest/sequencer.h"
+#include "functest/slow_dac_step.h"
 #include "functest/status_steps.h"
 
 namespace functest {
@@ -14,6 +17,14 @@ std::unique_ptr<Step> MakeStep(int state) {
       return std::make_unique<TestIntegratorLevelStatus>();
     case 2:
       return std::make_unique<TestCFCErrorStatus>();
+    case 4:
+      return std::make_unique<TestSlowDAC>();
+    case 5:
+      return std::make_unique<TestHVLevels>();
+    case 7:
+      return std::make_unique<Check_Test_CFC>();
+    case 8:
+      return std::make_unique<Check_OTR_Reset>();
     case 10:
       return std::make_unique<SaveDacVals>();
     case 11:

@@ -1,9 +1,12 @@
 // The step of every state of the sequence.
 #include "functest/dac_steps.h"
 #include "functest/fibre_steps.h"
+#include "functest/hv_levels_step.h"
 #include "functest/linearity_step.h"
 #include "functest/measurement_steps.h"
+#include "functest/mode_steps.h"
 #include "functest/sequencer.h"
+#include "functest/slow_dac_step.h"
 #include "functest/status_steps.h"
 
 namespace functest {
@@ -18,8 +21,16 @@ std::unique_ptr<Step> MakeStep(int state) {
       return std::make_unique<TestCFCErrorStatus>();
     case 3:
       return std::make_unique<LinearityTest>();
+    case 4:
+      return std::make_unique<TestSlowDAC>();
+    case 5:
+      return std::make_unique<TestHVLevels>();
     case 6:
       return std::make_unique<CalibrateChannel>();
+    case 7:
+      return std::make_unique<Check_Test_CFC>();
+    case 8:
+      return std::make_unique<Check_OTR_Reset>();
     case 10:
       return std::make_unique<SaveDacVals>();
     case 11:

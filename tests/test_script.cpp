@@ -268,26 +268,6 @@ TEST_F(ScriptRun, RunErrorsNameTheLineAndStopTheScript) {
   }
 }
 
-// A chosen path is only looked at, never opened: a named pipe is an existing file, and the
-// linearity loader then refuses it with its reason.
-TEST_F(ScriptRun, ChoosingAPipeNeitherHangsNorLoadsIt) {
-  testenv::FifoGuard fifo(dir.file("pipe.txt"));
-  out.str("");
-  EXPECT_EQ(run("choose \"" + fifo.path() + "\"\ncommit TabBData.ChooseLinearityFile\n"),
-            cli::EXIT_OK)
-      << err.str();
-  EXPECT_EQ(out.str(),
-            "[popup] Select Linearity File: *.txt\n"
-            "[popup] chose " +
-                fifo.path() +
-                "\n"
-                "[popup] Linearity file: The linearity file \"" +
-                fifo.path() + "\" cannot be read: it is a named pipe (FIFO).\n");
-  EXPECT_EQ(bench->rt.GetCtrlValS(bench->panels.TabBData, ctl::TabBData::LinearityFile),
-            fifo.path());
-  EXPECT_FALSE(fifo.fired());
-}
-
 TEST_F(ScriptRun, QuitEndsTheScriptAndQueuedAnswersWait) {
   EXPECT_EQ(run("answer yes\nchoose cancel\nchoose \"cancel\"\nquit\nprint Main.CardNumber\n"),
             cli::EXIT_OK);

@@ -254,18 +254,18 @@ struct StubModule {
   static inline const std::vector<std::vector<uint8_t>> *blocks = nullptr;
   static inline size_t next = 0;
   static inline uint8_t portE = 0;
-  static int findModules(char *, uint32_t) { return 1; }
-  static int readPort(QHANDLE, uint16_t, uint8_t *d, uint16_t *) {
+  static long findModules(char *, unsigned long) { return 1; }
+  static long readPort(QHANDLE, uint16_t, uint8_t *d, uint16_t *) {
     *d = portE;
     return 1;
   }
-  static int writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
+  static long writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
     if (a == 4) portE = *d;
     return 1;
   }
-  static int readData(QHANDLE, uint8_t *data, uint32_t *length) {
+  static long readData(QHANDLE, uint8_t *data, unsigned long *length) {
     const std::vector<uint8_t> &b = (*blocks)[next++ % blocks->size()];
-    *length = std::min<uint32_t>(*length, static_cast<uint32_t>(b.size()));
+    *length = std::min<unsigned long>(*length, b.size());
     std::memcpy(data, b.data(), *length);
     return 1;
   }

@@ -12,7 +12,8 @@
 namespace sim {
 namespace {
 
-char handleToken;  // the address of this byte is the module's handle
+// The handle QuickUsbOpen gives out: a small number, as the vendor's library does.
+constexpr QHANDLE kModuleHandle = 1;
 
 double steadySeconds() {
   static const auto origin = std::chrono::steady_clock::now();
@@ -125,7 +126,7 @@ bool Bench::present(double t) const {
 }
 
 bool Bench::valid(QHANDLE device, double t) const {
-  return open_ && device == static_cast<QHANDLE>(&handleToken) && present(t);
+  return open_ && device == kModuleHandle && present(t);
 }
 
 void Bench::begin(Charge &c, double extraSeconds) {
@@ -136,7 +137,7 @@ void Bench::begin(Charge &c, double extraSeconds) {
   c.latencyMicros = clockAdvance_ ? 0 : latencyMicros_;
 }
 
-int Bench::findModules(char *nameList, uint32_t length, Charge &c) {
+int Bench::findModules(char *nameList, unsigned long length, Charge &c) {
   begin(c);
   const double t = now();
   if (!present(t)) {
@@ -156,7 +157,7 @@ int Bench::open(QHANDLE *device, const char *name, Charge &c) {
   if (!device || !name || !present(t) || std::strncmp(name, config_.moduleName.c_str(), 32) != 0)
     return 0;
   open_ = true;
-  *device = static_cast<QHANDLE>(&handleToken);
+  *device = kModuleHandle;
   return 1;
 }
 
@@ -248,8 +249,8 @@ int Bench::writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint
   return 1;
 }
 
-int Bench::readData(QHANDLE device, uint8_t *data, uint32_t *length, Charge &c) {
-  const uint32_t want = length ? *length : 0;
+int Bench::readData(QHANDLE device, uint8_t *data, unsigned long *length, Charge &c) {
+  const unsigned long want = length ? *length : 0;
   // The module's latency before the bytes flow varies from read to read.
   const double latency =
       config_.bulkLatencySeconds * unitNoise(config_.seed, 0xB01Cu, bulkReads_++);
@@ -257,7 +258,7 @@ int Bench::readData(QHANDLE device, uint8_t *data, uint32_t *length, Charge &c) 
   const double t = now();
   if (!valid(device, t) || !data || !length || want > kMaxBulkBytes) return 0;
   board_.advanceTo(t);
-  if (want > 0) fillBlock(board_, fpga_, delivery_, data, want, t);
+  if (want > 0) fillBlock(board_, fpga_, delivery_, data, static_cast<uint32_t>(want), t);
   return 1;
 }
 

@@ -30,7 +30,7 @@ class Bench {
   static void pay(const Charge &charge);
 
   // The entry points, called under the mutex. Each fills in what the call costs.
-  int findModules(char *nameList, uint32_t length, Charge &c);
+  int findModules(char *nameList, unsigned long length, Charge &c);
   int open(QHANDLE *device, const char *name, Charge &c);
   int close(QHANDLE device, Charge &c);
   int readSetting(QHANDLE device, uint16_t address, uint16_t *value, Charge &c);
@@ -41,7 +41,7 @@ class Bench {
   int writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c);
   int readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length, Charge &c);
   int writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint16_t length, Charge &c);
-  int readData(QHANDLE device, uint8_t *data, uint32_t *length, Charge &c);
+  int readData(QHANDLE device, uint8_t *data, unsigned long *length, Charge &c);
 
   void attachClock(QuickUsbSimNow_t now, QuickUsbSimAdvance_t advance, void *ctx);
   int configure(const char *path);

@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <sstream>
+
+#include "rt/input_file.h"
 
 namespace sim {
 namespace {
@@ -350,18 +350,12 @@ bool parseConfig(const std::string &text, const std::string &path, BoardConfig &
 }
 
 bool loadConfig(const std::string &path, BoardConfig &out, std::string &error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot open the file";
+  const rt::InputFile file = rt::readInputFile(path, rt::kBoardConfigFileLimit);
+  if (!file.ok()) {
+    error = path + ": cannot be read: " + file.problem;
     return false;
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  if (s.str().size() > (1u << 20)) {
-    error = path + ": file too large for a configuration";
-    return false;
-  }
-  return parseConfig(s.str(), path, out, error);
+  return parseConfig(file.text, path, out, error);
 }
 
 std::string describeConfig(const BoardConfig &c) {

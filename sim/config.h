@@ -91,7 +91,8 @@ struct BoardConfig {
 };
 
 // Reads a configuration file over the good board. On failure returns false and sets `error`
-// to a message naming the file and the field; `out` is then untouched.
+// to a message naming the file and the field, or why the file cannot be read (no regular file,
+// larger than 1 MiB); `out` is then untouched.
 bool loadConfig(const std::string &path, BoardConfig &out, std::string &error);
 // Parses configuration text (the file name is used in messages only).
 bool parseConfig(const std::string &text, const std::string &path, BoardConfig &out,

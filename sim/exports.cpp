@@ -1,6 +1,8 @@
 // The C entry points of libquickusb_sim.so: the twelve QuickUSB calls, the bench extras of
 // hw/quickusb_api.h and the inspection calls of sim/quickusb_sim.h. Each call runs under the
 // bench's lock; the time it costs is paid to the host's clock after the lock is released.
+#include <type_traits>
+
 #include "sim/bench.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
@@ -8,7 +10,7 @@
 namespace {
 
 template <typename F>
-int run(F f) {
+long run(F f) {
   sim::Bench &b = sim::Bench::instance();
   sim::Charge charge;
   int r;
@@ -22,60 +24,81 @@ int run(F f) {
 
 }  // namespace
 
-SIM_EXPORT int QuickUsbFindModules(char *nameList, uint32_t length) {
+SIM_EXPORT long QuickUsbFindModules(char *nameList, unsigned long length) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.findModules(nameList, length, c); });
 }
 
-SIM_EXPORT int QuickUsbOpen(QHANDLE *device, char *name) {
+SIM_EXPORT long QuickUsbOpen(QHANDLE *device, char *name) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.open(device, name, c); });
 }
 
-SIM_EXPORT int QuickUsbClose(QHANDLE device) {
+SIM_EXPORT long QuickUsbClose(QHANDLE device) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.close(device, c); });
 }
 
-SIM_EXPORT int QuickUsbReadSetting(QHANDLE device, uint16_t address, uint16_t *value) {
+SIM_EXPORT long QuickUsbReadSetting(QHANDLE device, unsigned short address, unsigned short *value) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readSetting(device, address, value, c); });
 }
 
-SIM_EXPORT int QuickUsbWriteSetting(QHANDLE device, uint16_t address, uint16_t value) {
+SIM_EXPORT long QuickUsbWriteSetting(QHANDLE device, unsigned short address, unsigned short value) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writeSetting(device, address, value, c); });
 }
 
-SIM_EXPORT int QuickUsbReadSpi(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t *length) {
+SIM_EXPORT long QuickUsbReadSpi(QHANDLE device, unsigned char portNum, unsigned char *data,
+                                unsigned short *length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readSpi(device, portNum, data, length, c); });
 }
 
-SIM_EXPORT int QuickUsbWriteSpi(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t length) {
+SIM_EXPORT long QuickUsbWriteSpi(QHANDLE device, unsigned char portNum, unsigned char *data,
+                                 unsigned short length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writeSpi(device, portNum, data, length, c); });
 }
 
-SIM_EXPORT int QuickUsbReadPortDir(QHANDLE device, uint16_t address, uint8_t *dir) {
+SIM_EXPORT long QuickUsbReadPortDir(QHANDLE device, unsigned short address, unsigned char *dir) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.readPortDir(device, address, dir, c); });
 }
 
-SIM_EXPORT int QuickUsbWritePortDir(QHANDLE device, uint16_t address, uint8_t dir) {
+SIM_EXPORT long QuickUsbWritePortDir(QHANDLE device, unsigned short address, unsigned char dir) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writePortDir(device, address, dir, c); });
 }
 
-SIM_EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length) {
+SIM_EXPORT long QuickUsbReadPort(QHANDLE device, unsigned short address, unsigned char *data,
+                                 unsigned short *length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readPort(device, address, data, length, c); });
 }
 
-SIM_EXPORT int QuickUsbWritePort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t length) {
+SIM_EXPORT long QuickUsbWritePort(QHANDLE device, unsigned short address, unsigned char *data,
+                                  unsigned short length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writePort(device, address, data, length, c); });
 }
 
-SIM_EXPORT int QuickUsbReadData(QHANDLE device, uint8_t *data, uint32_t *length) {
+SIM_EXPORT long QuickUsbReadData(QHANDLE device, unsigned char *data, unsigned long *length) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.readData(device, data, length, c); });
 }
+
+// Each entry point has exactly the type the program binds it as.
+#define SIM_SAME_TYPE(name) \
+  static_assert(std::is_same_v<decltype(&name), name##_t>, #name " differs from its declaration")
+SIM_SAME_TYPE(QuickUsbFindModules);
+SIM_SAME_TYPE(QuickUsbOpen);
+SIM_SAME_TYPE(QuickUsbClose);
+SIM_SAME_TYPE(QuickUsbReadSetting);
+SIM_SAME_TYPE(QuickUsbWriteSetting);
+SIM_SAME_TYPE(QuickUsbReadSpi);
+SIM_SAME_TYPE(QuickUsbWriteSpi);
+SIM_SAME_TYPE(QuickUsbReadPortDir);
+SIM_SAME_TYPE(QuickUsbWritePortDir);
+SIM_SAME_TYPE(QuickUsbReadPort);
+SIM_SAME_TYPE(QuickUsbWritePort);
+SIM_SAME_TYPE(QuickUsbReadData);
+#undef SIM_SAME_TYPE
 
 SIM_EXPORT void QuickUsbSimAttachClock(QuickUsbSimNow_t now, QuickUsbSimAdvance_t advance,
                                        void *ctx) {

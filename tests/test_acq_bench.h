@@ -40,11 +40,11 @@ struct Module {
   }
   void clearLog() { commands.clear(), portEWrites.clear(), requests.clear(); }
 
-  static int findModules(char *, uint32_t) { return get().present; }
-  static int readPort(QHANDLE, uint16_t a, uint8_t *d, uint16_t *) {
+  static long findModules(char *, unsigned long) { return get().present; }
+  static long readPort(QHANDLE, uint16_t a, uint8_t *d, uint16_t *) {
     return *d = a == 4 ? get().portE : 0, 1;
   }
-  static int writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
+  static long writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
     Module &m = get();
     if (a == 2) m.portC = *d;
     if (a != 4) return 1;
@@ -57,13 +57,13 @@ struct Module {
     }
     return 1;
   }
-  static int readData(QHANDLE, uint8_t *data, uint32_t *length) {
+  static long readData(QHANDLE, uint8_t *data, unsigned long *length) {
     Module &m = get();
-    m.requests.push_back(*length);
+    m.requests.push_back(static_cast<uint32_t>(*length));
     if (!m.readOk) return 0;
     Bytes b = m.blocks.empty() ? Bytes(*length, 0) : std::move(m.blocks.front());
     if (!m.blocks.empty()) m.blocks.pop_front();
-    *length = std::min<uint32_t>(*length, static_cast<uint32_t>(b.size()));
+    *length = std::min<unsigned long>(*length, b.size());
     std::memcpy(data, b.data(), *length);
     return 1;
   }

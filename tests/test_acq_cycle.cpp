@@ -319,11 +319,12 @@ TEST_F(Cycle, TicksShowTheThreeTickPeriodAndCountFailures) {
   EXPECT_EQ(acq().ReadErrorCount, INT_MAX);
   EXPECT_EQ(mainVal(M::ReadErrors), INT_MAX);
   module().present = false;  // the module goes: the acquisition stops, the record is closed
-  acq().WriteIntoFile = 1, acq().FileHandle = 3;
+  acq().WriteIntoFile = 1, acq().FileHandle = std::fopen(dir.file("rec.txt").c_str(), "a");
   bench->config.FileSaveMultipleRun = 0;
   tick();
   EXPECT_FALSE(running() || attr(p.MainPanel, M::ReadOutMode, rt::ATTR_DIMMED));
-  EXPECT_EQ(acq().WriteIntoFile + acq().FileHandle, 0);
+  EXPECT_EQ(acq().WriteIntoFile, 0);
+  EXPECT_EQ(acq().FileHandle, nullptr);
   EXPECT_EQ(acq().WaitUSB, 0);
   // From now on no module: the single-read button does nothing.
   module().clearLog();
@@ -359,7 +360,8 @@ TEST_F(Cycle, ButtonsKeysRecordingAndRefreshTimer) {
   EXPECT_TRUE(running());
 
   // A stop closes the record unless multiple-run saving keeps it; recording locks the mode keys.
-  acq().WriteIntoFile = 1, acq().FileHandle = 3;
+  acq().FileName = dir.file("rec.txt");
+  acq().WriteIntoFile = 1, acq().FileHandle = std::fopen(acq().FileName.c_str(), "a");
   bench->config.FileSaveMultipleRun = 1;
   acq().ContinuousReadStartStop();
   EXPECT_EQ(acq().WriteIntoFile, 1);
@@ -367,7 +369,8 @@ TEST_F(Cycle, ButtonsKeysRecordingAndRefreshTimer) {
   EXPECT_FALSE(running());
   bench->config.FileSaveMultipleRun = 0;
   acq().ContinuousReadStartStop(), acq().ContinuousReadStartStop();
-  EXPECT_EQ(acq().WriteIntoFile + acq().FileHandle, 0);
+  EXPECT_EQ(acq().WriteIntoFile, 0);
+  EXPECT_EQ(acq().FileHandle, nullptr);
   EXPECT_EQ(bench->rt.GetCtrlValS(p.MainPanel, M::RecordFileName), " ");
 
   module().clearLog();  // a single read with the module there

@@ -39,7 +39,12 @@ TEST(CurrentSetupLine, FifteenValuesInStoredOrder) {
   for (const char *line :
        {"", "Current Mux Mux_1 Dac1 ...", "# 1e-6 4 7 1 2 3 4 5 6 7 8 12 .5 1 3",
         "1e-6 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5", "1e-6,4,7,1,2,3,4,5,6,7,8,12,0.5,1.5,3",
-        "1e-6 4 7 1 2 3 4 5 6 7 99999999999 12 0.5 1.5 3"})
+        "1e-6 4 7 1 2 3 4 5 6 7 99999999999 12 0.5 1.5 3",
+        // The current must be a finite positive number of amperes.
+        "nan 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3", "inf 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3",
+        "-infinity 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3", "-1e-3 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3",
+        "0 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3", "-0.0 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3",
+        "1e39 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3"})
     EXPECT_FALSE(functest::ParseCurrentSetupLine(line, s)) << line;
   EXPECT_EQ(s.Mux, 3);  // untouched by lines that are no data lines
 }
@@ -136,27 +141,58 @@ TEST_F(CurrentSetupRings, MoreThanTwentySetupsKeepTheFirstTwenty) {
   EXPECT_NE(op.messages[0].find("The last 3 were ignored"), std::string::npos) << op.messages[0];
 }
 
-TEST_F(CurrentSetupRings, MissingFileLeavesRingsAndTableAsTheyWere) {
+TEST_F(CurrentSetupRings, FileThatCannotBeReadLeavesRingsAndTableAsTheyWere) {
   std::string text;
   for (int i = 1; i <= 9; ++i) text += dataLine(i * 1e-9, 10 * i);
   ASSERT_EQ(load(text), 0);
   const std::vector<std::string> before = ringLabels(7);
   // A path from the settings file may name anything: a pipe nobody writes to would block the
-  // program on opening it, a device like /dev/zero would be read forever.
-  ASSERT_EQ(mkfifo(dir.file("pipe.txt").c_str(), 0600), 0);
-  for (const std::string &path :
-       {dir.file("missing.txt"), std::string(), dir.path().string(), dir.file("pipe.txt")}) {
-    setPath(path);
-    EXPECT_EQ(bench->shell.currentSetups().LoadCurrentSetupIntoTheRings(), -1) << path;
+  // program on opening it, a device like /dev/zero would be read forever. Those are refused
+  // with their reason; a missing file (or none named) is passed over in silence.
+  testenv::FifoGuard fifo(dir.file("pipe.txt"));
+  testenv::writeFile(dir.file("huge.txt"), std::string((1u << 20) + 1, '\n'));
+  const struct {
+    std::string path;
+    const char *reason;
+  } cases[] = {
+      {dir.file("missing.txt"), nullptr},
+      {std::string(), nullptr},
+      {dir.path().string(), "it is a folder"},
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/zero", "it is a character device"},
+      {dir.file("huge.txt"), "it is larger than 1048576 bytes"},
+  };
+  for (const auto &c : cases) {
+    op.messages.clear();
+    setPath(c.path);
+    EXPECT_EQ(bench->shell.currentSetups().LoadCurrentSetupIntoTheRings(), -1) << c.path;
     EXPECT_EQ(ringLabels(7), before);
     EXPECT_EQ(bench->setups.CalibrParameter[8].Dac[0], 90);
+    if (!c.reason) {
+      EXPECT_TRUE(op.messages.empty()) << c.path;
+      continue;
+    }
+    ASSERT_EQ(op.messages.size(), 1u) << c.path;
+    EXPECT_EQ(op.messages[0],
+              "The linearity file \"" + c.path + "\" cannot be read: " + c.reason + ".");
   }
-  EXPECT_TRUE(op.messages.empty());
+  EXPECT_FALSE(fifo.fired()) << "the loader waited on the pipe";
+}
 
-  // A file without data lines empties the rings and clears the table.
-  ASSERT_EQ(load("no data here\n"), 0);
+TEST_F(CurrentSetupRings, FileWithoutADataLineEmptiesTheRingsAndSaysSo) {
+  ASSERT_EQ(load(dataLine(1e-9) + dataLine(2e-9)), 0);
+  ASSERT_EQ(ringLabels(0).size(), 2u);
+  ASSERT_TRUE(op.messages.empty());
+  // Lines whose current is no current a source can feed are no data lines either.
+  ASSERT_EQ(load("no data here\n" + dataLine(-1e-3) + dataLine(0) +
+                 "nan 4 7 1 2 3 4 5 6 7 8 12 0.5 1.5 3\n"),
+            0);
   EXPECT_TRUE(ringLabels(0).empty());
   EXPECT_EQ(bench->setups.CalibrParameter[0].Dac[0], 0);
+  EXPECT_EQ(bench->setups.count, 0);
+  ASSERT_EQ(op.messages.size(), 1u);
+  EXPECT_EQ(op.messages[0], "The linearity file \"" + dir.file("Card_17.txt") +
+                                "\" has no data line: no current setup is loaded.");
 }
 
 TEST_F(CurrentSetupRings, ChosenFileIsLoadedAndItsSetupsReachTheOptionsPanel) {

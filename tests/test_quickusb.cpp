@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "app/bench.h"
@@ -10,6 +11,7 @@
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "fake_quickusb/fake_quickusb.h"
+#include "hw/block_format.h"
 #include "hw/fpga.h"
 #include "support/test_env.h"
 
@@ -40,12 +42,14 @@ class Fake {
     set_ = reinterpret_cast<FakeQuickUsbSet_t>(dlsym(handle_, "FakeQuickUsbSet"));
     log_ = reinterpret_cast<FakeQuickUsbLog_t>(dlsym(handle_, "FakeQuickUsbLog"));
     clear_ = reinterpret_cast<FakeQuickUsbClearLog_t>(dlsym(handle_, "FakeQuickUsbClearLog"));
+    get_ = reinterpret_cast<FakeQuickUsbGet_t>(dlsym(handle_, "FakeQuickUsbGet"));
     reset_();
   }
   ~Fake() { dlclose(handle_); }
   void set(const char *key, long v) { set_(key, v); }
   std::string log() const { return log_(); }
   void clear() { clear_(); }
+  long get(const char *key) const { return get_(key); }
   std::vector<std::string> lines() const {
     std::vector<std::string> out;
     std::istringstream in(log());
@@ -59,6 +63,7 @@ class Fake {
   FakeQuickUsbSet_t set_;
   FakeQuickUsbLog_t log_;
   FakeQuickUsbClearLog_t clear_;
+  FakeQuickUsbGet_t get_;
 };
 
 struct StartUp : ::testing::Test {
@@ -84,14 +89,45 @@ struct StartUp : ::testing::Test {
   }
 };
 
-TEST_F(StartUp, WithoutLibraryOneLineNoPopupNoHardware) {
-  auto &b = start(dir.file("libquickusb-absent.so"));
+TEST_F(StartUp, WithoutLibraryTheStandardLineAndWhyNoPopupNoHardware) {
+  const std::string path = dir.file("libquickusb-absent.so");
+  auto &b = start(path);
   EXPECT_EQ(b.loadOutcome, -1);
   EXPECT_EQ(info(),
-            std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' "});
+            (std::vector<std::string>{"Can't oad the library for the QuickUSB 'QuickUSB.lib' ",
+                                      "The QuickUSB library '" + path +
+                                          "' cannot be loaded: No such file or "
+                                          "directory"}));
   EXPECT_TRUE(popups.seen.empty());
   EXPECT_EQ(b.usb.NbrQuickUSBConnected, 0);
   EXPECT_EQ(b.fpga.WriteCommandFPGA(0x10, 0x10, 0), 0);
+}
+
+// The loader is never handed a pipe (it would wait for a writer) or a device (read without
+// end); a file that is no library gets the loader's own reason.
+TEST_F(StartUp, LibraryPathThatIsNoLibraryIsRefusedWithItsReason) {
+  testenv::FifoGuard fifo(dir.file("pipe.so"));
+  testenv::writeFile(dir.file("text.so"), std::string(200, '#'));  // no ELF header
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/zero", "it is a character device"},
+      {dir.path().string(), "it is a folder"},
+      {dir.file("text.so"), "invalid ELF header"},
+  };
+  for (const auto &c : cases) {
+    bench.reset();
+    auto &b = start(c.path);
+    EXPECT_EQ(b.loadOutcome, -1);
+    ASSERT_EQ(info().size(), 2u) << c.path;
+    EXPECT_EQ(info()[0], "Can't oad the library for the QuickUSB 'QuickUSB.lib' ");
+    EXPECT_EQ(info()[1].rfind("The QuickUSB library '" + c.path + "' cannot be loaded: ", 0), 0u)
+        << info()[1];
+    EXPECT_NE(info()[1].find(c.reason), std::string::npos) << info()[1];
+  }
+  EXPECT_FALSE(fifo.fired()) << "start-up waited on the pipe";
 }
 
 TEST_F(StartUp, LibraryWithoutAnEntryPointIsNotLoaded) {
@@ -293,6 +329,114 @@ TEST_F(StartUp, WrappersPassTheDevicePortsAndLengths) {
   EXPECT_EQ(b.usb.ReadDataOnParallel(block, &length), 0);
   EXPECT_EQ(length, 0u);
   EXPECT_EQ(fake.log(), "");
+}
+
+// The fake library is compiled from the vendor's declarations: every result a long, the
+// handle two bytes, the bulk-read length eight bytes that the library reads and writes whole.
+// A success whose low 32 bits are all zero, and a negative handle, must reach every call.
+TEST_F(StartUp, VendorResultsAndTwoByteHandleReachEveryCall) {
+  fake.set("result", 1L << 32);
+  fake.set("handle", -12345);
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(b.loadOutcome, 0);
+  EXPECT_EQ(info().size(), 6u);  // the module name and the five setting lines
+  EXPECT_EQ(b.usb.USBDevice, -12345);
+  uint8_t v = 0;
+  uint8_t block[16];
+  uint32_t length = sizeof block;
+  EXPECT_EQ(b.usb.WriteByteToSPI(1), 1);
+  EXPECT_EQ(b.usb.ReadByteFromSPI(&v), 1);
+  EXPECT_EQ(b.usb.WritePortDir(2, 0xFF), 1);
+  EXPECT_EQ(b.usb.ReadPortDir(2, &v), 1);
+  EXPECT_EQ(b.usb.WritePort(2, 0x61), 1);
+  EXPECT_EQ(b.usb.ReadPort(2, &v), 1);
+  EXPECT_EQ(b.usb.ReadDataOnParallel(block, &length), 1);
+  EXPECT_EQ(b.usb.FindModules(), 1);
+  EXPECT_EQ(b.fpga.WriteCommandFPGA(0x61, 0x01, 0x2C), 1);
+  b.rt.SetCtrlVal(b.panels.MainPanel, ctl::Main::ReadOutMode, int(blk::RAWDATA));
+  EXPECT_EQ(b.acq.ReadShowFrame(), acq::kReadOk);
+  EXPECT_EQ(fake.get("badHandles"), 0);
+  b.ShutDown();
+  EXPECT_EQ(fake.lines().back(), "Close ok");
+}
+
+// The caller's 32-bit count sits between guard words: the library gets an unsigned long of its
+// own, sees exactly the request, and only the delivered count (cut to the request) comes back.
+TEST_F(StartUp, BulkReadHandsTheLibraryAWholeLengthAndKeepsTheCallersCount) {
+  auto &b = start(testenv::fakeLibrary());
+  struct {
+    uint32_t before, length, after;
+  } g{0xA5A5A5A5u, 0, 0x5A5A5A5Au};
+  uint8_t block[1000 + 8];
+  struct Case {
+    long deliver;      // what the library reports
+    uint32_t count;    // what the caller gets
+    uint32_t written;  // bytes the library wrote
+  };
+  const Case cases[] = {
+      {-1, 1000, 1000},               // as asked
+      {600, 600, 600},                // short block
+      {0, 0, 0},                      // nothing
+      {1001, 1000, 1000},             // more than asked: cut to the request
+      {(1L << 32) + 10, 1000, 1000},  // beyond 32 bits: not taken as 10
+  };
+  for (const Case &c : cases) {
+    fake.set("deliver", c.deliver);
+    fake.clear();
+    std::memset(block, 0xEE, sizeof block);
+    g.length = 1000;
+    EXPECT_EQ(b.usb.ReadDataOnParallel(block, &g.length), 1) << c.deliver;
+    EXPECT_EQ(fake.lines(), std::vector<std::string>{"ReadData 1000"}) << c.deliver;
+    EXPECT_EQ(g.length, c.count) << c.deliver;
+    EXPECT_EQ(g.before, 0xA5A5A5A5u) << c.deliver;
+    EXPECT_EQ(g.after, 0x5A5A5A5Au) << c.deliver;
+    if (c.written > 0) {
+      EXPECT_EQ(block[c.written - 1], uint8_t((c.written - 1) & 0xFF));
+    }
+    EXPECT_EQ(block[c.written], 0xEE) << c.deliver;
+  }
+  // A failed read still reports the library's count to the caller.
+  fake.set("readData", 0);
+  g.length = 1000;
+  EXPECT_EQ(b.usb.ReadDataOnParallel(block, &g.length), 0);
+  EXPECT_EQ(g.after, 0x5A5A5A5Au);
+}
+
+// The program's own reads and discovery: the request of each read-out mode and the discovery
+// lengths arrive as they are, the delivered count lands in the acquisition, and the 512-byte
+// name list is filled to its end without touching what follows it.
+TEST_F(StartUp, ProgramReadsAndDiscoveryPassTheirLengthsWhole) {
+  auto &b = start(testenv::fakeLibrary());
+  EXPECT_EQ(fake.lines().front(), "FindModules 7");
+  struct Case {
+    blk::Mode mode;
+    long deliver;
+    const char *request;
+    uint32_t delivered;
+  };
+  const Case cases[] = {
+      {blk::RAWDATA, -1, "ReadData 1000", 1000},
+      {blk::SUMS_MAXIMUMS_ANALYSIS, -1, "ReadData 1024", 1024},
+      {blk::SINGLE_VALUE, 300, "ReadData 606", 300},
+      {blk::RAWDATA, (1L << 32) + 10, "ReadData 1000", 1000},
+  };
+  for (const Case &c : cases) {
+    b.rt.SetCtrlVal(b.panels.MainPanel, ctl::Main::ReadOutMode, int(c.mode));
+    fake.set("deliver", c.deliver);
+    fake.clear();
+    b.acq.ReadShowFrame();
+    std::vector<std::string> reads;
+    for (const std::string &l : fake.lines())
+      if (l.rfind("FindModules", 0) == 0 || l.rfind("ReadData", 0) == 0) reads.push_back(l);
+    EXPECT_EQ(reads, (std::vector<std::string>{"FindModules 512", c.request})) << c.request;
+    EXPECT_EQ(b.acq.delivered(), c.delivered) << c.request;
+    EXPECT_EQ(b.acq.readBuffer()[c.delivered - 1], uint8_t((c.delivered - 1) & 0xFF));
+  }
+  EXPECT_STREQ(b.usb.NameList, "QUSB-0");
+  EXPECT_EQ(b.usb.Length, 7u);
+  EXPECT_EQ(b.usb.Setting, 0x5678);
+  EXPECT_EQ(b.usb.NbrQuickUSBConnected, 1);
+  EXPECT_EQ(fake.get("badHandles"), 0);
 }
 
 // A panel file that lacks a control the program uses stops start-up, naming the file and the

@@ -3,7 +3,9 @@
 
 #include <cfloat>
 #include <cmath>
+#include <filesystem>
 
+#include "rt/input_file.h"
 #include "rt/runtime.h"
 #include "support/test_env.h"
 
@@ -298,6 +300,35 @@ TEST(RuntimeLoad, MissingAndMalformedFilesNameTheFileAndProblem) {
     rt.RegisterCallback(n, [](int, int, int, int, int) { return 0; });
   testenv::writeFile(dir.file("twice.ui"), twice);
   EXPECT_THROW(rt.LoadPanel(dir.file("twice.ui")), rt::LoadError);
+}
+
+TEST(RuntimeLoad, PanelFileThatIsNoRegularFileIsRefusedUnread) {
+  rt::VirtualClock clock;
+  rt::Runtime rt(clock);
+  testenv::TempDir dir;
+  testenv::FifoGuard fifo(dir.file("pipe.ui"));
+  std::filesystem::create_directory(dir.file("folder.ui"));
+  // Beyond the limit: refused before the XML parser sees it.
+  testenv::writeFile(dir.file("huge.ui"), std::string(rt::kPanelFileLimit + 1, ' '));
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {dir.file("folder.ui"), "it is a folder"},
+      {"/dev/zero", "it is a character device"},
+      {dir.file("huge.ui"), "it is larger than 16777216 bytes"},
+  };
+  for (const auto &c : cases) {
+    try {
+      rt.LoadPanel(c.path);
+      ADD_FAILURE() << c.path << " loaded";
+    } catch (const rt::LoadError &e) {
+      EXPECT_EQ(std::string(e.what()), "panel file '" + c.path + "': " + c.reason);
+    }
+  }
+  EXPECT_TRUE(rt.panelHandles().empty());
+  EXPECT_FALSE(fifo.fired()) << "the loader waited on the pipe";
 }
 
 // Damaged panel files are refused with a message or loaded within bounds; none of them may

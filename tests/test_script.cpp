@@ -172,6 +172,11 @@ struct ScriptRun : ::testing::Test {
     bench->rt.addObserver(echo.get());
     bench->StartUp();
   }
+  // The line after the standard one: the library tried and the loader's reason.
+  std::string libraryReason() const {
+    return "The QuickUSB library '" + dir.file("absent.so") +
+           "' cannot be loaded: No such file or directory";
+  }
   void TearDown() override {
     bench->rt.removeObserver(echo.get());
     bench->rt.setOperator(nullptr);
@@ -186,7 +191,8 @@ struct ScriptRun : ::testing::Test {
 };
 
 TEST_F(ScriptRun, EchoesTheInformationAndLogBoxesOnly) {
-  EXPECT_EQ(out.str(), "Can't oad the library for the QuickUSB 'QuickUSB.lib' \n");  // start-up
+  EXPECT_EQ(out.str(), "Can't oad the library for the QuickUSB 'QuickUSB.lib' \n" +
+                           libraryReason() + "\n");  // start-up
   out.str("");
   rt::Runtime &rt = bench->rt;
   rt.InsertTextBoxLine(bench->panels.TestCFCPanel, ctl::Test::LogBox, -1, "PASSED : x");
@@ -220,7 +226,8 @@ TEST_F(ScriptRun, SetPrintAndExpect) {
             "Options.ManualCommand = 255\n"
             "Options.ManualByte1 = 44\n"
             "TabBData.BenchReportPrefix = /tmp/a b\n"
-            "Main.InfoBox = Can't oad the library for the QuickUSB 'QuickUSB.lib' \n");
+            "Main.InfoBox = Can't oad the library for the QuickUSB 'QuickUSB.lib'  | " +
+                libraryReason() + "\n");
   EXPECT_EQ(run("\nexpect Main.AcqInterval > 0.5\nquit\n"), cli::EXIT_FAILED);
   EXPECT_EQ(err.str(), "script line 2: expect failed: Main.AcqInterval = 0.5, wanted > 0.5\n");
 }
@@ -259,6 +266,26 @@ TEST_F(ScriptRun, RunErrorsNameTheLineAndStopTheScript) {
     EXPECT_EQ(err.str(), message) << text;
     EXPECT_EQ(out.str(), "") << text;  // the line after it did not run
   }
+}
+
+// A chosen path is only looked at, never opened: a named pipe is an existing file, and the
+// linearity loader then refuses it with its reason.
+TEST_F(ScriptRun, ChoosingAPipeNeitherHangsNorLoadsIt) {
+  testenv::FifoGuard fifo(dir.file("pipe.txt"));
+  out.str("");
+  EXPECT_EQ(run("choose \"" + fifo.path() + "\"\ncommit TabBData.ChooseLinearityFile\n"),
+            cli::EXIT_OK)
+      << err.str();
+  EXPECT_EQ(out.str(),
+            "[popup] Select Linearity File: *.txt\n"
+            "[popup] chose " +
+                fifo.path() +
+                "\n"
+                "[popup] Linearity file: The linearity file \"" +
+                fifo.path() + "\" cannot be read: it is a named pipe (FIFO).\n");
+  EXPECT_EQ(bench->rt.GetCtrlValS(bench->panels.TabBData, ctl::TabBData::LinearityFile),
+            fifo.path());
+  EXPECT_FALSE(fifo.fired());
 }
 
 TEST_F(ScriptRun, QuitEndsTheScriptAndQueuedAnswersWait) {

@@ -2,6 +2,8 @@
 // bench with the configuration it sends.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <array>
@@ -145,6 +147,116 @@ TEST(SettingsFile, WritingReplacesTheFileWholeOrNotAtAll) {
   std::filesystem::create_directory(dir.file("folder"));
   EXPECT_EQ(app::WriteSettingsFile(dir.file("folder"), "x"), "it is a folder");
   EXPECT_FALSE(std::filesystem::exists(dir.file("folder.new")));
+}
+
+TEST(SettingsFile, WritingFollowsALinkAndReplacesOnlyARegularFile) {
+  namespace fs = std::filesystem;
+  testenv::TempDir dir;
+  // A link to a link in another folder: the final target is written, both links stay links.
+  fs::create_directories(dir.file("real/conf"));
+  fs::create_directories(dir.file("home"));
+  testenv::writeFile(dir.file("real/conf/Corvath.ini"), "old\n");
+  fs::create_symlink("../real/conf/Corvath.ini", dir.file("home/hop"));
+  fs::create_symlink(dir.file("home/hop"), dir.file("home/Corvath.ini"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("home/Corvath.ini"), "new\n"), "");
+  EXPECT_TRUE(fs::is_symlink(dir.file("home/Corvath.ini")));
+  EXPECT_TRUE(fs::is_symlink(dir.file("home/hop")));
+  EXPECT_EQ(testenv::readFile(dir.file("real/conf/Corvath.ini")), "new\n");
+  EXPECT_FALSE(fs::exists(dir.file("home/Corvath.ini.new")));
+  EXPECT_FALSE(fs::exists(dir.file("real/conf/Corvath.ini.new")));
+  // A link to a file not yet there creates it.
+  fs::create_symlink("later.ini", dir.file("home/dangling"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("home/dangling"), "x\n"), "");
+  EXPECT_TRUE(fs::is_symlink(dir.file("home/dangling")));
+  EXPECT_EQ(testenv::readFile(dir.file("home/later.ini")), "x\n");
+  // Links in a circle are refused.
+  fs::create_symlink("loop2", dir.file("loop1"));
+  fs::create_symlink("loop1", dir.file("loop2"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("loop1"), "x"), "Too many levels of symbolic links");
+
+  // Whatever lies under the scratch name is never written through.
+  testenv::writeFile(dir.file("victim"), "keep\n");
+  fs::create_symlink(dir.file("victim"), dir.file("s.ini.new"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("s.ini"), "s\n"), "");
+  EXPECT_EQ(testenv::readFile(dir.file("victim")), "keep\n");
+  EXPECT_EQ(testenv::readFile(dir.file("s.ini")), "s\n");
+
+  // A named pipe and a device stay what they are, and the reason is given.
+  testenv::FifoGuard fifo(dir.file("pipe.ini"));
+  EXPECT_EQ(app::WriteSettingsFile(fifo.path(), "x"), "it is a named pipe (FIFO)");
+  EXPECT_TRUE(fs::is_fifo(fifo.path()));
+  fs::create_symlink(fifo.path(), dir.file("link-to-pipe"));
+  EXPECT_EQ(app::WriteSettingsFile(dir.file("link-to-pipe"), "x"), "it is a named pipe (FIFO)");
+  EXPECT_TRUE(fs::is_fifo(fifo.path()));
+  EXPECT_FALSE(fifo.fired());
+  // A device made in the test folder (the same as /dev/full), never one of the system's.
+  if (mknod(dir.file("full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
+    EXPECT_EQ(app::WriteSettingsFile(dir.file("full"), "x"), "it is a character device");
+    EXPECT_TRUE(fs::is_character_file(dir.file("full")));
+  }
+  EXPECT_FALSE(fs::exists(dir.file("pipe.ini.new")));
+  EXPECT_FALSE(fs::exists(dir.file("full.new")));
+}
+
+// A bench started on the settings file `path`, without a QuickUSB library; its information box.
+std::vector<std::string> startUpLines(const std::string &path) {
+  rt::VirtualClock clock;
+  app::Bench b(clock, app::BenchOptions{testenv::uiDir(), "/nonexistent/libquickusb.so", "", path});
+  b.StartUp();
+  return b.rt.control(b.panels.MainPanel, ctl::Main::InfoBox).lines;
+}
+
+TEST(SettingsFile, FileThatCannotBeReadIsNamedWithItsReason) {
+  testenv::TempDir dir;
+  testenv::FifoGuard fifo(dir.file("pipe.ini"));
+  // A settings line of 1 MiB and a bit: refused before the reader builds it.
+  testenv::writeFile(dir.file("huge.ini"), "[CalibrationFile]\n" + std::string(1u << 20, 'x'));
+  const struct {
+    std::string path;
+    std::string reason;
+  } cases[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/full", "it is a character device"},
+      {dir.path().string(), "it is a folder"},
+      {dir.file("huge.ini"), "it is larger than 1048576 bytes"},
+  };
+  for (const auto &c : cases) {
+    const std::vector<std::string> lines = startUpLines(c.path);
+    ASSERT_EQ(lines.size(), 3u) << c.path;
+    EXPECT_EQ(lines[0], "Can't oad the library for the QuickUSB 'QuickUSB.lib' ");
+    EXPECT_EQ(lines[2], "The settings file '" + c.path + "' cannot be read: " + c.reason);
+  }
+  EXPECT_FALSE(fifo.fired()) << "start-up waited on the pipe";
+  // A missing file is the first start: nothing is said.
+  EXPECT_EQ(startUpLines(dir.file("absent.ini")).size(), 2u);
+}
+
+TEST(SettingsFile, SaveThatIsRefusedSaysWhyOnce) {
+  testenv::TempDir dir;
+  testenv::FifoGuard fifo(dir.file("pipe.ini"));
+  struct Popups : rt::Operator {
+    std::vector<std::string> seen;
+    void messagePopup(const std::string &t, const std::string &m) override {
+      seen.push_back(t + ": " + m);
+    }
+    bool confirmPopup(const std::string &, const std::string &) override { return false; }
+    rt::FileSelect fileSelectPopup(const rt::FileRequest &, std::string &) override {
+      return rt::FileSelect::Cancelled;
+    }
+  } popups;
+  rt::VirtualClock clock;
+  app::Bench b(clock, app::BenchOptions{testenv::uiDir(), "/nonexistent/q.so", "", fifo.path()});
+  b.rt.setOperator(&popups);
+  b.StartUp();
+  b.shell.CloseOptionsPanel(b.panels.OptionsPanel, ctl::Options::Close, rt::EVENT_COMMIT);
+  b.shell.CloseOptionsPanel(b.panels.OptionsPanel, ctl::Options::Close, rt::EVENT_COMMIT);
+  ASSERT_EQ(popups.seen.size(), 1u);
+  EXPECT_EQ(popups.seen[0], "Settings not saved: The settings file " + fifo.path() +
+                                " cannot be written (it is a named pipe (FIFO)). The settings of "
+                                "this session will not be restored at the next start.");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo.path()));
+  EXPECT_FALSE(fifo.fired());
+  b.rt.setOperator(nullptr);
 }
 
 // FPGA commands written through the recording library since its log was cleared: the bytes

@@ -173,13 +173,13 @@ TEST(SimBlocks, RequestedSizesAreDeliveredAndOversizedReadsRefused) {
   b.mode(0x10);
   for (uint32_t n : {1u, 999u, 1000u, 100000u}) {
     std::vector<uint8_t> buf(n + 8, 0xEE);
-    uint32_t len = n;
+    unsigned long len = n;
     ASSERT_NE(lib().readData(b.dev, buf.data(), &len), 0);
     EXPECT_EQ(len, n);
     EXPECT_EQ(buf[n], 0xEE) << "nothing written past the request";
   }
   uint8_t byte = 0;
-  uint32_t len = (16u << 20) + 1;
+  unsigned long len = (16u << 20) + 1;
   EXPECT_EQ(lib().readData(b.dev, &byte, &len), 0);
   EXPECT_EQ(lib().readData(b.dev, nullptr, &len), 0);
 }

@@ -32,7 +32,7 @@ TEST(SimModule, DiscoveryFitsTheProgramsSevenByteListAndRefusesLess) {
   EXPECT_STREQ(names, "QUSB-0");
   EXPECT_EQ(names[7], 'x');
   EXPECT_EQ(lib().findModules(nullptr, 512), 0);
-  QHANDLE h = nullptr;
+  QHANDLE h = 0;
   char wrong[] = "QUSB-1";
   EXPECT_EQ(lib().open(&h, wrong), 0);
   EXPECT_EQ(lib().open(nullptr, names), 0);
@@ -52,7 +52,7 @@ TEST(SimModule, SettingsPortsAndBoardNumber) {
   lib().readSetting(b.dev, 5, &v);
   EXPECT_EQ(v, 0x0012);
   EXPECT_EQ(lib().readSetting(b.dev, 17, &v), 0);
-  EXPECT_EQ(lib().readSetting(nullptr, 1, &v), 0);
+  EXPECT_EQ(lib().readSetting(0, 1, &v), 0);
   // Board number on port E bits 5..7 (inputs), the read gate bit 3 as the module drives it.
   EXPECT_EQ(b.readPort(simtest::Bench::kPortE), 3u << 5);
   b.writePort(simtest::Bench::kPortE, 0x08);
@@ -250,6 +250,24 @@ TEST(SimConfig, MalformedConfigurationsAreRefusedNamingFileAndField) {
   }
   EXPECT_EQ(lib().configure(dir.file("absent.json").c_str()), 0);
   EXPECT_NE(std::string(lib().lastError()).find("absent.json"), std::string::npos);
+  // No regular file, or one far larger than any configuration: refused unread.
+  testenv::FifoGuard fifo(dir.file("pipe.json"));
+  testenv::writeFile(dir.file("huge.json"), "{\"name\": \"" + std::string(1u << 20, 'x') + "\"}");
+  const struct {
+    std::string path;
+    const char *reason;
+  } unread[] = {
+      {fifo.path(), "it is a named pipe (FIFO)"},
+      {"/dev/zero", "it is a character device"},
+      {dir.path().string(), "it is a folder"},
+      {dir.file("huge.json"), "it is larger than 1048576 bytes"},
+  };
+  for (const auto &c : unread) {
+    EXPECT_EQ(lib().configure(c.path.c_str()), 0) << c.path;
+    EXPECT_EQ(std::string(lib().lastError()), c.path + ": cannot be read: " + c.reason);
+    EXPECT_EQ(std::string(lib().describeConfig()), before) << "kept the previous board";
+  }
+  EXPECT_FALSE(fifo.fired()) << "the bench waited on the pipe";
   // No file: back to the default board.
   ASSERT_NE(lib().configure(nullptr), 0);
   EXPECT_EQ(nlohmann::json::parse(lib().describeConfig())["name"], "good");
@@ -277,7 +295,7 @@ TEST(SimTime, EveryCallIsChargedToTheAttachedClock) {
   b.mode(0x40);
   const double t1 = b.clock.t;
   std::vector<uint8_t> buf(1024);
-  uint32_t n = 1024;
+  unsigned long n = 1024;
   lib().readData(b.dev, buf.data(), &n);
   // A bulk read: the module's latency (0 to 1 ms, seeded) and then the bytes at 40 MB/s.
   EXPECT_GE(b.clock.t - t1, 125e-6 + 1024 / 40e6);
@@ -299,7 +317,7 @@ TEST(SimTime, ModuleUnpluggedAfterItsTimeFailsEveryCall) {
   EXPECT_EQ(b.block(1000).size(), 0u);
   uint16_t v = 0;
   EXPECT_EQ(lib().readSetting(b.dev, 1, &v), 0);
-  QHANDLE h = nullptr;
+  QHANDLE h = 0;
   EXPECT_EQ(lib().open(&h, names), 0);
   EXPECT_NE(b.state().moduleGone, 0);
 }

@@ -148,7 +148,7 @@ class Bench {
   std::vector<uint8_t> block(uint32_t bytes) {
     std::vector<uint8_t> buf(bytes);
     writePort(kPortE, static_cast<uint8_t>(readPort(kPortE) | 0x08));
-    uint32_t n = bytes;
+    unsigned long n = bytes;
     if (!lib_.readData(dev, buf.data(), &n)) buf.clear();
     writePort(kPortE, static_cast<uint8_t>(readPort(kPortE) & ~0x08));
     return buf;
@@ -165,7 +165,7 @@ class Bench {
   void wait(double seconds) { clock.t += seconds; }
 
   VirtualTime clock;
-  QHANDLE dev = nullptr;
+  QHANDLE dev = 0;
 
  private:
   SimLibrary &lib_;

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "acq/analysis.h"
 #include "acq/display.h"
@@ -15,8 +16,6 @@
 namespace acq {
 
 namespace {
-
-constexpr uint8_t kReadGate = 0x08;  // port E bit 3, held high while a block is read
 
 // Main-panel keys.
 constexpr int kKeyF1 = 0x0F00;
@@ -40,65 +39,65 @@ struct FlagGuard {
 
 Acquisition::Acquisition(rt::Runtime &rt, const ctl::Panels &panels, hw::QuickUsb &usb,
                          hw::FpgaConfig &config)
-    : rt_(rt), panels_(panels), usb_(usb), config_(config) {
+    : rt_(rt), panels_(panels), usb_(usb), config_(config), module_(usb) {
   line_.reserve(256);
+  wallClock = [] { return static_cast<long long>(std::time(nullptr)); };
+  conversionPath = defaultConversionPath();
+}
+
+Acquisition::~Acquisition() {
+  closeRecord();
+  replay_.close();
 }
 
 int Acquisition::focus() const { return std::clamp(config_.AdcCfcfocus, 0, kChannels - 1); }
 
 // ---------------------------------------------------------------- read cycle
 
-void Acquisition::fillDemoBlock() {
-  // The demo values come from the standard generator (seeded with 1 at start-up), so two runs
-  // without hardware show the same sequence.
-  const uint16_t adc = static_cast<uint16_t>(std::rand());
-  const uint16_t cfc = static_cast<uint16_t>(std::rand());
-  storeDemoSample(*this, adc, cfc);
-  for (uint32_t k = 0; k < blk::kReadBufferBytes / 2; ++k) {
-    const unsigned r = static_cast<unsigned>(std::rand());
-    buffer_[2 * k] = static_cast<uint8_t>(r & 0xFF);
-    buffer_[2 * k + 1] = static_cast<uint8_t>((r >> 8) & 0xFF);
-  }
+BlockSource &Acquisition::blockSource() {
+  if (source_) return *source_;
+  if (usb_.NbrQuickUSBConnected != 0) return module_;
+  return generator_;
 }
 
 int Acquisition::ReadShowFrame() {
-  // 1. The read buffer; 1000 bytes unless the mode asks for another size.
+  // The read buffer; 1000 bytes unless the mode asks for another size.
   uint32_t count = blk::kRawBytes;
   const bool hardware = usb_.NbrQuickUSBConnected != 0;
 
-  // 2. No hardware: one demo sample for channel 1 and a block of pseudo-random words.
-  if (!hardware) fillDemoBlock();
+  // No hardware: one demo sample for channel 1 (the block itself comes from the generator).
+  // The demo values come from the standard generator, seeded with 1 at start-up.
+  if (!hardware) {
+    const uint16_t adc = static_cast<uint16_t>(std::rand());
+    const uint16_t cfc = static_cast<uint16_t>(std::rand());
+    storeDemoSample(*this, adc, cfc);
+  }
 
-  // 3. Is the module still there?
+  // Is the module still there?
   if (usb_.bound() && usb_.FindModules() == 0 && usb_.NbrQuickUSBConnected != 0) {
     usb_.NbrQuickUSBConnected = 0;
     return kModuleLost;
   }
 
-  // 4. The read-out mode decides the size of the block.
+  // The read-out mode decides the size of the block.
   mode_ = rt_.GetCtrlValI(panels_.MainPanel, ctl::Main::ReadOutMode);
   count = blk::bytesForMode(mode_);
 
-  // 5. The block, read with the read gate (port E bit 3) held high.
-  if (hardware) {
-    uint8_t e = 0;
-    usb_.ReadPort(hw::PORT_E, &e);
-    usb_.WritePort(hw::PORT_E, static_cast<uint8_t>(e | kReadGate));
-    uint32_t got = count;
-    if (!usb_.ReadDataOnParallel(buffer_, &got)) return kReadFailed;
-    e = 0;
-    usb_.ReadPort(hw::PORT_E, &e);
-    usb_.WritePort(hw::PORT_E, static_cast<uint8_t>(e & ~kReadGate));
-    // A library that claims more than was asked for delivered no more than the request.
-    count = std::min(got, count);
-    std::memset(buffer_ + count, 0, sizeof buffer_ - count);
-  }
-  delivered_ = count;
+  // The block, read with the read gate held high. The generator fills the whole buffer with
+  // words, as the no-hardware raw view shows them; the mode takes its count of bytes from it.
+  BlockSource &source = blockSource();
+  const uint32_t request = &source == &generator_ ? uint32_t(sizeof buffer_) : count;
+  uint32_t got = 0;
+  source.raiseGate();
+  if (!source.read(buffer_, request, got)) return kReadFailed;
+  source.lowerGate();
+  std::memset(buffer_ + got, 0, sizeof buffer_ - got);
+  delivered_ = std::min(got, count);
 
-  // 6. Raw view.
+  // Raw view.
   if (ViewRaw == 1) showRawView();
 
-  // 7. Mode processing.
+  // Mode processing.
   const double now = rt_.Timer();
   switch (mode_) {
     case blk::FRAMES:
@@ -114,11 +113,11 @@ int Acquisition::ReadShowFrame() {
       break;
   }
 
-  // 8. Card number, in every mode.
+  // Card number, in every mode.
   rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::CardNumber, unsigned(CardNumber));
-  // 9. Data graphs.
+  // Data graphs.
   if (ShowGraph) plotDataGraphs(hardware);
-  // 10. Record line.
+  // Record line.
   if (WriteIntoFile) recordLine();
   return kReadOk;
 }

@@ -7,11 +7,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "acq/acq_state.h"
 #include "acq/analysis.h"
+#include "acq/block_source.h"
+#include "acq/capture.h"
 #include "acq/decode.h"
 #include "ctl/panels.h"
 #include "hw/block_format.h"
@@ -30,6 +34,9 @@ class Acquisition : public AcqState {
  public:
   Acquisition(rt::Runtime &rt, const ctl::Panels &panels, hw::QuickUsb &usb,
               hw::FpgaConfig &config);
+  ~Acquisition();
+  Acquisition(const Acquisition &) = delete;
+  Acquisition &operator=(const Acquisition &) = delete;
 
   // Reads one block in the mode of Main.ReadOutMode, decodes it into the shared state, derives
   // the statistics, refreshes the displays and records it when recording is on. 0 done; -1 the
@@ -38,6 +45,10 @@ class Acquisition : public AcqState {
   // Starts or stops the continuous acquisition (Main.AcqTimer).
   int ContinuousReadStartStop();
 
+  // Closes the record file if one is open and switches recording off (the test panel's
+  // read-out switch does so before it starts or stops the FRAMES read-out).
+  void EndRecording();
+
   // Callbacks.
   int ReadFrame(int panel, int control, int event);             // tick of Main.AcqTimer
   int ContiReads(int panel, int control, int event);            // start/stop button
@@ -45,6 +56,16 @@ class Acquisition : public AcqState {
   int TimerRefresh(int panel, int control, int event);          // tick of TabBData.RefreshTimer
   int KeyCallback(int panel, int control, int event, int key);  // main panel keys
   int UpdatePanelSumMax(int panel, int control, int event);     // sums display switches
+  int SaveToFile(int panel, int control, int event);            // choose the record file
+  int EndFile(int panel, int control, int event);               // end of the record
+  int SaveToFileFast(int panel, int control, int event);        // choose the capture base path
+  int ReadRawAndStore(int panel, int control, int event);       // raw capture
+  int OpenAndCheck(int panel, int control, int event);          // replay: open, first block
+  int NextPartInFile(int panel, int control, int event);        // replay: next block
+
+  // Where ReadShowFrame takes its blocks from: `source` instead of the module or the generator
+  // (a replay file, a test's source); null goes back to them.
+  void setBlockSource(BlockSource *source) { source_ = source; }
 
   // ---- display switches
   int ViewRaw = 0;    // raw-data panel open: show the raw words
@@ -67,9 +88,22 @@ class Acquisition : public AcqState {
   double LastTickTime = 0, PeriodStartTime = 0;
 
   // ---- record file
-  std::string FileName;
-  int WriteIntoFile = 0;
-  int FileHandle = 0;
+  std::string FileName;             // path of the chosen record file
+  int WriteIntoFile = 0;            // recording on: lines are written while a file is open
+  std::FILE *FileHandle = nullptr;  // the open record file; null = none
+  // Opens `path` for appending as the record file (closing one still open). A file that cannot
+  // be opened is reported in Main.InfoBox and recording stops; false then.
+  bool openRecordFile(const std::string &path);
+  // Wall-clock seconds for the date line of the record header.
+  std::function<long long()> wallClock;
+
+  // ---- raw capture and replay
+  std::string FileNameForFast;               // base path of the capture part files
+  int64_t OffsetInTheFileHighSpeed = 0;      // word offset of the next replay block; 0 = closed
+  std::string conversionPath;                // text conversion of a capture's first words
+  CaptureMonitor *captureMonitor = nullptr;  // the desktop program's progress dialog
+  CaptureResult lastCapture;                 // what the last capture did
+  bool replayOpen() const { return replay_.isOpen(); }
 
   // ---- the block of the last call
   const uint8_t *readBuffer() const { return buffer_; }
@@ -83,7 +117,6 @@ class Acquisition : public AcqState {
 
  private:
   // Read cycle.
-  void fillDemoBlock();
   int processFrames(double now);
   void processSums(double now);
   int focus() const;
@@ -99,11 +132,22 @@ class Acquisition : public AcqState {
   void showStatusTable();
   void plotDataGraphs(bool hardware);
 
+  // The block source of the next read: an injected one, else the module or the generator.
+  BlockSource &blockSource();
+
   // Record file steps (record.cpp).
   void openRecord();
   void recordLine();
   void closeRecord();
   void closeRecordAtStop();
+  void endRecording();
+  void writeRecord(const std::string &text);
+  void recordFailed(const char *what, const std::string &path, int error);
+  void appendSingleValueTable();
+
+  // Raw capture and replay (capture.cpp, replay.cpp).
+  void convertAndPlotCapture(std::string &messages);
+  void showNextReplayBlock();
 
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
@@ -117,6 +161,14 @@ class Acquisition : public AcqState {
   SingleValueBlock single_;
   uint16_t words_[blk::kReadBufferBytes / 2] = {};  // the raw words, for the RAWDATA graphs
   std::string line_;                                // formatting buffer of the text views
+  std::string record_;                              // formatting buffer of the record lines
+
+  ModuleSource module_;
+  GeneratorSource generator_;
+  BlockSource *source_ = nullptr;
+  FileSource replay_;          // FileHandleHighSpeed: the file being replayed
+  std::vector<uint8_t> bulk_;  // capture and replay buffer, allocated on first use
+  std::vector<uint16_t> replayWords_;
 };
 
 }  // namespace acq

@@ -85,6 +85,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (!options.quickusbLib.empty()) usb.setLibraryPath(options.quickusbLib);
   usb.setSimConfig(options.simConfig);
   shell.setSettingsPath(options.settingsPath);
+  if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   registerCallbacks();
 }
@@ -128,6 +129,9 @@ void Bench::StartUp() {
     case -1:
       rt.InsertTextBoxLine(m, ctl::Main::InfoBox, -1,
                            "Can't oad the library for the QuickUSB 'QuickUSB.lib' ");
+      // The path that was tried and the loader's reason, on a line of their own.
+      if (!usb.openProblem().empty())
+        rt.InsertTextBoxLine(m, ctl::Main::InfoBox, -1, usb.openProblem());
       break;
     case -2:
       rt.InsertTextBoxLine(m, ctl::Main::InfoBox, -1, "Board(s) not found");

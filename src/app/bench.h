@@ -17,10 +17,11 @@
 namespace app {
 
 struct BenchOptions {
-  std::string uiDir;         // folder of the five panel files
-  std::string quickusbLib;   // QuickUSB library path (empty: the vendor's libquickusb.so)
-  std::string simConfig;     // board configuration for the simulated bench (empty: default)
-  std::string settingsPath;  // settings file (empty: the default path)
+  std::string uiDir;                // folder of the five panel files
+  std::string quickusbLib;          // QuickUSB library path (empty: the vendor's libquickusb.so)
+  std::string simConfig;            // board configuration for the simulated bench (empty: default)
+  std::string settingsPath;         // settings file (empty: the default path)
+  std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
 };
 
 // Default locations, overridable by options.

@@ -4,24 +4,6 @@
 
 namespace app {
 
-namespace {
-
-// Callbacks whose behaviour is not built yet: bound so that the panel files load, and inert.
-constexpr const char *kNotYetBuilt[] = {
-    // Record files and raw capture / replay.
-    "SaveToFile",
-    "EndFile",
-    "SaveToFileFast",
-    "ReadRawAndStore",
-    "OpenAndCheck",
-    "NextPartInFile",
-    // Functional test: the measurement steps' buttons.
-    "TestCFC_ReadOut",
-    "Stop10pAtest",
-};
-
-}  // namespace
-
 void Bench::registerCallbacks() {
   using M3 = int (Shell::*)(int, int, int);
   auto bindShell = [this](const char *name, M3 m) {
@@ -77,6 +59,8 @@ void Bench::registerCallbacks() {
   bindTest("InterruptTestCfc", &functest::FunctionalTest::InterruptTestCfc);
   bindTest("EndLogTimeTest", &functest::FunctionalTest::EndLogTimeTest);
   bindTest("CreateDACFile", &functest::FunctionalTest::CreateDACFile);
+  bindTest("Stop10pAtest", &functest::FunctionalTest::Stop10pAtest);
+  bindTest("TestCFC_ReadOut", &functest::FunctionalTest::TestCFC_ReadOut);
 
   // Acquisition.
   bindAcq("ReadFrame", &acq::Acquisition::ReadFrame);
@@ -84,12 +68,17 @@ void Bench::registerCallbacks() {
   bindAcq("ReadData__", &acq::Acquisition::ReadData__);
   bindAcq("TimerRefresh", &acq::Acquisition::TimerRefresh);
   bindAcq("UpdatePanelSumMax", &acq::Acquisition::UpdatePanelSumMax);
+
+  // Record files, raw capture and replay.
+  bindAcq("SaveToFile", &acq::Acquisition::SaveToFile);
+  bindAcq("EndFile", &acq::Acquisition::EndFile);
+  bindAcq("SaveToFileFast", &acq::Acquisition::SaveToFileFast);
+  bindAcq("ReadRawAndStore", &acq::Acquisition::ReadRawAndStore);
+  bindAcq("OpenAndCheck", &acq::Acquisition::OpenAndCheck);
+  bindAcq("NextPartInFile", &acq::Acquisition::NextPartInFile);
   rt.RegisterCallback("KeyCallback", [this](int p, int c, int e, int d1, int) {
     return acq.KeyCallback(p, c, e, d1);
   });
-
-  for (const char *name : kNotYetBuilt)
-    rt.RegisterCallback(name, [](int, int, int, int, int) { return 0; });
 }
 
 }  // namespace app

@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 #include "app/bench.h"
 #include "rt/format.h"
+#include "rt/input_file.h"
 #include "rt/scan.h"
 
 namespace app {
@@ -133,20 +135,41 @@ SettingsFound ParseSettings(std::istream &in) {
 std::string WriteSettingsFile(const std::string &path, const std::string &content) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::path folder = fs::path(path).parent_path();
+  // A symbolic link stays a link: the file it leads to is the one written, in its own folder.
+  fs::path target = path;
+  for (int hops = 0; fs::is_symlink(target, ec); ++hops) {
+    if (hops == 40) return std::strerror(ELOOP);
+    fs::path next = fs::read_symlink(target, ec);
+    if (ec) return ec.message();
+    target = next.is_absolute() ? next : target.parent_path() / next;
+  }
+  fs::path folder = target.parent_path();
   if (!folder.empty() && !fs::exists(folder, ec)) {
     fs::create_directories(folder, ec);
     if (ec) return "cannot create the folder " + folder.string() + ": " + ec.message();
   }
-  // The settings go to a file beside the old one, which then takes its place: a program killed
-  // while writing leaves the previous settings whole, never a file cut short.
-  if (fs::is_directory(path, ec)) return "it is a folder";
+  // Only a regular file is replaced: a folder, a device or a named pipe under the settings
+  // file's name is left as it is.
+  const rt::PathCheck existing = rt::checkPath(target.string());
+  if (existing.exists && !existing.problem.empty()) return existing.problem;
   // A settings file the operator made read-only stays as it is.
-  if (fs::exists(path, ec) && access(path.c_str(), W_OK) != 0) return std::strerror(errno);
-  const std::string fresh = path + ".new";
+  if (existing.exists && access(target.c_str(), W_OK) != 0) return std::strerror(errno);
+  // The settings go to a file beside the old one, which then takes its place: a program killed
+  // while writing leaves the previous settings whole, never a file cut short. Whatever is left
+  // under that name goes first, so the new file is always one of our own (never a link or a
+  // pipe someone put there).
+  const std::string fresh = target.string() + ".new";
+  if (std::remove(fresh.c_str()) != 0 && errno != ENOENT) return std::strerror(errno);
   errno = 0;
-  std::FILE *f = std::fopen(fresh.c_str(), "w");
-  if (!f) return std::strerror(errno);
+  const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return std::strerror(errno);
+  std::FILE *f = fdopen(fd, "w");
+  if (!f) {
+    const int err = errno;
+    ::close(fd);
+    std::remove(fresh.c_str());
+    return std::strerror(err);
+  }
   size_t written = std::fwrite(content.data(), 1, content.size(), f);
   int writeErr = written == content.size() ? 0 : errno;
   int closed = std::fclose(f);
@@ -155,7 +178,7 @@ std::string WriteSettingsFile(const std::string &path, const std::string &conten
     problem = writeErr ? std::strerror(writeErr) : "write failed";
   else if (closed != 0)
     problem = std::strerror(errno);
-  else if (std::rename(fresh.c_str(), path.c_str()) != 0)
+  else if (std::rename(fresh.c_str(), target.c_str()) != 0)
     problem = std::strerror(errno);
   if (!problem.empty()) std::remove(fresh.c_str());
   return problem;

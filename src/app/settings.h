@@ -72,8 +72,10 @@ std::string FormatSettings(const UiSettings &settings);
 // line(s). Reading ends after 201 passes, or when a pass ends on the line "[end file]".
 SettingsFound ParseSettings(std::istream &in);
 
-// Writes `content` to `path`, creating the folder when it does not exist. Returns an empty
-// string on success, otherwise what went wrong.
+// Writes `content` to `path`, creating the folder when it does not exist. A symbolic link is
+// followed: its target is replaced and the link stays. Anything but a regular file under that
+// name (a folder, a device, a named pipe) is left alone and refused. Returns an empty string on
+// success, otherwise what went wrong ("it is a folder", "Permission denied", ...).
 std::string WriteSettingsFile(const std::string &path, const std::string &content);
 
 }  // namespace app

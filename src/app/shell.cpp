@@ -2,14 +2,13 @@
 
 #include <charconv>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <sstream>
 
 #include "app/bench.h"
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
+#include "rt/input_file.h"
 #include "rt/scan.h"
 
 namespace app {
@@ -103,11 +102,16 @@ int Shell::SaveTheUserInterfaceSettings() {
 
 int Shell::ReadTheUserInterfaceSettings() {
   const std::string file = path();
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return 0;
-  {
-    std::ifstream in(file, std::ios::binary);
-    if (in && !std::filesystem::is_directory(file, ec)) ApplySettings(ParseSettings(in));
+  const rt::InputFile read = rt::readInputFile(file, rt::kSettingsFileLimit);
+  if (read.missing) return 0;
+  if (read.ok()) {
+    std::istringstream in(read.text);
+    ApplySettings(ParseSettings(in));
+  } else {
+    // A file that is there but cannot be read (no permission, a folder, a device, far too
+    // large) keeps the panel defaults, and the operator learns why.
+    rt_.InsertTextBoxLine(panels_.MainPanel, ctl::Main::InfoBox, -1,
+                          "The settings file '" + file + "' cannot be read: " + read.problem);
   }
   config_.UpdateFPGAConfigFromOptionPanel();
   config_.UpdateMainPanel();

@@ -1,13 +1,11 @@
 // tessock-cli: the headless front end. Runs start-up, then the script, then shutdown.
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "app/bench.h"
 #include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
+#include "rt/input_file.h"
 
 namespace {
 
@@ -36,16 +34,14 @@ int main(int argc, char **argv) {
     std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);
     return cli::EXIT_USAGE;
   }
-  std::ifstream in(options.script, std::ios::binary);
-  std::error_code ec;
-  if (!in || std::filesystem::is_directory(options.script, ec)) {
-    std::cerr << "tessock-cli: cannot read script " << options.script << "\n";
+  const rt::InputFile script = rt::readInputFile(options.script, rt::kScriptFileLimit);
+  if (!script.ok()) {
+    std::cerr << "tessock-cli: cannot read script " << options.script << ": " << script.problem
+              << "\n";
     return cli::EXIT_USAGE;
   }
-  std::stringstream text;
-  text << in.rdbuf();
   std::vector<cli::ScriptLine> lines;
-  if (!cli::parseScript(text.str(), lines, error)) {
+  if (!cli::parseScript(script.text, lines, error)) {
     std::cerr << "tessock-cli: " << options.script << ": " << error << "\n";
     return cli::EXIT_USAGE;
   }

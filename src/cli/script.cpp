@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "rt/format.h"
+#include "rt/input_file.h"
 
 namespace cli {
 
@@ -17,7 +18,7 @@ namespace cli {
 std::string usage(const char *program, bool desktop) {
   std::string u = std::string("usage: ") + program +
                   " [--sim] [--sim-config FILE] [--quickusb-lib PATH] [--settings FILE]"
-                  " [--ui-dir DIR]";
+                  " [--ui-dir DIR] [--conversion-file FILE]";
   u += desktop ? " [--script FILE]\n" : " [--virtual-time] --script FILE\n";
   return u;
 }
@@ -46,6 +47,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool al
       if (!value(o.bench.settingsPath)) return false;
     } else if (a == "--ui-dir") {
       if (!value(o.bench.uiDir)) return false;
+    } else if (a == "--conversion-file") {
+      if (!value(o.bench.conversionFile)) return false;
     } else if (a == "--script") {
       if (!value(o.script)) return false;
     } else {
@@ -96,12 +99,9 @@ rt::FileSelect ScriptOperator::fileSelectPopup(const rt::FileRequest &request, s
   }
   path = *c;
   out_ << "[popup] chose " << path << std::endl;
-  std::FILE *f = std::fopen(path.c_str(), "rb");
-  if (f) {
-    std::fclose(f);
-    return rt::FileSelect::Existing;
-  }
-  return rt::FileSelect::New;
+  // Like the desktop's file dialog, the answer only looks at the path: opening it could block
+  // (a named pipe) or act (a device). Whoever reads the file refuses what it cannot read.
+  return rt::checkPath(path).exists ? rt::FileSelect::Existing : rt::FileSelect::New;
 }
 
 void LineEcho::textBoxLineAdded(int panel, int control, const std::string &line) {

@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "ctl/main_panel.h"
+#include "ctl/options_panel.h"
 
 namespace functest {
 
@@ -40,6 +41,13 @@ int AcqBenchPort::UpdateFPGAConfigFromOptionPanel() {
 }
 
 int AcqBenchPort::UpdateCurrentChangeInFPGA() { return config_.UpdateCurrentChangeInFPGA(); }
+
+int AcqBenchPort::UpdateOptions() {
+  acq_.ShowGraph = rt_.GetCtrlValI(panels_.OptionsPanel, ctl::Options::ShowGraph);
+  return 0;
+}
+
+void AcqBenchPort::EndRecording() { acq_.EndRecording(); }
 
 acq::AcqState &AcqBenchPort::state() { return acq_; }
 

@@ -23,6 +23,8 @@ class AcqBenchPort final : public BenchPort {
   int UpdateMainPanelWithoutFpga() override;
   int UpdateFPGAConfigFromOptionPanel() override;
   int UpdateCurrentChangeInFPGA() override;
+  int UpdateOptions() override;
+  void EndRecording() override;
   acq::AcqState &state() override;
   bool ModuleConnected() override;
 

@@ -34,6 +34,13 @@ class BenchPort {
   virtual int UpdateFPGAConfigFromOptionPanel() = 0;
   virtual int UpdateCurrentChangeInFPGA() = 0;
 
+  // Applies Options.ShowGraph to the main window's data graphs (UpdateOptions). A bench
+  // without graphs has nothing to do.
+  virtual int UpdateOptions() { return 0; }
+  // Closes the record file if one is open and switches recording off. A bench without record
+  // files has nothing to do.
+  virtual void EndRecording() {}
+
   // The shared acquisition state that every read fills.
   virtual acq::AcqState &state() = 0;
   // A module is open (0 after a module was lost or when none was found).

@@ -1,13 +1,12 @@
 #include "functest/current_setups.h"
 
-#include <charconv>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <cmath>
+#include <sstream>
 
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/format.h"
+#include "rt/input_file.h"
 #include "rt/scan.h"
 
 namespace functest {
@@ -24,8 +23,10 @@ bool ParseCurrentSetupLine(std::string_view line, hw::CurrentSetup &setup) {
   // upper limit, settling time. Stored order puts the settling time before the two limits.
   hw::CurrentSetup s;
   size_t pos = 0;
-  bool ok =
-      scanFloat(line, pos, s.Current) && scanInt(line, pos, s.Mux) && scanInt(line, pos, s.Mux_1);
+  // The current must be one a source can feed: a finite positive number of amperes ("nan",
+  // "inf" or a negative value would become a ring label and a meaningless setup).
+  bool ok = scanFloat(line, pos, s.Current) && std::isfinite(s.Current) && s.Current > 0 &&
+            scanInt(line, pos, s.Mux) && scanInt(line, pos, s.Mux_1);
   for (int ch = 0; ok && ch < 8; ++ch) ok = scanInt(line, pos, s.Dac[ch]);
   ok = ok && scanInt(line, pos, s.IntegrationTime) && scanFloat(line, pos, s.TolerenceMin) &&
        scanFloat(line, pos, s.TolerenceMax) && scanInt(line, pos, s.WaitingTime);
@@ -39,11 +40,16 @@ std::string CurrentSetupLabel(const hw::CurrentSetup &setup) {
 
 int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
   const std::string path = rt_.GetCtrlValS(panels_.TabBData, ctl::TabBData::LinearityFile);
-  std::error_code ec;
-  // Only a regular file: a pipe would block on opening, a device could be read without end.
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return -1;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return -1;
+  // A missing file leaves everything as it is, without a word (no file chosen yet). One that is
+  // there but cannot be read is refused with its reason, rings and table untouched.
+  const rt::InputFile file = rt::readInputFile(path, rt::kLinearityFileLimit);
+  if (file.missing) return -1;
+  if (!file.ok()) {
+    rt_.MessagePopup("Linearity file", rt::format("The linearity file \"%s\" cannot be read: %s.",
+                                                  path.c_str(), file.problem.c_str()));
+    return -1;
+  }
+  std::istringstream in(file.text);
 
   for (const rt::Ctl &ring : ctl::Test::CurrentSelect)
     rt_.ClearListCtrl(panels_.TestCFCPanel, ring);
@@ -86,6 +92,11 @@ int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
     setups_.CalibrParameter[static_cast<size_t>(i)] = hw::CurrentSetup{};
   setups_.count = n;
 
+  if (n == 0)
+    rt_.MessagePopup("Linearity file",
+                     rt::format("The linearity file \"%s\" has no data line: no current setup "
+                                "is loaded.",
+                                path.c_str()));
   if (ignored > 0)
     rt_.MessagePopup("Linearity file",
                      rt::format("The linearity file \"%s\" lists %d current setups; the table "

@@ -17,7 +17,8 @@ namespace functest {
 // source values, running sum, lower limit, upper limit, settling time). True when all fifteen
 // values are read: the line is a data line and `setup` holds it in stored order. Any other line
 // (header, comment, empty) gives false and leaves `setup` as it was. Text after the fifteenth
-// value is ignored; a number that does not fit its field makes the line no data line.
+// value is ignored; a number that does not fit its field, or a current that is not a finite
+// positive number, makes the line no data line.
 bool ParseCurrentSetupLine(std::string_view line, hw::CurrentSetup &setup);
 
 // The ring label of a current setup: its current in amperes, "%.3e".
@@ -35,9 +36,11 @@ class CurrentSetupLoader {
   // lists them in the eight rings of the test panel and the eight of the options panel (label
   // "%.3e" of the current, value = record index); consecutive lines with the same current are
   // listed once. The rings are then set to index 7. 0 after loading; -1 when the file does not
-  // exist, is no regular file (a folder, a pipe, a device) or cannot be opened (table and rings
-  // untouched).
+  // exist (silently) or cannot be read: no regular file (a folder, a pipe, a device), no
+  // permission, larger than rt::kLinearityFileLimit; a pop-up then gives the reason. Table and
+  // rings stay untouched on -1.
   // The table holds 20 records: further setups are ignored and the operator is told how many.
+  // A file without a data line empties table and rings, and a pop-up says so.
   int LoadCurrentSetupIntoTheRings();
 
   // Button callback: on commit, lets the operator pick an existing linearity file, puts its

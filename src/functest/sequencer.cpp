@@ -62,6 +62,11 @@ bool FunctionalTest::refuseWhileRunning() {
 
 void FunctionalTest::clearMeasurementState() {
   state.StepNbr = state.ChannelUnderTest = state.NbrCorrectCounts = 0;
+  // Nothing measured on the previous board, nor a stop or skip the operator left pressed,
+  // reaches this run.
+  state.means = ChannelMeans{};
+  rt_.SetCtrlVal(panels_.TabSlope, ctl::TabSlope::StopRequest, 0);
+  rt_.SetCtrlVal(panels_.TabSlope, ctl::TabSlope::SkipChannel, 0);
   acq::AcqState &a = bench_.state();
   for (int c = 0; c < acq::kChannels; ++c) {
     a.ADC_MIN[c] = 4095;

@@ -62,6 +62,10 @@ class FunctionalTest {
   int InterruptTestCfc(int panel, int control, int event);
   int EndLogTimeTest(int panel, int control, int event);
   int CreateDACFile(int panel, int control, int event);
+  // The slope page's stop button: asks the running bias wait to end.
+  int Stop10pAtest(int panel, int control, int event);
+  // The test panel's read-out switch: FRAMES read by the acquisition timer on or off.
+  int TestCFC_ReadOut(int panel, int control, int event);
 
   // Writes the header and the identification block and starts the sequencer: 0, or -1 when
   // the identification block did not complete.

@@ -35,6 +35,17 @@ struct Measurement {
   std::optional<double> low, high;
 };
 
+// The per-channel figures the measurement steps (10 pA, 200 counts, calibration) keep between
+// calls and pass on to each other; cleared by every start, so no figure of the previous board
+// reaches the next one.
+struct ChannelMeans {
+  float COUNTS_MEAN[8] = {};           // smoothed CFC count per frame
+  float PERIODE_MEAN[8] = {};          // smoothed integrator period, s
+  float ADC_STAT_PERIODE_OLD[8] = {};  // the measured period already taken into the mean
+  int PERIOD_TEST[8] = {};             // period verdict (calibration) or countdown (10 pA)
+  float Current10pA[8] = {};           // current derived from the mean period, pA
+};
+
 // State the sequence keeps across steps and runs, under the names the program uses throughout.
 struct TestState {
   int StateTest = 0;       // current state 0..15
@@ -44,6 +55,7 @@ struct TestState {
   int TestPassed = 1;      // per-step pass flag of the status steps
   // Working state of the measurement steps, cleared by every start.
   int StepNbr = 0, ChannelUnderTest = 0, NbrCorrectCounts = 0;
+  ChannelMeans means;
   // Working state of the linearity step, set by the bench start.
   int StepNumber = 0, LinearityIsConforme = 1, WaitingTime = 1;
   // Set by the operator's end button of the long-time fibre check.

@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <cmath>
 
+#include "rt/input_file.h"
+
 namespace gui {
 
 Desktop::Desktop(const app::BenchOptions &options, QObject *parent)
@@ -17,14 +19,19 @@ Desktop::Desktop(const app::BenchOptions &options, QObject *parent)
       bench_(clock_, options),
       pump_(bench_.rt),
       view_(bench_.rt, pump_),
-      dialogs_([this] { return view_.panelWidget(view_.mainPanel()); }, [this] { view_.flush(); }) {
+      dialogs_([this] { return view_.panelWidget(view_.mainPanel()); }, [this] { view_.flush(); }),
+      capture_([this] { return view_.panelWidget(view_.mainPanel()); }) {
   bench_.rt.setOperator(&dialogs_);
+  bench_.acq.captureMonitor = &capture_;
   connect(&view_, &PanelView::quit, this, &Desktop::quit);
 }
 
 Desktop::~Desktop() { shutDown(); }
 
-void Desktop::setOperator(rt::Operator *op) { bench_.rt.setOperator(op ? op : &dialogs_); }
+void Desktop::setOperator(rt::Operator *op) {
+  bench_.rt.setOperator(op ? op : &dialogs_);
+  bench_.acq.captureMonitor = op ? nullptr : &capture_;
+}
 
 void Desktop::start() {
   bench_.StartUp();
@@ -93,6 +100,12 @@ bool DesktopScriptHost::screenshot(int panel, const std::string &path, std::stri
   if (!w->isVisible()) {
     w->ensurePolished();
     if (w->layout()) w->layout()->activate();
+  }
+  // A picture replaces only a regular file: opening a named pipe for writing would wait for a
+  // reader, and a device is no place for it.
+  if (const rt::PathCheck there = rt::checkPath(path); there.exists && !there.problem.empty()) {
+    error = "cannot write " + path + ": " + there.problem;
+    return false;
   }
   QPixmap shot = w->grab();
   QString file = QString::fromStdString(path);

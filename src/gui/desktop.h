@@ -9,6 +9,7 @@
 
 #include "app/bench.h"
 #include "cli/script.h"
+#include "gui/capture_dialog.h"
 #include "gui/dialogs.h"
 #include "gui/panel_view.h"
 #include "gui/pump.h"
@@ -29,13 +30,15 @@ class Desktop : public QObject {
   // Shutdown of the bench; the windows go.
   void shutDown();
 
-  // Pop-ups are Qt dialogs unless another operator (a script's) answers them.
+  // Pop-ups are Qt dialogs unless another operator (a script's) answers them; a script's
+  // capture runs without the progress dialog.
   void setOperator(rt::Operator *op);
 
   app::Bench &bench() { return bench_; }
   rt::Runtime &rt() { return bench_.rt; }
   PanelView &view() { return view_; }
   EventPump &pump() { return pump_; }
+  CaptureDialog &captureDialog() { return capture_; }
 
  signals:
   // The run-time asked to quit (the quit control).
@@ -47,6 +50,7 @@ class Desktop : public QObject {
   EventPump pump_;
   PanelView view_;
   DialogOperator dialogs_;
+  CaptureDialog capture_;
   bool started_ = false;
   bool shutDown_ = false;
 };

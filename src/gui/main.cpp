@@ -4,14 +4,13 @@
 #include <QLocale>
 #include <QTimer>
 #include <clocale>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 #include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
 #include "gui/desktop.h"
+#include "rt/input_file.h"
 
 namespace {
 
@@ -49,14 +48,13 @@ int main(int argc, char **argv) {
 
   std::vector<cli::ScriptLine> lines;
   if (!options.script.empty()) {
-    std::ifstream in(options.script, std::ios::binary);
-    if (!in) {
-      std::cerr << "tessock: cannot read script " << options.script << "\n";
+    const rt::InputFile script = rt::readInputFile(options.script, rt::kScriptFileLimit);
+    if (!script.ok()) {
+      std::cerr << "tessock: cannot read script " << options.script << ": " << script.problem
+                << "\n";
       return cli::EXIT_USAGE;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!cli::parseScript(text.str(), lines, error)) {
+    if (!cli::parseScript(script.text, lines, error)) {
       std::cerr << "tessock: " << options.script << ": " << error << "\n";
       return cli::EXIT_USAGE;
     }

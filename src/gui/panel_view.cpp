@@ -2,11 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
@@ -25,6 +25,7 @@
 #include <iostream>
 
 #include "gui/widgets.h"
+#include "rt/input_file.h"
 
 namespace gui {
 
@@ -187,11 +188,15 @@ void PanelView::loadNewPanels() {
     if (panels_.count(h)) continue;
     const rt::Panel &p = rt_.panel(h);
     if (p.parent != 0) continue;  // tab pages come with the panel that holds them
-    QFile file(qs(p.file));
-    if (!file.open(QIODevice::ReadOnly))
-      throw rt::LoadError("panel file '" + p.file + "': " + file.errorString().toStdString());
+    // Read the way the run-time read it: a file swapped for a pipe or a device since cannot
+    // hold the program.
+    const rt::InputFile text = rt::readInputFile(p.file, rt::kPanelFileLimit);
+    if (!text.ok()) throw rt::LoadError("panel file '" + p.file + "': " + text.problem);
+    QByteArray bytes(text.text.data(), static_cast<qsizetype>(text.text.size()));
+    QBuffer file(&bytes);
+    file.open(QIODevice::ReadOnly);
     PanelLoader loader;
-    loader.setWorkingDirectory(QFileInfo(file).absoluteDir());
+    loader.setWorkingDirectory(QFileInfo(qs(p.file)).absoluteDir());
     QWidget *root = loader.load(&file, nullptr);
     if (!root)
       throw rt::LoadError("panel file '" + p.file + "': " + loader.errorString().toStdString());

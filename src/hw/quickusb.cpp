@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <climits>
 #include <cstring>
 
 #include "ctl/main_panel.h"
+#include "rt/input_file.h"
 
 namespace hw {
 
@@ -12,6 +14,13 @@ namespace {
 
 double clockNow(void *ctx) { return static_cast<rt::Clock *>(ctx)->now(); }
 void clockAdvance(void *ctx, double seconds) { static_cast<rt::Clock *>(ctx)->advance(seconds); }
+
+// The library answers with a long; the program's functions return int. A success whose value
+// does not fit an int (its low 32 bits may all be zero) must stay a success.
+int result(long r) {
+  if (r == 0) return 0;
+  return r >= INT_MIN && r <= INT_MAX ? static_cast<int>(r) : 1;
+}
 
 }  // namespace
 
@@ -25,10 +34,26 @@ void QuickUsb::infoLine(const std::string &line) {
 
 bool QuickUsb::bind() {
   bindProblem_.clear();
+  openProblem_.clear();
+  // A path (not a bare name the loader searches for) must be a regular file: the loader would
+  // wait for ever on a named pipe and read a device without end.
+  if (libraryPath_.find('/') != std::string::npos) {
+    const rt::PathCheck check = rt::checkPath(libraryPath_);
+    if (!check.problem.empty()) {
+      openProblem_ =
+          "The QuickUSB library '" + libraryPath_ + "' cannot be loaded: " + check.problem;
+      bindProblem_ = openProblem_;
+      return false;
+    }
+  }
   Module_Id = dlopen(libraryPath_.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!Module_Id) {
     const char *e = dlerror();
-    bindProblem_ = e ? e : "cannot load " + libraryPath_;
+    std::string reason = e ? e : "unknown reason";
+    // The loader's message starts with the path, which the line already names.
+    if (reason.rfind(libraryPath_ + ": ", 0) == 0) reason.erase(0, libraryPath_.size() + 2);
+    openProblem_ = "The QuickUSB library '" + libraryPath_ + "' cannot be loaded: " + reason;
+    bindProblem_ = openProblem_;
     return false;
   }
   // The twelve entry points, in order, each by its exact name.
@@ -102,8 +127,9 @@ void QuickUsb::unbind() {
 
 int QuickUsb::LoadQuickUSB() {
   if (!bind()) {
-    if (!bindProblem_.empty() && bindProblem_.find("lacks") != std::string::npos)
-      infoLine(bindProblem_);
+    // Missing entry points are named before the standard line; a library that could not be
+    // opened at all is explained after it (by the caller).
+    if (!bindProblem_.empty() && openProblem_.empty()) infoLine(bindProblem_);
     return -1;
   }
   if (pt_FindModules(NameList, Length) == 0) return -2;
@@ -144,35 +170,43 @@ void QuickUsb::Shutdown() {
 }
 
 int QuickUsb::ReadPort(uint16_t address, uint8_t *data) {
-  uint16_t len = 1;
-  return pt_ReadPort ? pt_ReadPort(USBDevice, address, data, &len) : 0;
+  unsigned short len = 1;
+  return pt_ReadPort ? result(pt_ReadPort(USBDevice, address, data, &len)) : 0;
 }
 int QuickUsb::WritePort(uint16_t address, uint8_t data) {
-  return pt_WritePort ? pt_WritePort(USBDevice, address, &data, 1) : 0;
+  return pt_WritePort ? result(pt_WritePort(USBDevice, address, &data, 1)) : 0;
 }
 int QuickUsb::ReadPortDir(uint16_t address, uint8_t *dir) {
-  return pt_ReadPortDir ? pt_ReadPortDir(USBDevice, address, dir) : 0;
+  return pt_ReadPortDir ? result(pt_ReadPortDir(USBDevice, address, dir)) : 0;
 }
 int QuickUsb::WritePortDir(uint16_t address, uint8_t dir) {
-  return pt_WritePortDir ? pt_WritePortDir(USBDevice, address, dir) : 0;
+  return pt_WritePortDir ? result(pt_WritePortDir(USBDevice, address, dir)) : 0;
 }
 int QuickUsb::ReadDataOnParallel(uint8_t *data, uint32_t *length) {
   if (!pt_ReadData) {
     *length = 0;
     return 0;
   }
-  return pt_ReadData(USBDevice, data, length);
+  // The library reads and writes a whole unsigned long: it gets one of its own, never the
+  // caller's 32-bit count.
+  const uint32_t requested = *length;
+  unsigned long count = requested;
+  const int r = result(pt_ReadData(USBDevice, data, &count));
+  // A library that claims more than was asked for delivered no more than the request (the
+  // buffer holds no more); a count beyond 32 bits cannot be handed on at all.
+  *length = count > requested ? requested : static_cast<uint32_t>(count);
+  return r;
 }
 int QuickUsb::WriteByteToSPI(uint8_t value) {
-  return pt_WriteSPI ? pt_WriteSPI(USBDevice, 4, &value, 1) : 0;
+  return pt_WriteSPI ? result(pt_WriteSPI(USBDevice, 4, &value, 1)) : 0;
 }
 int QuickUsb::ReadByteFromSPI(uint8_t *value) {
-  uint16_t len = 1;
-  return pt_ReadSPI ? pt_ReadSPI(USBDevice, 4, value, &len) : 0;
+  unsigned short len = 1;
+  return pt_ReadSPI ? result(pt_ReadSPI(USBDevice, 4, value, &len)) : 0;
 }
 int QuickUsb::FindModules() {
   if (!pt_FindModules) return 1;
-  int found = pt_FindModules(NameList, sizeof NameList);
+  const int found = result(pt_FindModules(NameList, sizeof NameList));
   // A list that fills the whole buffer still ends as a string.
   NameList[sizeof NameList - 1] = '\0';
   return found;

@@ -31,7 +31,9 @@ class QuickUsb {
   // Closes the module when one was opened and unloads the library when it was loaded.
   void Shutdown();
 
-  // The seven wrappers: USBDevice as handle, library result returned unchanged (nonzero = ok).
+  // The seven wrappers: USBDevice as handle, library result returned unchanged (nonzero = ok;
+  // a nonzero long beyond the range of int comes back as 1). ReadDataOnParallel hands the
+  // library an unsigned long of its own and gives back the delivered count, cut to the request.
   int ReadPort(uint16_t address, uint8_t *data);
   int WritePort(uint16_t address, uint8_t data);
   int ReadPortDir(uint16_t address, uint8_t *dir);
@@ -46,6 +48,8 @@ class QuickUsb {
 
   // Lines describing why binding failed (missing entry points, dlopen error); empty if none.
   const std::string &bindProblem() const { return bindProblem_; }
+  // Why the library could not be opened at all (the path tried and the reason); empty otherwise.
+  const std::string &openProblem() const { return openProblem_; }
   // Simulated bench extras, bound when the library has them.
   bool isSimulator() const { return simAttachClock_ != nullptr; }
   QuickUsbSimConfigure_t simConfigure() const { return simConfigure_; }
@@ -53,7 +57,7 @@ class QuickUsb {
 
   // Program state of the binding.
   void *Module_Id = nullptr;  // dlopen handle; null when not loaded
-  QHANDLE USBDevice = nullptr;
+  QHANDLE USBDevice = 0;
   int NbrQuickUSBConnected = 0;
   char NameList[512] = "No card";
   uint32_t Length = 7;
@@ -84,6 +88,7 @@ class QuickUsb {
   std::string libraryPath_ = "libquickusb.so";
   std::string simConfig_;
   std::string bindProblem_;
+  std::string openProblem_;
   QuickUsbSimAttachClock_t simAttachClock_ = nullptr;
   QuickUsbSimConfigure_t simConfigure_ = nullptr;
   QuickUsbSimLastError_t simLastError_ = nullptr;

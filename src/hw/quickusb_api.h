@@ -10,22 +10,31 @@
 extern "C" {
 #endif
 
-typedef void *QHANDLE;
+/* The declarations follow the vendor's Linux interface (QuickUSB library 2.15): every result
+ * is a long, the device handle a signed short that QuickUsbOpen fills and the others take by
+ * value, and the discovery and bulk-read lengths are unsigned long (8 bytes on 64-bit Linux;
+ * the bulk-read length is read and written whole). Callers keep their own variables and
+ * convert at the call (hw::QuickUsb). */
+typedef signed short QHANDLE;
 
-typedef int (*QuickUsbFindModules_t)(char *nameList, uint32_t length);
-typedef int (*QuickUsbOpen_t)(QHANDLE *device, char *name);
-typedef int (*QuickUsbClose_t)(QHANDLE device);
-typedef int (*QuickUsbReadSetting_t)(QHANDLE device, uint16_t address, uint16_t *value);
-typedef int (*QuickUsbWriteSetting_t)(QHANDLE device, uint16_t address, uint16_t value);
-typedef int (*QuickUsbReadSpi_t)(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t *length);
-typedef int (*QuickUsbWriteSpi_t)(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t length);
-typedef int (*QuickUsbReadPortDir_t)(QHANDLE device, uint16_t address, uint8_t *dir);
-typedef int (*QuickUsbWritePortDir_t)(QHANDLE device, uint16_t address, uint8_t dir);
-typedef int (*QuickUsbReadPort_t)(QHANDLE device, uint16_t address, uint8_t *data,
-                                  uint16_t *length);
-typedef int (*QuickUsbWritePort_t)(QHANDLE device, uint16_t address, uint8_t *data,
-                                   uint16_t length);
-typedef int (*QuickUsbReadData_t)(QHANDLE device, uint8_t *data, uint32_t *length);
+typedef long (*QuickUsbFindModules_t)(char *nameList, unsigned long length);
+typedef long (*QuickUsbOpen_t)(QHANDLE *device, char *name);
+typedef long (*QuickUsbClose_t)(QHANDLE device);
+typedef long (*QuickUsbReadSetting_t)(QHANDLE device, unsigned short address,
+                                      unsigned short *value);
+typedef long (*QuickUsbWriteSetting_t)(QHANDLE device, unsigned short address,
+                                       unsigned short value);
+typedef long (*QuickUsbReadSpi_t)(QHANDLE device, unsigned char portNum, unsigned char *data,
+                                  unsigned short *length);
+typedef long (*QuickUsbWriteSpi_t)(QHANDLE device, unsigned char portNum, unsigned char *data,
+                                   unsigned short length);
+typedef long (*QuickUsbReadPortDir_t)(QHANDLE device, unsigned short address, unsigned char *dir);
+typedef long (*QuickUsbWritePortDir_t)(QHANDLE device, unsigned short address, unsigned char dir);
+typedef long (*QuickUsbReadPort_t)(QHANDLE device, unsigned short address, unsigned char *data,
+                                   unsigned short *length);
+typedef long (*QuickUsbWritePort_t)(QHANDLE device, unsigned short address, unsigned char *data,
+                                    unsigned short length);
+typedef long (*QuickUsbReadData_t)(QHANDLE device, unsigned char *data, unsigned long *length);
 
 /* Optional entry points of the simulated bench (a vendor library has neither). */
 /* Attaches the host's clock: now(ctx) gives seconds, advance(ctx, s) charges I/O time. */

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <pugixml.hpp>
+
+#include "rt/input_file.h"
 
 namespace rt {
 
@@ -365,8 +366,10 @@ struct Loader {
 
 int Runtime::LoadPanel(const std::string &path) {
   pugi::xml_document doc;
-  if (!std::filesystem::exists(path)) throw LoadError("panel file '" + path + "': file not found");
-  auto res = doc.load_file(path.c_str());
+  const InputFile file = readInputFile(path, kPanelFileLimit);
+  if (file.missing) throw LoadError("panel file '" + path + "': file not found");
+  if (!file.ok()) throw LoadError("panel file '" + path + "': " + file.problem);
+  auto res = doc.load_buffer(file.text.data(), file.text.size());
   if (!res)
     throw LoadError("panel file '" + path + "': malformed XML at offset " +
                     std::to_string(res.offset) + " (" + res.description() + ")");
@@ -705,9 +708,10 @@ void Runtime::ResetTextBox(int h, int ctrl, const std::string &text) {
   Control &c = textBox(*this, h, ctrl);
   for (auto &l : c.lines) c.linePool.push_back(std::move(l));
   c.lines.clear();
+  // An empty text leaves an empty box, not a box holding one empty line.
   const std::string_view all(text);
   size_t start = 0;
-  for (;;) {
+  for (; !all.empty();) {
     size_t k = all.find('\n', start);
     c.lines.push_back(
         pooledLine(c, all.substr(start, k == std::string::npos ? std::string::npos : k - start)));

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "hw/quickusb_api.h"
+#include "vendor_quickusb.h"
 
 #define EXPORT __attribute__((visibility("default")))
 
@@ -18,7 +18,13 @@ static long portABits = -1; /* TDO of successive port A reads, bit 0 first; -1: 
 static unsigned portAReads;
 static unsigned char ports[8], dirs[8];
 static unsigned short settings[8];
-static int handleToken;
+static long success = 1;        /* what every successful call returns */
+static signed short handle = 1; /* what QuickUsbOpen gives out */
+static long badHandles;         /* calls that were passed another handle */
+
+static void checkHandle(signed short device) {
+  if (device != handle) ++badHandles;
+}
 
 static void logLine(const char *fmt, ...) {
   char line[256];
@@ -52,6 +58,7 @@ EXPORT void FakeQuickUsbReset(void) {
   modules = 1, openOk = 1, failReadSetting = 0, readDataOk = 1, failPortRead = 0;
   portERead = 0x08, portARead = 0, deliver = -1;
   portABits = -1, portAReads = 0;
+  success = 1, handle = 1, badHandles = 0;
   memset(ports, 0, sizeof ports);
   memset(dirs, 0, sizeof dirs);
   memset(settings, 0, sizeof settings);
@@ -78,98 +85,124 @@ EXPORT void FakeQuickUsbSet(const char *key, long value) {
     deliver = value;
   else if (!strcmp(key, "failPortRead"))
     failPortRead = (int)value;
+  else if (!strcmp(key, "result"))
+    success = value;
+  else if (!strcmp(key, "handle"))
+    handle = (signed short)value;
+}
+
+EXPORT long FakeQuickUsbGet(const char *key) {
+  if (!strcmp(key, "badHandles")) return badHandles;
+  return -1;
 }
 
 EXPORT const char *FakeQuickUsbLog(void) { return logText ? logText : ""; }
 
-EXPORT int QuickUsbFindModules(char *nameList, uint32_t length) {
-  logLine("FindModules %u", (unsigned)length);
+EXPORT long QuickUsbFindModules(char *nameList, unsigned long length) {
+  logLine("FindModules %lu", length);
   if (!modules) return 0;
-  if (length > 0) snprintf(nameList, length < 512 ? length : 512, "%s", "QUSB-0");
-  return 1;
+  /* The list takes the whole buffer it is given: the first name, then zeros. */
+  static const char name[] = "QUSB-0";
+  if (length < sizeof name) return 0;
+  memcpy(nameList, name, sizeof name);
+  memset(nameList + sizeof name, 0, length - sizeof name);
+  return success;
 }
 
-EXPORT int QuickUsbOpen(QHANDLE *device, char *name) {
+EXPORT long QuickUsbOpen(signed short *device, char *name) {
   logLine("Open %s", name);
   if (!openOk) return 0;
-  *device = &handleToken;
-  return 1;
+  *device = handle; /* two bytes, nothing beside them */
+  return success;
 }
 
-EXPORT int QuickUsbClose(QHANDLE device) {
-  logLine("Close %s", device == &handleToken ? "ok" : "bad");
-  return 1;
+EXPORT long QuickUsbClose(signed short device) {
+  logLine("Close %s", device == handle ? "ok" : "bad");
+  return success;
 }
 
-EXPORT int QuickUsbReadSetting(QHANDLE device, uint16_t address, uint16_t *value) {
-  (void)device;
+EXPORT long QuickUsbReadSetting(signed short device, unsigned short address,
+                                unsigned short *value) {
+  checkHandle(device);
   logLine("ReadSetting %u", (unsigned)address);
   if (failReadSetting == address) return 0;
   *value = address < 8 ? settings[address] : 0;
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbWriteSetting(QHANDLE device, uint16_t address, uint16_t value) {
-  (void)device;
+EXPORT long QuickUsbWriteSetting(signed short device, unsigned short address,
+                                 unsigned short value) {
+  checkHandle(device);
   logLine("WriteSetting %u 0x%X", (unsigned)address, (unsigned)value);
   if (address < 8 && address != 4 && address != 5) settings[address] = value;
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbReadSpi(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t *length) {
-  (void)device;
+EXPORT long QuickUsbReadSpi(signed short device, unsigned char portNum, unsigned char *data,
+                            unsigned short *length) {
+  checkHandle(device);
   logLine("ReadSpi %u %u", (unsigned)portNum, (unsigned)*length);
   for (unsigned i = 0; i < *length; ++i) data[i] = 0x5A;
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbWriteSpi(QHANDLE device, uint8_t portNum, uint8_t *data, uint16_t length) {
-  (void)device;
+EXPORT long QuickUsbWriteSpi(signed short device, unsigned char portNum, unsigned char *data,
+                             unsigned short length) {
+  checkHandle(device);
   logLine("WriteSpi %u 0x%02X %u", (unsigned)portNum, length ? data[0] : 0, (unsigned)length);
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbReadPortDir(QHANDLE device, uint16_t address, uint8_t *dir) {
-  (void)device;
+EXPORT long QuickUsbReadPortDir(signed short device, unsigned short address, unsigned char *dir) {
+  checkHandle(device);
   logLine("ReadPortDir %u", (unsigned)address);
   *dir = address < 8 ? dirs[address] : 0;
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbWritePortDir(QHANDLE device, uint16_t address, uint8_t dir) {
-  (void)device;
+EXPORT long QuickUsbWritePortDir(signed short device, unsigned short address, unsigned char dir) {
+  checkHandle(device);
   logLine("WritePortDir %u 0x%02X", (unsigned)address, (unsigned)dir);
   if (address < 8) dirs[address] = dir;
-  return 1;
+  return success;
 }
 
-EXPORT int QuickUsbReadPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length) {
-  (void)device;
+EXPORT long QuickUsbReadPort(signed short device, unsigned short address, unsigned char *data,
+                             unsigned short *length) {
+  checkHandle(device);
   logLine("ReadPort %u %u", (unsigned)address, (unsigned)*length);
   if (failPortRead) return 0;
   long scripted = address == 4 ? portERead : address == 0 ? portARead : -1;
   if (address == 0 && portABits >= 0)
     scripted = (portABits >> (portAReads++ % 32)) & 1 ? 0x08 : 0x00;
-  *data = scripted >= 0 ? (uint8_t)scripted : (address < 8 ? ports[address] : 0);
-  return 1;
+  *data = scripted >= 0 ? (unsigned char)scripted : (address < 8 ? ports[address] : 0);
+  return success;
 }
 
-EXPORT int QuickUsbWritePort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t length) {
-  (void)device;
+EXPORT long QuickUsbWritePort(signed short device, unsigned short address, unsigned char *data,
+                              unsigned short length) {
+  checkHandle(device);
   logLine("WritePort %u 0x%02X %u", (unsigned)address, length ? data[0] : 0, (unsigned)length);
   if (address < 8 && length) ports[address] = data[0];
-  return 1;
+  return success;
 }
 
 #ifndef FAKE_OMIT_READ_DATA
-EXPORT int QuickUsbReadData(QHANDLE device, uint8_t *data, uint32_t *length) {
-  (void)device;
-  logLine("ReadData %u", (unsigned)*length);
-  if (!readDataOk) return 0;
-  uint32_t n = deliver >= 0 && (uint32_t)deliver < *length ? (uint32_t)deliver : *length;
-  for (uint32_t i = 0; i < n; ++i) data[i] = (uint8_t)i;
-  *length = n;
-  return 1;
+/* Larger bulk requests are refused without touching the buffer. */
+static const unsigned long readLimit = 1ul << 20;
+
+/* The length is read and written whole, all eight bytes of it. */
+EXPORT long QuickUsbReadData(signed short device, unsigned char *data, unsigned long *length) {
+  checkHandle(device);
+  const unsigned long want = *length;
+  logLine("ReadData %lu", want);
+  if (!readDataOk || want > readLimit) return 0;
+  /* "deliver" may claim more than was asked for; no more than the request is ever written. */
+  const unsigned long claimed = deliver >= 0 ? (unsigned long)deliver : want;
+  const unsigned long n = claimed < want ? claimed : want;
+  for (unsigned long i = 0; i < n; ++i) data[i] = (unsigned char)i;
+  *length = claimed;
+  return success;
 }
 #endif
 

@@ -14,11 +14,15 @@ typedef void (*FakeQuickUsbReset_t)(void);
  * "failReadSetting" (setting number whose read fails, 0 none), "portE" and "portA" (byte read,
  * -1: the last byte written), "portABits" (TDO of the successive port A reads, bit 0 of the
  * value for the first read, bit 31 for the 32nd, then again from bit 0; -1: "portA" applies),
- * "readData" (0: bulk reads fail), "deliver" (bytes delivered,
- * -1: as asked), "failPortRead" (1: port reads fail). */
+ * "readData" (0: bulk reads fail), "deliver" (count a bulk read reports, -1: as asked; a count
+ * above the request is claimed but only the request is written), "failPortRead" (1: port reads
+ * fail), "result" (what every successful call returns, default 1), "handle" (the handle
+ * QuickUsbOpen writes, default 1). */
 typedef void (*FakeQuickUsbSet_t)(const char *key, long value);
 /* The calls so far, one per line: "WritePort 4 0x0A 1", "ReadSetting 1", ... */
 typedef const char *(*FakeQuickUsbLog_t)(void);
+/* Counters, by key: "badHandles" (calls passed another handle than QuickUsbOpen gave). */
+typedef long (*FakeQuickUsbGet_t)(const char *key);
 typedef void (*FakeQuickUsbClearLog_t)(void);
 
 #ifdef __cplusplus

@@ -7,12 +7,15 @@ trap 'rm -rf "$tmp"' EXIT
 cli="$build/tessock-cli"
 fail() { echo "FAIL: $*"; exit 1; }
 
-# Without a library: exactly one line (trailing blank kept), no pop-up, exit 0.
+# Without a library: the standard line (trailing blank kept), then the path tried and the
+# loader's reason; no pop-up, exit 0.
 printf 'quit\n' > "$tmp/quit.tsk"
 out=$("$cli" --quickusb-lib /nonexistent/libquickusb.so --settings "$tmp/s.ini" --virtual-time --script "$tmp/quit.tsk")
 rc=$?
 [ $rc -eq 0 ] || fail "exit status $rc"
-[ "$out" == "Can't oad the library for the QuickUSB 'QuickUSB.lib' " ] || fail "output: [$out]"
+nolib=$(printf '%s\n' "Can't oad the library for the QuickUSB 'QuickUSB.lib' " \
+  "The QuickUSB library '/nonexistent/x.so' cannot be loaded: No such file or directory")
+[ "$out" == "${nolib//x.so/libquickusb.so}" ] || fail "output: [$out]"
 
 # An unknown command: exit 2, naming the line; nothing is run.
 printf '# comment\n\nprint Main.BoardNumber\nfrobnicate Main.Quit\n' > "$tmp/bad.tsk"
@@ -49,7 +52,7 @@ printf 'commit TabBData.ChooseLinearityFile\nquit\n' > "$tmp/choose.tsk"
 out=$("$cli" --quickusb-lib /nonexistent/x.so --settings "$tmp/s.ini" --virtual-time --script "$tmp/choose.tsk")
 rc=$?
 [ $rc -eq 0 ] || fail "file selection: exit status $rc"
-expected=$(printf '%s\n' "Can't oad the library for the QuickUSB 'QuickUSB.lib' " \
+expected=$(printf '%s\n' "$nolib" \
   "[popup] Select Linearity File: *.txt" "[popup] no file queued: cancelled")
 [ "$out" == "$expected" ] || fail "file selection: [$out]"
 

@@ -1,8 +1,12 @@
 // Helpers shared by the tests: paths of the source and build trees, temporary folders.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace testenv {
 
@@ -24,6 +28,29 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// A named pipe that nobody else opens. The code under test must never wait on it: should it
+// still hold the program after `seconds`, the guard opens both ends once, which releases a
+// reader or a writer blocked on opening it, and `fired()` says so. A test of a pipe thus fails
+// instead of hanging. The pipe is made at construction (an existing file is replaced).
+class FifoGuard {
+ public:
+  explicit FifoGuard(const std::string &path, double seconds = 5.0);
+  ~FifoGuard();
+  FifoGuard(const FifoGuard &) = delete;
+  FifoGuard &operator=(const FifoGuard &) = delete;
+  const std::string &path() const { return path_; }
+  bool fired() const { return fired_; }
+
+ private:
+  std::string path_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false;
+  std::atomic<bool> fired_{false};
+  int readEnd_ = -1;
+  std::thread watcher_;
 };
 
 std::string readFile(const std::string &path);

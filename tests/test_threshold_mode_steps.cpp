@@ -640,4 +640,24 @@ TEST_F(BenchRun, DacCounterDefects) {
   EXPECT_EQ(dead.rig->failedChecks(), std::multiset<std::string>{"STATUS DAC_OVERFLOW "});
 }
 
+// Checks that pass boards which plainly fail them, kept as they are written: the grading has no
+// lower limit for HVPresent, and the running-sum differences of the modes are recorded, not
+// graded.
+TEST_F(BenchRun, ChecksThatPassFaultyBoards) {
+  // HVPresent switching at 2.5 V: already on at the scan's first code (2450, 2.991 V) and off
+  // above the bottom of the range; both lines pass.
+  testenv::TempDir dir;
+  const std::string low = dir.file("hv_present_low.json");
+  testenv::writeFile(low, R"({"comparators": {"hvPresent": {"up": 2.50, "down": 2.45}}})");
+  const Run hv = run(low, {B::EnableHvLevels});
+  EXPECT_TRUE(hv.rig->failedChecks().empty());
+  EXPECT_EQ(hv.count("PASSED : Status HVPresentUp      @ 2.991453 Limit: 3.084000"), 1);
+
+  // A channel without current: the test current does not reach it either, and its difference
+  // line passes with 0.
+  const Run dead = run("dead_channel", {B::EnableCfcTestMode});
+  EXPECT_TRUE(dead.rig->failedChecks().empty());
+  EXPECT_EQ(dead.count("PASSED : TEST CFC : Rsum diff with Test on CH4 : 0.00"), 1);
+}
+
 }  // namespace

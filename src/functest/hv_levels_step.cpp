@@ -135,8 +135,10 @@ StepResult TestHVLevels::call(TestContext &t, bool first) {
     t.SetTimer(45.0f);
     return StepResult::Running;
   }
-  // A step of 0 or less would never move the scan: the smallest step is taken instead.
-  const int step = std::max(1, t.rt.GetCtrlValI(t.p.TabBData, ctl::TabBData::HvDacStep));
+  // A step of 0 or less would never move the scan: the smallest step is taken instead. One
+  // larger than the whole range scans no more than one code per window.
+  const int step =
+      std::clamp(t.rt.GetCtrlValI(t.p.TabBData, ctl::TabBData::HvDacStep), 1, kTopCode);
   const int windowEnd = kCodesPerTick * step;
   if (Up) {
     for (int code = DacBinaryCode; code < DacBinaryCode + windowEnd; code += step) {

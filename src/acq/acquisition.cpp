@@ -61,8 +61,6 @@ BlockSource &Acquisition::blockSource() {
 }
 
 int Acquisition::ReadShowFrame() {
-  // The read buffer; 1000 bytes unless the mode asks for another size.
-  uint32_t count = blk::kRawBytes;
   const bool hardware = usb_.NbrQuickUSBConnected != 0;
 
   // No hardware: one demo sample for channel 1 (the block itself comes from the generator).
@@ -79,9 +77,10 @@ int Acquisition::ReadShowFrame() {
     return kModuleLost;
   }
 
-  // The read-out mode decides the size of the block.
+  // The read-out mode decides the size of the block: 1000 bytes unless the mode asks for
+  // another size.
   mode_ = rt_.GetCtrlValI(panels_.MainPanel, ctl::Main::ReadOutMode);
-  count = blk::bytesForMode(mode_);
+  const uint32_t count = blk::bytesForMode(mode_);
 
   // The block, read with the read gate held high. The generator fills the whole buffer with
   // words, as the no-hardware raw view shows them; the mode takes its count of bytes from it.

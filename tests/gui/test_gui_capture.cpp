@@ -37,17 +37,24 @@ TEST(DesktopCapture, ProgressDialogShowsTheCaptureAndItsStopEndsIt) {
   bench.acq.FileNameForFast = dir.file("cap");
   bench.rt.SetCtrlVal(m, M::RawCaptureSeconds, 60.0);
 
+  // Once the dialog shows bytes written, the operator looks and presses Stop.
   QString shown;
   bool modal = false, commitRefused = false;
-  QTimer::singleShot(300, [&] {
+  QTimer poll;
+  poll.setInterval(50);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
     QDialog *d = desktop.captureDialog().dialog();
-    ASSERT_NE(d, nullptr);
-    modal = d->isVisible() && d->isModal();
+    if (!d) return;
     shown = desktop.captureDialog().text();
+    const QString written = shown.section('\n', 1).section(' ', 0, 0);
+    if (written.toULongLong() == 0) return;
+    poll.stop();
+    modal = d->isVisible() && d->isModal();
     // Nothing else runs while the capture holds the program.
     commitRefused = !desktop.pump().commit(m, M::StartStop);
     QTest::mouseClick(d->findChild<QPushButton *>(), Qt::LeftButton);
   });
+  poll.start();
   ASSERT_TRUE(desktop.pump().commit(m, M::RawCapture));
 
   EXPECT_TRUE(modal);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "hw/status_bits.h"
 #include "sim/noise.h"
 
 namespace sim {
@@ -354,37 +355,37 @@ int Board::adcAt(int ch, const ChannelState &s, uint64_t frameIndex) const {
 uint16_t Board::statusA(double t) const {
   uint16_t a = 0;
   const uint8_t red = in_.supplyReduce;
-  if (!(red & 0x01) || !config_.p5vMonitor) a |= 0x8000;
-  if (!(red & 0x04) || !config_.m5vMonitor) a |= 0x4000;
-  if (!(red & 0x02) || !config_.p2v5Monitor) a |= 0x2000;
-  if (comparators_[0]) a |= 0x1000;
-  if (config_.temp1) a |= 0x0800;
-  if (config_.temp2) a |= 0x0400;
-  if (config_.otr1) a |= 0x0200;
-  if (config_.otr2) a |= 0x0100;
-  if (comparators_[1]) a |= 0x0080;
-  if (modes_[kModeCfcTest].state >= kActive) a |= 0x0040;
-  if (comparators_[2]) a |= 0x0020;
-  if (modes_[kModeDacReset].state >= kActive) a |= 0x0010;
-  if (comparators_[3]) a |= 0x0008;
-  if (modes_[kModeOtrReset].state >= kActive) a |= 0x0004;
+  if (!(red & 0x01) || !config_.p5vMonitor) a |= st::kP5vOk;
+  if (!(red & 0x04) || !config_.m5vMonitor) a |= st::kM5vOk;
+  if (!(red & 0x02) || !config_.p2v5Monitor) a |= st::kP2v5Ok;
+  if (comparators_[0]) a |= st::kHvPresent;
+  if (config_.temp1) a |= st::kTemp1Ok;
+  if (config_.temp2) a |= st::kTemp2Ok;
+  if (config_.otr1) a |= st::kOtr1Ok;
+  if (config_.otr2) a |= st::kOtr2Ok;
+  if (comparators_[1]) a |= st::kHvTestCfc;
+  if (modes_[kModeCfcTest].state >= kActive) a |= st::kCfcTestMode;
+  if (comparators_[2]) a |= st::kHvDacReset;
+  if (modes_[kModeDacReset].state >= kActive) a |= st::kDacResetReceived;
+  if (comparators_[3]) a |= st::kHvOtrReset;
+  if (modes_[kModeOtrReset].state >= kActive) a |= st::kOtrResetReceived;
   bool over155 = false, overflow = false;
   for (int c = 0; c < kChannels; ++c) {
     const int d = dacAt(c, t);
     over155 = over155 || d > 155;
     overflow = overflow || d >= 255;
   }
-  if (!over155) a |= 0x0002;
-  if (!overflow) a |= 0x0001;
+  if (!over155) a |= st::kDacOver155Ok;
+  if (!overflow) a |= st::kDacOverflowOk;
   return a;
 }
 
 uint16_t Board::statusB(double t) const {
   uint16_t b = 0;
   for (int c = 0; c < kChannels; ++c) {
-    if (levelReported(c)) b |= static_cast<uint16_t>(1u << c);
+    if (levelReported(c)) b |= static_cast<uint16_t>(st::levelOk(c));
     const ChannelState s = stateAt(c, t);
-    if (t - s.lastCount < config_.cfcErrorSeconds) b |= static_cast<uint16_t>(0x100u << c);
+    if (t - s.lastCount < config_.cfcErrorSeconds) b |= static_cast<uint16_t>(st::cfcNormal(c));
   }
   return b;
 }

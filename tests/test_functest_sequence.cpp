@@ -295,13 +295,7 @@ TEST(FunctionalTest, GoodBoardPassesTheStatusAndFibreStepsAndTheRecordMatchesThe
                 B::EnableSaveDacValues, B::EnableIntegratorLevel, B::EnableCfcError,
                 B::EnableLongTimeCrc});
   r.startBench();
-  double longStart = -1;
-  ASSERT_TRUE(r.runToEnd(2000.0, [&] {
-    if (r.rt().GetCtrlValS(r.p.TestCFCPanel, T::StepTitle) != "Long time CRC and LostFrame check")
-      return;
-    if (longStart < 0) longStart = r.clock.now();
-    if (r.clock.now() - longStart >= 60.0) r.commit(r.p.TestCFCPanel, T::EndLongTest);
-  }));
+  ASSERT_TRUE(r.runToEnd(2000.0, r.endLongCheckAfter(60.0)));
   EXPECT_TRUE(r.failedChecks().empty());
   EXPECT_EQ(r.resultLines(), 4 + 6 + 6 + 16 + 16 + 7);
   const std::vector<std::string> lines = r.reportLines();
@@ -362,13 +356,7 @@ TEST(FunctionalTest, DefectBoardsFailExactlyTheirLines) {
                   B::EnableSaveDacValues, B::EnableIntegratorLevel, B::EnableCfcError,
                   B::EnableLongTimeCrc});
     r.startBench();
-    double longStart = -1;
-    ASSERT_TRUE(r.runToEnd(2000.0, [&] {
-      if (r.rt().GetCtrlValS(r.p.TestCFCPanel, T::StepTitle) != "Long time CRC and LostFrame check")
-        return;
-      if (longStart < 0) longStart = r.clock.now();
-      if (r.clock.now() - longStart >= 60.0) r.commit(r.p.TestCFCPanel, T::EndLongTest);
-    })) << board;
+    ASSERT_TRUE(r.runToEnd(2000.0, r.endLongCheckAfter(60.0))) << board;
     // Rates and counts are printed as measured: compare the lines with their numbers masked
     // where the board's own noise decides them.
     std::multiset<std::string> failed;

@@ -21,6 +21,8 @@ namespace O = ctl::Options;
 namespace {
 
 constexpr const char *kRestart = "Restart the test program after fixing it.";
+constexpr const char *kDeviceMismatch =
+    "The Device number (%d) does not correspond to the one sended by the FPGA (%d)";
 constexpr int kBiasSetup = 9;  // the current-setup record every channel rests on
 
 bool isResult(int v) { return v == 16 || v == 100 || v == 300; }
@@ -58,6 +60,15 @@ bool FunctionalTest::refuseWhileRunning() {
   // A second press during a run would restart the sequence in the middle of a step.
   rt_.MessagePopup("A test is running", "Stop the running test before starting another one.");
   return true;
+}
+
+// The sequence state every start sets first: a board under test, no failure yet.
+void FunctionalTest::markStarting() {
+  state.UnderTest = 1;
+  report.ErrorCounts = 0.0f;
+  state.StateTest = 0;
+  state.TestPassed = 1;
+  state.StartedAlready = 0;
 }
 
 void FunctionalTest::clearMeasurementState() {
@@ -105,11 +116,7 @@ int FunctionalTest::refuse(const std::string &title) {
 
 int FunctionalTest::StartTestCFC(int, int, int event) {
   if (event != rt::EVENT_COMMIT || refuseWhileRunning()) return 0;
-  state.UnderTest = 1;
-  report.ErrorCounts = 0.0f;
-  state.StateTest = 0;
-  state.TestPassed = 1;
-  state.StartedAlready = 0;
+  markStarting();
   state.StepNumber = 0;
   state.LinearityIsConforme = 1;
   state.WaitingTime = 1;
@@ -145,9 +152,7 @@ int FunctionalTest::StartTestCFC(int, int, int event) {
                         rt_.GetCtrlValI(page, B::NoIdCheck) == 0;
   if (idChecks) {
     if (dn1 != card || dn2 != card || dn2 != dn1)
-      return refuse(rt::format(
-          "The Device number (%d) does not correspond to the one sended by the FPGA (%d)", dn1,
-          card));
+      return refuse(rt::format(kDeviceMismatch, dn1, card));
     if (BarcodeText(rt_, page, B::BoardBarcode).size() != 20)
       return refuse("Board number not correct");
     if (BarcodeText(rt_, page, B::Otr1Barcode).size() != 14)
@@ -172,11 +177,7 @@ int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
        {B::EnableTempOtrDac, B::EnableCrcLostFrame, B::Enable10pA, B::EnableSaveDacValues})
     rt_.SetCtrlVal(page, on, 1);
 
-  state.UnderTest = 1;
-  report.ErrorCounts = 0.0f;
-  state.StateTest = 0;
-  state.TestPassed = 1;
-  state.StartedAlready = 0;
+  markStarting();
   benchToRest();
   bench_.UpdateFPGAConfigFromOptionPanel();
   state.StateTest = kStartState;
@@ -190,10 +191,7 @@ int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
   rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
 
   const int dn1 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode1), 6);
-  if (dn1 != card)
-    return refuse(
-        rt::format("The Device number (%d) does not correspond to the one sended by the FPGA (%d)",
-                   dn1, card));
+  if (dn1 != card) return refuse(rt::format(kDeviceMismatch, dn1, card));
   startRun(rt_.GetCtrlValS(page, B::TunnelReportPrefix), "tunnel");
   return 0;
 }

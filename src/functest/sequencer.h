@@ -87,6 +87,7 @@ class FunctionalTest {
  private:
   // The parts of the two starts.
   bool refuseWhileRunning();
+  void markStarting();
   void clearMeasurementState();
   void benchToRest();
   std::string freeReportName(const std::string &prefix);

@@ -78,6 +78,17 @@ bool FunctionalRig::runToEnd(double limit, const std::function<void()> &each) {
   });
 }
 
+std::function<void()> FunctionalRig::endLongCheckAfter(double seconds) {
+  auto start = std::make_shared<double>(-1.0);
+  return [this, seconds, start] {
+    if (rt().GetCtrlValS(p.TestCFCPanel, ctl::Test::StepTitle) !=
+        "Long time CRC and LostFrame check")
+      return;
+    if (*start < 0) *start = clock.now();
+    if (clock.now() - *start >= seconds) commit(p.TestCFCPanel, ctl::Test::EndLongTest);
+  };
+}
+
 std::vector<std::string> FunctionalRig::reportLines() const {
   std::vector<std::string> lines;
   std::ifstream in(bench->test.report.ReportFileName);

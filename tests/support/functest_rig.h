@@ -58,6 +58,8 @@ class FunctionalRig {
   // `limit` seconds of virtual time have passed; `each` is called before every event. True
   // when the sequence ended.
   bool runToEnd(double limit = 20000.0, const std::function<void()> &each = {});
+  // For runToEnd: the operator ends the long-time fibre check `seconds` after it started.
+  std::function<void()> endLongCheckAfter(double seconds);
   void runFor(double seconds) { rt().RunUntil(clock.now() + seconds); }
   bool sequencerRunning() const;
 

@@ -275,6 +275,36 @@ TEST(FunctionalTest, TunnelStartComparesTheFirstLabelOnly) {
             "Restart the test program after fixing it.");
 }
 
+// A whole tunnel run on the good board: its own switches (10 pA, CRC, status, DAC values) plus
+// the operator's long check; the operator stops the 10 pA wait once every period verdict is in.
+TEST(FunctionalTest, TunnelRunPassesOnTheGoodBoard) {
+  FunctionalRig r("good");
+  r.scanBarcodes();
+  r.enableOnly({B::EnableLongTimeCrc});
+  r.startTunnel();
+  ASSERT_TRUE(r.sequencerRunning());
+  const auto endLong = r.endLongCheckAfter(60.0);
+  bool stopped = false;
+  ASSERT_TRUE(r.runToEnd(3000.0, [&] {
+    endLong();
+    int on = 0;
+    for (const rt::Ctl &led : ctl::TabSlope::PeriodOk) on += r.rt().GetCtrlValI(r.p.TabSlope, led);
+    if (!stopped && on == 8) {
+      r.commit(r.p.TabSlope, ctl::TabSlope::StopMeasure);
+      stopped = true;
+    }
+  }));
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(r.failedChecks(), std::multiset<std::string>{});
+  // 10 pA (48), CRC (4), status (6), long check (7).
+  EXPECT_EQ(r.resultLines(), 48 + 4 + 6 + 7);
+  EXPECT_EQ(r.test().report.ReportFileName, r.dir.file("tunnel_DN_317_0.txt"));
+  const auto rec = records(functest::RecordPathFor(r.test().report.ReportFileName));
+  ASSERT_FALSE(rec.empty());
+  EXPECT_EQ(rec.front()["variant"], "tunnel");
+  EXPECT_EQ(rec.back()["verdict"], "PASSED");
+}
+
 // A state outside the table while the start's 16 is still set ends the sequence in that tick.
 TEST(FunctionalTest, StateOutsideTheTableStopsTheSequencer) {
   FunctionalRig r("good", 1.0);

@@ -134,6 +134,12 @@ void readAll(const json &root, BoardConfig &c) {
              if (!v.is_string()) fail(f, "expected a text");
              c.description = v.get<std::string>();
            }},
+          {"expect",
+           [&](const json &v, const std::string &f) {
+             // What the functional test must give on this board: read by the tests, ignored by
+             // the bench.
+             if (!v.is_object()) fail(f, "expected an object");
+           }},
           {"seed",
            [&](const json &v, const std::string &f) {
              c.seed = static_cast<uint64_t>(integer(v, f, 0, 0x7FFFFFFFFFFFFFFFLL));

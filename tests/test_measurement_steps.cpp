@@ -20,62 +20,8 @@ namespace {
 
 namespace B = ctl::TabBData;
 namespace SL = ctl::TabSlope;
+using testenv::BenchOperator;
 using testenv::FunctionalRig;
-
-constexpr int k10pA = 13, k200Counts = 14, kCalibrate = 6;
-
-// The operator of the measurement steps, called before every event of the run.
-struct SlopeOperator {
-  explicit SlopeOperator(FunctionalRig &rig) : r(rig) {}
-
-  void operator()() {
-    if (!r.sequencerRunning()) return;
-    const auto &st = r.test().state;
-    const double now = r.clock.now();
-    if (st.StateTest != state) {
-      state = st.StateTest;
-      stepStart = now;
-      channel = -1;
-    }
-    const int slope = r.p.TabSlope;
-    auto ledsOn = [&] {
-      int on = 0;
-      for (const rt::Ctl &led : SL::PeriodOk) on += r.rt().GetCtrlValI(slope, led);
-      return on;
-    };
-    // The bias wait of the 10 pA step and of the calibration: stop once every period verdict
-    // is in, else give up after a while.
-    const bool biasWait = (state == k10pA || state == kCalibrate) && st.StepNbr == 1;
-    if (biasWait && r.rt().GetCtrlValI(slope, SL::StopRequest) == 0 && now > stepStart + 1.0) {
-      const bool allIn = state == k10pA && ledsOn() == 8;
-      if (allIn || now - stepStart > giveUpBiasAfter) {
-        if (state == k10pA) stopWithAllIn = allIn, stoppedAfter = now - stepStart;
-        r.commit(slope, SL::StopMeasure);
-      }
-    }
-    // A channel that does not reach its count window is given up.
-    const bool channelPhase =
-        (state == k200Counts && st.StepNbr == 1) || (state == kCalibrate && st.StepNbr >= 2);
-    if (channelPhase) {
-      if (st.ChannelUnderTest != channel) {
-        channel = st.ChannelUnderTest;
-        channelStart = now;
-      } else if (now - channelStart > 30.0 && r.rt().GetCtrlValI(slope, SL::SkipChannel) == 0) {
-        r.set(slope, SL::SkipChannel, 1);
-        skipped.push_back(channel + 1);
-        channelStart = now;
-      }
-    }
-  }
-
-  FunctionalRig &r;
-  int state = -1, channel = -1;
-  double stepStart = 0, channelStart = 0;
-  double giveUpBiasAfter = 150.0;
-  bool stopWithAllIn = false;
-  double stoppedAfter = 0;
-  std::vector<int> skipped;  // channels given up, 1..8
-};
 
 // A result line's check without its figures: "(...)" groups and what follows the last " : "
 // taken off, blanks collapsed ("Min reach     CH4 : 2880 " -> "Min reach CH4").
@@ -127,7 +73,7 @@ class MeasurementSteps : public ::testing::Test {
 TEST_F(MeasurementSteps, GoodBoardPassesEveryMeasurementLine) {
   FunctionalRig r("good");
   enableMeasurements(r);
-  SlopeOperator op(r);
+  BenchOperator op(r);
   const auto wall0 = std::chrono::steady_clock::now();
   const double bench0 = r.clock.now();
   r.startBench();
@@ -176,7 +122,7 @@ TEST_F(MeasurementSteps, GoodBoardPassesEveryMeasurementLine) {
 TEST_F(MeasurementSteps, DeadChannelFailsChannelFourOnly) {
   FunctionalRig r("dead_channel");
   enableMeasurements(r);
-  SlopeOperator op(r);
+  BenchOperator op(r);
   op.giveUpBiasAfter = 90.0;
   const auto wall0 = std::chrono::steady_clock::now();
   const double bench0 = r.clock.now();
@@ -218,7 +164,7 @@ TEST_F(MeasurementSteps, NothingOfThePreviousBoardSurvivesTheStart) {
   }
   r.commit(r.p.TabSlope, SL::StopMeasure);  // pressed while no test runs
   EXPECT_EQ(r.rt().GetCtrlValI(r.p.TabSlope, SL::StopRequest), 1);
-  SlopeOperator op(r);
+  BenchOperator op(r);
   op.giveUpBiasAfter = 90.0;
   r.startBench();
   ASSERT_TRUE(r.runToEnd(400.0, std::ref(op)));
@@ -256,7 +202,7 @@ TEST_F(MeasurementSteps, BoardsMadeForTheChecksFailTheirLines) {
     FunctionalRig r(file);
     r.scanBarcodes();
     r.enableOnly({k.step});
-    SlopeOperator op(r);
+    BenchOperator op(r);
     op.giveUpBiasAfter = 120.0;
     r.startBench();
     ASSERT_TRUE(r.runToEnd(1000.0, std::ref(op))) << k.board;
@@ -270,7 +216,7 @@ TEST_F(MeasurementSteps, UnpluggedModuleFailsTheCountsOnly) {
   FunctionalRig r("unplugged");
   r.scanBarcodes();
   r.enableOnly({B::Enable10pA, B::Enable200Counts});
-  SlopeOperator op(r);
+  BenchOperator op(r);
   r.startBench();
   ASSERT_TRUE(r.runToEnd(1000.0, std::ref(op)));
   std::multiset<std::string> expected;

@@ -236,6 +236,7 @@ TEST(SimConfig, MalformedConfigurationsAreRefusedNamingFileAndField) {
       {"{\"channels\": {\"dead\": [0]}}", "'channels.dead[0]'"},
       {"{\"module\": {\"name\": \"QUSB 0\"}}", "'module.name'"},
       {"{\"channels\": {\"dacJump\": {\"channel\": 2}}}", "'channels.dacJump.by'"},
+      {"{\"expect\": [\"TEST STATUS TEMP_1 OK STATE\"]}", "'expect'"},
       {"[1, 2]", "'(top level)'"},
       {"{\"seed\": ", "not valid JSON"},
   };

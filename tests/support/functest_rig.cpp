@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "ctl/main_panel.h"
+#include "functest/report.h"
 
 namespace testenv {
 
@@ -117,6 +118,57 @@ std::multiset<std::string> FunctionalRig::passedChecks() const {
 
 int FunctionalRig::resultLines() const {
   return static_cast<int>(failedChecks().size() + passedChecks().size());
+}
+
+std::vector<nlohmann::json> FunctionalRig::record() const {
+  std::vector<nlohmann::json> out;
+  std::ifstream in(functest::RecordPathFor(bench->test.report.ReportFileName));
+  for (std::string l; std::getline(in, l);) out.push_back(nlohmann::json::parse(l));
+  return out;
+}
+
+void BenchOperator::operator()() {
+  if (!r.sequencerRunning()) return;
+  namespace SL = ctl::TabSlope;
+  constexpr int k10pA = 13, k200Counts = 14, kCalibrate = 6, kLongTime = 15;
+  const auto &st = r.test().state;
+  const double now = r.clock.now();
+  if (st.StateTest != state_) {
+    state_ = st.StateTest;
+    stepStart_ = now;
+    channel_ = -1;
+  }
+  const int slope = r.p.TabSlope;
+  auto ledsOn = [&] {
+    int on = 0;
+    for (const rt::Ctl &led : SL::PeriodOk) on += r.rt().GetCtrlValI(slope, led);
+    return on;
+  };
+  const bool biasWait = (state_ == k10pA || state_ == kCalibrate) && st.StepNbr == 1;
+  if (biasWait && r.rt().GetCtrlValI(slope, SL::StopRequest) == 0 && now > stepStart_ + 1.0) {
+    const bool allIn = state_ == k10pA && ledsOn() == 8;
+    if (allIn || now - stepStart_ > giveUpBiasAfter) {
+      if (state_ == k10pA) stopWithAllIn = allIn, stoppedAfter = now - stepStart_;
+      r.commit(slope, SL::StopMeasure);
+    }
+  }
+  const bool channelPhase =
+      (state_ == k200Counts && st.StepNbr == 1) || (state_ == kCalibrate && st.StepNbr >= 2);
+  if (channelPhase) {
+    if (st.ChannelUnderTest != channel_) {
+      channel_ = st.ChannelUnderTest;
+      channelStart_ = now;
+    } else if (now - channelStart_ > skipChannelAfter &&
+               r.rt().GetCtrlValI(slope, SL::SkipChannel) == 0) {
+      r.set(slope, SL::SkipChannel, 1);
+      skipped.push_back(channel_ + 1);
+      channelStart_ = now;
+    }
+  }
+  if (state_ == kLongTime && !longTestEnded && now - stepStart_ >= longTestSeconds) {
+    longTestEnded = true;
+    r.commit(r.p.TestCFCPanel, ctl::Test::EndLongTest);
+  }
 }
 
 }  // namespace testenv

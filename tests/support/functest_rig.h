@@ -8,6 +8,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
@@ -69,12 +70,37 @@ class FunctionalRig {
   std::multiset<std::string> failedChecks() const;
   std::multiset<std::string> passedChecks() const;
   int resultLines() const;
+  // The structured record of the last run, one object per line.
+  std::vector<nlohmann::json> record() const;
 
   TempDir dir;
   rt::VirtualClock clock;
   QueuedOperator op;
   std::unique_ptr<app::Bench> bench;
   ctl::Panels p;
+};
+
+// What an operator does while a run waits for him, called before every event of the run (pass it
+// to runToEnd): the bias wait of the 10 pA step is stopped once every period LED is on, the bias
+// waits of the 10 pA step and of the calibration are given up after a while, a channel that does
+// not reach its count window is skipped, and the long-time fibre check is ended after a minute.
+struct BenchOperator {
+  explicit BenchOperator(FunctionalRig &rig) : r(rig) {}
+  void operator()();
+
+  FunctionalRig &r;
+  double giveUpBiasAfter = 150.0;
+  double skipChannelAfter = 30.0;
+  double longTestSeconds = 60.0;
+  // What the operator did.
+  bool stopWithAllIn = false;  // the 10 pA wait was stopped with every LED on
+  double stoppedAfter = 0;     // seconds into the 10 pA step
+  std::vector<int> skipped;    // channels given up, 1..8
+  bool longTestEnded = false;
+
+ private:
+  int state_ = -1, channel_ = -1;
+  double stepStart_ = 0, channelStart_ = 0;
 };
 
 }  // namespace testenv

@@ -75,12 +75,12 @@ std::string defaultUiDir() {
 }
 
 std::string simulatorLibraryPath() {
-  // Installed: <prefix>/bin/../lib/tessock/; the build tree: beside the program.
+  // Beside the program (the build tree), else <prefix>/bin/../lib/tessock when installed.
   const std::string exe = executableDir();
   const fs::path file = "libquickusb_sim.so";
-  const fs::path dir =
-      firstHolding({fs::path(exe), fs::path(exe) / ".." / "lib" / "tessock"}, file);
-  return (dir / file).string();
+  std::vector<fs::path> candidates = {fs::path(exe)};
+  if (!runsFromBuildTree(exe)) candidates.push_back(fs::path(exe) / ".." / "lib" / "tessock");
+  return (fs::path(firstHolding(candidates, file)) / file).string();
 }
 
 Bench::Bench(rt::Clock &clock, BenchOptions opts)

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <span>
+#include <vector>
 
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
@@ -44,30 +45,42 @@ std::string executableDir() {
   return ec ? std::string() : exe.parent_path().string();
 }
 
+// The build tree's programs find the panel files in the source tree and the simulated bench
+// beside them. An installed (or moved) program never looks there: whatever the build folder
+// holds later, the program uses only its own install tree.
+bool runsFromBuildTree(const std::string &exeDir) {
+  std::error_code ec;
+  return !exeDir.empty() && fs::equivalent(exeDir, TESSOCK_BINARY_DIR, ec);
+}
+
+// The first candidate holding `file`, else the last one, so that a failure names a place the
+// program really looked at.
+std::string firstHolding(const std::vector<fs::path> &candidates, const fs::path &file) {
+  for (const fs::path &candidate : candidates) {
+    std::error_code ec;
+    if (fs::exists(candidate / file, ec)) return candidate.lexically_normal().string();
+  }
+  return candidates.back().lexically_normal().string();
+}
+
 }  // namespace
 
 std::string defaultUiDir() {
-  // Installed: <prefix>/bin/../share/tessock/ui; build tree: the source tree's ui/.
-  std::string exe = executableDir();
-  for (const fs::path &candidate :
-       {fs::path(exe) / "ui", fs::path(exe) / ".." / "share" / "tessock" / "ui",
-        fs::path(TESSOCK_SOURCE_DIR) / "ui"}) {
-    std::error_code ec;
-    if (fs::exists(candidate / ctl::kPanelFiles[0], ec))
-      return candidate.lexically_normal().string();
-  }
-  return (fs::path(TESSOCK_SOURCE_DIR) / "ui").string();
+  // Installed: <prefix>/bin/../share/tessock/ui; a folder ui/ beside the program wins.
+  const std::string exe = executableDir();
+  std::vector<fs::path> candidates = {fs::path(exe) / "ui",
+                                      fs::path(exe) / ".." / "share" / "tessock" / "ui"};
+  if (runsFromBuildTree(exe)) candidates.push_back(fs::path(TESSOCK_SOURCE_DIR) / "ui");
+  return firstHolding(candidates, ctl::kPanelFiles[0]);
 }
 
 std::string simulatorLibraryPath() {
-  std::string exe = executableDir();
-  for (const fs::path &candidate :
-       {fs::path(exe) / "libquickusb_sim.so", fs::path(exe) / ".." / "lib" / "libquickusb_sim.so",
-        fs::path(TESSOCK_BINARY_DIR) / "libquickusb_sim.so"}) {
-    std::error_code ec;
-    if (fs::exists(candidate, ec)) return candidate.lexically_normal().string();
-  }
-  return (fs::path(TESSOCK_BINARY_DIR) / "libquickusb_sim.so").string();
+  // Beside the program (the build tree), else <prefix>/bin/../lib/tessock when installed.
+  const std::string exe = executableDir();
+  const fs::path file = "libquickusb_sim.so";
+  std::vector<fs::path> candidates = {fs::path(exe)};
+  if (!runsFromBuildTree(exe)) candidates.push_back(fs::path(exe) / ".." / "lib" / "tessock");
+  return (fs::path(firstHolding(candidates, file)) / file).string();
 }
 
 Bench::Bench(rt::Clock &clock, BenchOptions opts)

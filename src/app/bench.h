@@ -26,8 +26,8 @@ struct BenchOptions {
 
 // Default locations, overridable by options.
 std::string defaultSettingsPath();   // $XDG_CONFIG_HOME/tessock/Corvath.ini or ~/.config/...
-std::string defaultUiDir();          // next to the executable, else the source tree's ui/
-std::string simulatorLibraryPath();  // libquickusb_sim.so of the build or install tree
+std::string defaultUiDir();          // <bin>/ui, <bin>/../share/tessock/ui; build folder: ui/
+std::string simulatorLibraryPath();  // <bin>/libquickusb_sim.so, else <bin>/../lib/tessock/
 
 class Bench {
  public:

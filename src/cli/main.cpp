@@ -6,6 +6,7 @@
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/input_file.h"
+#include "tessock_version.h"
 
 namespace {
 
@@ -29,7 +30,12 @@ class HeadlessHost : public cli::ScriptHost {
 int main(int argc, char **argv) {
   cli::Options options;
   std::string error;
-  if (!cli::parseOptions(argc, argv, options, error) || options.script.empty()) {
+  if (cli::parseOptions(argc, argv, options, error) && (options.help || options.version)) {
+    std::cout << (options.help ? cli::helpText("tessock-cli", false)
+                               : cli::versionLine("tessock-cli", TESSOCK_VERSION, TESSOCK_COMMIT));
+    return cli::EXIT_OK;
+  }
+  if (!error.empty() || options.script.empty()) {
     if (error.empty()) error = "--script FILE is required";
     std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);
     return cli::EXIT_USAGE;

@@ -15,45 +15,133 @@ namespace cli {
 
 // ---------------------------------------------------------------- command line
 
-std::string usage(const char *program, bool desktop) {
-  std::string u = std::string("usage: ") + program +
-                  " [--sim] [--sim-config FILE] [--quickusb-lib PATH] [--settings FILE]"
-                  " [--ui-dir DIR] [--conversion-file FILE]";
-  u += desktop ? " [--script FILE]\n" : " [--virtual-time] --script FILE\n";
-  return u;
+namespace {
+
+// Every option of the two programs, in the order --help lists them.
+struct OptionDoc {
+  const char *name;
+  const char *value;  // nullptr: the option takes no value
+  const char *text;
+  enum Program { Both, Headless, Desktop } program;
+};
+constexpr OptionDoc kOptionDocs[] = {
+    {"--sim", nullptr, "use the simulated bench instead of the QuickUSB library", OptionDoc::Both},
+    {"--sim-config", "FILE", "board configuration of the simulated bench (implies --sim)",
+     OptionDoc::Both},
+    {"--quickusb-lib", "PATH", "the QuickUSB library to load (default: libquickusb.so)",
+     OptionDoc::Both},
+    {"--settings", "FILE", "the settings file (default: $XDG_CONFIG_HOME/tessock/Corvath.ini)",
+     OptionDoc::Both},
+    {"--ui-dir", "DIR", "folder of the panel files (default: share/tessock/ui of the install)",
+     OptionDoc::Both},
+    {"--conversion-file", "FILE",
+     "raw capture's text conversion (default: $TMPDIR/TempMeasures/tempIO.txt)", OptionDoc::Both},
+    {"--script", "FILE", "run a script of operator actions", OptionDoc::Both},
+    {"--acquire", nullptr, "start FRAMES acquisition once started, as the F10 key does",
+     OptionDoc::Desktop},
+    {"--virtual-time", nullptr, "run the event loop in virtual time (hours of a test in seconds)",
+     OptionDoc::Headless},
+    {"--help", nullptr, "print this help and exit", OptionDoc::Both},
+    {"--version", nullptr, "print the version and exit", OptionDoc::Both},
+};
+
+const OptionDoc *findOption(const std::string &name) {
+  for (const OptionDoc &d : kOptionDocs)
+    if (name == d.name) return &d;
+  return nullptr;
 }
 
-bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool allowVirtualTime) {
+std::string synopsis(const char *program, bool desktop) {
+  return std::string("usage: ") + program +
+         (desktop ? " [OPTION]...\n" : " [OPTION]... --script FILE\n");
+}
+
+}  // namespace
+
+std::string usage(const char *program, bool desktop) {
+  return synopsis(program, desktop) + "'" + program + " --help' lists the options.\n";
+}
+
+std::string helpText(const char *program, bool desktop) {
+  std::string h = synopsis(program, desktop);
+  h += desktop ? "The desktop program of the VELTRA bench: configure the FPGA and the bench, show "
+                 "and record the\nboard's data, run the functional test. With --script, the "
+                 "script plays the operator.\n"
+               : "The headless program of the VELTRA bench: start-up, then the script of operator "
+                 "actions,\nthen shutdown.\n";
+  h += "\nOptions:\n";
+  for (const OptionDoc &d : kOptionDocs) {
+    if (d.program != OptionDoc::Both && (d.program == OptionDoc::Desktop) != desktop) continue;
+    const std::string name = d.value ? std::string(d.name) + " " + d.value : std::string(d.name);
+    rt::appendFormat(h, "  %-24s %s\n", name.c_str(), d.text);
+  }
+  if (desktop) h += "  and Qt's own options (-platform NAME, -display DISPLAY, ...)\n";
+  h += "\nExit status: 0 done, 1 start-up failed (a panel file missing or malformed), 2 bad "
+       "command line\nor script, 3 an expect or waitfor of the script failed.\n";
+  return h;
+}
+
+std::string versionLine(const char *program, const std::string &version,
+                        const std::string &commit) {
+  std::string v = std::string(program) + " " + version;
+  if (!commit.empty()) v += " (commit " + commit + ")";
+  return v + "\n";
+}
+
+InfoRequest infoRequest(int argc, char **argv) {
   for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string &into) {
+    const std::string a = argv[i];
+    if (a == "--help" || a == "-h") return InfoRequest::Help;
+    if (a == "--version") return InfoRequest::Version;
+    const OptionDoc *d = findOption(a);
+    if (d && d->value) ++i;
+  }
+  return InfoRequest::None;
+}
+
+bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool headless) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    // Only what --help lists is accepted.
+    const OptionDoc *d = findOption(a == "-h" ? "--help" : a);
+    if (!d || (d->program != OptionDoc::Both && (d->program == OptionDoc::Headless) != headless)) {
+      error = "unknown option " + a;
+      return false;
+    }
+    std::string value;
+    if (d->value) {
       if (i + 1 >= argc) {
         error = "option " + a + " needs a value";
         return false;
       }
-      into = argv[++i];
+      value = argv[++i];
+    }
+    const std::string name = d->name;
+    if (name == "--help") {
+      o.help = true;
       return true;
-    };
-    if (a == "--sim") {
+    } else if (name == "--version") {
+      o.version = true;
+      return true;
+    } else if (name == "--sim") {
       o.sim = true;
-    } else if (a == "--virtual-time" && allowVirtualTime) {
+    } else if (name == "--virtual-time") {
       o.virtualTime = true;
-    } else if (a == "--sim-config") {
-      if (!value(o.bench.simConfig)) return false;
+    } else if (name == "--sim-config") {
+      o.bench.simConfig = value;
       o.sim = true;
-    } else if (a == "--quickusb-lib") {
-      if (!value(o.bench.quickusbLib)) return false;
-    } else if (a == "--settings") {
-      if (!value(o.bench.settingsPath)) return false;
-    } else if (a == "--ui-dir") {
-      if (!value(o.bench.uiDir)) return false;
-    } else if (a == "--conversion-file") {
-      if (!value(o.bench.conversionFile)) return false;
-    } else if (a == "--script") {
-      if (!value(o.script)) return false;
-    } else {
-      error = "unknown option " + a;
-      return false;
+    } else if (name == "--quickusb-lib") {
+      o.bench.quickusbLib = value;
+    } else if (name == "--settings") {
+      o.bench.settingsPath = value;
+    } else if (name == "--ui-dir") {
+      o.bench.uiDir = value;
+    } else if (name == "--conversion-file") {
+      o.bench.conversionFile = value;
+    } else if (name == "--script") {
+      o.script = value;
+    } else if (name == "--acquire") {
+      o.acquire = true;
     }
   }
   if (o.sim && !o.bench.quickusbLib.empty()) {

@@ -81,14 +81,27 @@ class LineEcho : public rt::Observer {
 struct Options {
   app::BenchOptions bench;
   bool sim = false;
-  bool virtualTime = false;
+  bool virtualTime = false;  // headless program only
+  bool acquire = false;      // desktop program only: FRAMES acquisition once started
   std::string script;
+  bool help = false;     // --help: print helpText() and leave with status 0
+  bool version = false;  // --version: print versionLine() and leave with status 0
 };
-// Parses argv; false with a message on a bad command line. `allowVirtualTime` is false for the
-// desktop program.
+// Parses argv; false with a message on a bad command line. `headless` is false for the desktop
+// program: each program takes only the options its --help lists. --help and --version end the
+// parsing: what follows them is not looked at.
 bool parseOptions(int argc, char **argv, Options &options, std::string &error,
-                  bool allowVirtualTime = true);
+                  bool headless = true);
+// The synopsis, printed after a command-line error.
 std::string usage(const char *program, bool desktop);
+// --help: the synopsis, then every option of the program with one line each, the exit statuses.
+std::string helpText(const char *program, bool desktop);
+// --version: "tessock-cli 0.1.0 (commit 0123abcd)", without the commit when it is not known.
+std::string versionLine(const char *program, const std::string &version, const std::string &commit);
+// Whether argv asks for --help or --version, before anything else can be set up (the desktop
+// program must answer them without a display). Values of the options that take one are skipped.
+enum class InfoRequest { None, Help, Version };
+InfoRequest infoRequest(int argc, char **argv);
 
 struct ScriptLine {
   int number = 0;

@@ -11,6 +11,7 @@
 #include "ctl/test_panel.h"
 #include "gui/desktop.h"
 #include "rt/input_file.h"
+#include "tessock_version.h"
 
 namespace {
 
@@ -27,6 +28,13 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Answered before Qt starts: neither needs a display.
+  if (cli::InfoRequest info = cli::infoRequest(argc, argv); info != cli::InfoRequest::None) {
+    std::cout << (info == cli::InfoRequest::Help
+                      ? cli::helpText("tessock", true)
+                      : cli::versionLine("tessock", TESSOCK_VERSION, TESSOCK_COMMIT));
+    return cli::EXIT_OK;
+  }
   qtDefaultHandler = qInstallMessageHandler(messageHandler);
   QApplication app(argc, argv);
   // QApplication has switched the C library to the operator's locale. Panel files, scripts,
@@ -81,6 +89,9 @@ int main(int argc, char **argv) {
     if (!scripted) gui::showStartFailure(e.what());
     return 1;
   }
+
+  // F10, as the operator would press it: the simulated bench shows live data at once.
+  if (options.acquire) desktop.rt().KeyPress(desktop.bench().panels.MainPanel, 0x1800);
 
   int status = 0;
   if (scripted) {

@@ -51,6 +51,11 @@ const OptionDoc *findOption(const std::string &name) {
   return nullptr;
 }
 
+// Whether the option belongs to the desktop program (desktop) or to the headless one.
+bool belongsTo(const OptionDoc &d, bool desktop) {
+  return d.program == OptionDoc::Both || (d.program == OptionDoc::Desktop) == desktop;
+}
+
 std::string synopsis(const char *program, bool desktop) {
   return std::string("usage: ") + program +
          (desktop ? " [OPTION]...\n" : " [OPTION]... --script FILE\n");
@@ -71,7 +76,7 @@ std::string helpText(const char *program, bool desktop) {
                  "actions,\nthen shutdown.\n";
   h += "\nOptions:\n";
   for (const OptionDoc &d : kOptionDocs) {
-    if (d.program != OptionDoc::Both && (d.program == OptionDoc::Desktop) != desktop) continue;
+    if (!belongsTo(d, desktop)) continue;
     const std::string name = d.value ? std::string(d.name) + " " + d.value : std::string(d.name);
     rt::appendFormat(h, "  %-24s %s\n", name.c_str(), d.text);
   }
@@ -104,7 +109,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
     const std::string a = argv[i];
     // Only what --help lists is accepted.
     const OptionDoc *d = findOption(a == "-h" ? "--help" : a);
-    if (!d || (d->program != OptionDoc::Both && (d->program == OptionDoc::Headless) != headless)) {
+    if (!d || !belongsTo(*d, !headless)) {
       error = "unknown option " + a;
       return false;
     }

@@ -72,6 +72,7 @@ std::string simulatorLibraryPath() {
 
 Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
+      results(options.resultsDb),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -87,6 +88,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   shell.setSettingsPath(options.settingsPath);
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
+  test.report.setSink(&results);
   registerCallbacks();
 }
 

@@ -29,7 +29,13 @@ class HeadlessHost : public cli::ScriptHost {
 int main(int argc, char **argv) {
   cli::Options options;
   std::string error;
-  if (!cli::parseOptions(argc, argv, options, error) || options.script.empty()) {
+  if (cli::parseOptions(argc, argv, options, error) && options.history.any()) {
+    if (options.script.empty())
+      return cli::runHistoryCommands(options.history, options.bench.resultsDb, std::cout,
+                                     std::cerr);
+    error = "--script and the history commands exclude each other";
+  }
+  if (!error.empty() || options.script.empty()) {
     if (error.empty()) error = "--script FILE is required";
     std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);
     return cli::EXIT_USAGE;

@@ -18,8 +18,13 @@ namespace cli {
 std::string usage(const char *program, bool desktop) {
   std::string u = std::string("usage: ") + program +
                   " [--sim] [--sim-config FILE] [--quickusb-lib PATH] [--settings FILE]"
-                  " [--ui-dir DIR] [--conversion-file FILE]";
+                  " [--ui-dir DIR] [--conversion-file FILE] [--results-db FILE]";
   u += desktop ? " [--script FILE]\n" : " [--virtual-time] --script FILE\n";
+  if (!desktop)
+    u += std::string("       ") + program +
+         " [--results-db FILE] [--import DIR] [--history] [--failures] [--values CHECK]"
+         " [--export-junit FILE] [--card N] [--from YYYY-MM-DD] [--to YYYY-MM-DD]"
+         " [--verdict PASSED|FAILED|UNFINISHED] [--check TEXT]\n";
   return u;
 }
 
@@ -51,6 +56,10 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool al
       if (!value(o.bench.conversionFile)) return false;
     } else if (a == "--script") {
       if (!value(o.script)) return false;
+    } else if (a == "--results-db") {
+      if (!value(o.bench.resultsDb)) return false;
+    } else if (allowVirtualTime && parseHistoryOption(argc, argv, i, o.history, error)) {
+      if (!error.empty()) return false;
     } else {
       error = "unknown option " + a;
       return false;
@@ -61,7 +70,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool al
     return false;
   }
   if (o.sim) o.bench.quickusbLib = app::simulatorLibraryPath();
-  return true;
+  return checkHistoryOptions(o.history, error);
 }
 
 // ---------------------------------------------------------------- operator and echo

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/bench.h"
+#include "cli/history_command.h"
 #include "rt/runtime.h"
 
 namespace cli {
@@ -83,6 +84,7 @@ struct Options {
   bool sim = false;
   bool virtualTime = false;
   std::string script;
+  HistoryOptions history;  // tessock-cli only
 };
 // Parses argv; false with a message on a bad command line. `allowVirtualTime` is false for the
 // desktop program.

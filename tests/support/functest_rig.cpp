@@ -40,7 +40,8 @@ FunctionalRig::FunctionalRig(const std::string &board, double barcodeSeconds) {
   const std::string config =
       board.find('/') == std::string::npos ? sourceDir() + "/data/sim/" + board + ".json" : board;
   bench = std::make_unique<app::Bench>(
-      clock, app::BenchOptions{uiDir(), simLibrary(), config, dir.file("settings.ini")});
+      clock, app::BenchOptions{uiDir(), simLibrary(), config, dir.file("settings.ini"), {},
+                       dir.file("results.sqlite")});
   bench->rt.setOperator(&op);
   bench->StartUp();
   p = bench->panels;

@@ -9,9 +9,9 @@
 #include "ctl/panels.h"
 #include "functest/acq_bench_port.h"
 #include "functest/sequencer.h"
+#include "history/store.h"
 #include "hw/fpga.h"
 #include "hw/fpga_config.h"
-#include "history/store.h"
 #include "hw/quickusb.h"
 #include "rt/runtime.h"
 

@@ -43,8 +43,8 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
     o.filter.card = card;
     o.filterGiven = true;
   } else if (a == "--from" || a == "--to" || a == "--verdict" || a == "--check") {
-    value(a == "--from" ? o.filter.from
-          : a == "--to" ? o.filter.to
+    value(a == "--from"      ? o.filter.from
+          : a == "--to"      ? o.filter.to
           : a == "--verdict" ? o.filter.verdict
                              : o.filter.check);
     o.filterGiven = true;
@@ -56,8 +56,9 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
 
 bool checkHistoryOptions(const HistoryOptions &o, std::string &error) {
   if (o.filterGiven && !o.any()) {
-    error = "--card, --from, --to, --verdict and --check filter --history, --failures, --values "
-            "and --export-junit";
+    error =
+        "--card, --from, --to, --verdict and --check filter --history, --failures, --values "
+        "and --export-junit";
     return false;
   }
   return history::ValidFilter(o.filter, error);
@@ -115,8 +116,8 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
       err << "tessock-cli: cannot write " << o.exportJunit << ": " << reason << "\n";
       return 1;
     }
-    out << "wrote " << o.exportJunit << " (" << runs.size() << " run" << (runs.size() == 1 ? "" : "s")
-        << ")\n";
+    out << "wrote " << o.exportJunit << " (" << runs.size() << " run"
+        << (runs.size() == 1 ? "" : "s") << ")\n";
   }
   return status;
 }

@@ -27,8 +27,7 @@ struct HistoryOptions {
 
 // Takes argv[i] when it is a history option (and its value, advancing i): true when taken.
 // `error` is set (and true answered) when the option lacks its value or has a bad one.
-bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &options,
-                        std::string &error);
+bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &options, std::string &error);
 // Checks the combination after all options are read; false with a message.
 bool checkHistoryOptions(const HistoryOptions &options, std::string &error);
 

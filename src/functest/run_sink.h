@@ -33,8 +33,8 @@ struct ResultEvent {
 
 struct EndEvent {
   double errorCounts = 0;
-  bool stopped = false;      // the operator's stop ended the run
-  std::string failCopy;      // empty when none was made
+  bool stopped = false;  // the operator's stop ended the run
+  std::string failCopy;  // empty when none was made
   double clock = 0;
 };
 

@@ -155,8 +155,8 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
           f.append_attribute("type") = "FAILED";
           std::string detail = "***FAILED : " + r->check;
           if (r->value)
-            detail += "\nvalue " + numberText(*r->value) + " " + r->unit + ", limits " +
-                      limitsText(*r);
+            detail +=
+                "\nvalue " + numberText(*r->value) + " " + r->unit + ", limits " + limitsText(*r);
           f.text().set(xmlSafe(detail).c_str());
         }
       }

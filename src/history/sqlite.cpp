@@ -94,9 +94,9 @@ Database::~Database() { close(); }
 
 bool Database::open(const std::string &path, std::string &reason) {
   close();
-  const int rc = sqlite3_open_v2(path.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db_,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     close();

@@ -111,8 +111,8 @@ std::string ctimeToIso(const std::string &text) {
                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   char weekday[4] = {}, month[4] = {};
   int day = 0, h = 0, m = 0, s = 0, year = 0, used = 0;
-  if (std::sscanf(text.c_str(), "%3s %3s %d %d:%d:%d %d%n", weekday, month, &day, &h, &m, &s,
-                  &year, &used) != 7)
+  if (std::sscanf(text.c_str(), "%3s %3s %d %d:%d:%d %d%n", weekday, month, &day, &h, &m, &s, &year,
+                  &used) != 7)
     return {};
   int mon = 0;
   while (mon < 12 && std::strcmp(kMonths[mon], month) != 0) ++mon;
@@ -158,17 +158,17 @@ Where whereOf(const Filter &f) {
   if (!f.verdict.empty()) text(std::string(kVerdictExpr) + " =", upper(f.verdict));
   if (!f.check.empty()) {
     w.texts.push_back(f.check);
-    w.sql += " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
-             "x.check_text, ?" +
-             std::to_string(1 + w.texts.size()) + ") > 0)";
+    w.sql +=
+        " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
+        "x.check_text, ?" +
+        std::to_string(1 + w.texts.size()) + ") > 0)";
   }
   return w;
 }
 
 void bindWhere(Statement &st, const Where &w, int firstText = 2) {
   if (w.card) st.bind(1, *w.card);
-  for (size_t k = 0; k < w.texts.size(); ++k)
-    st.bind(firstText + static_cast<int>(k), w.texts[k]);
+  for (size_t k = 0; k < w.texts.size(); ++k) st.bind(firstText + static_cast<int>(k), w.texts[k]);
 }
 
 constexpr const char *kRunColumns =
@@ -699,7 +699,7 @@ std::vector<RunRow> Store::runs(const Filter &filter, std::string &error) {
   if (!ensureOpen(error)) return out;
   const Where w = whereOf(filter);
   Statement st = db_.prepare(std::string("SELECT ") + kRunColumns + kVerdictExpr + " FROM runs" +
-                                 w.sql + " ORDER BY runs.start, runs.id",
+                                 w.sql + " ORDER BY substr(runs.start, 1, 19), runs.id",
                              error);
   if (!st) return out;
   bindWhere(st, w);
@@ -725,9 +725,9 @@ std::vector<StepRow> Store::steps(long long runId, std::string &error) {
 std::vector<ResultRow> Store::results(long long runId, std::string &error) {
   std::vector<ResultRow> out;
   if (!ensureOpen(error)) return out;
-  Statement st = db_.prepare(std::string("SELECT ") + kResultColumns +
-                                 " FROM results WHERE run_id = ?1 ORDER BY line",
-                             error);
+  Statement st = db_.prepare(
+      std::string("SELECT ") + kResultColumns + " FROM results WHERE run_id = ?1 ORDER BY line",
+      error);
   if (!st) return out;
   st.bind(1, runId);
   while (st.step()) out.push_back(resultFrom(st, 0));
@@ -762,14 +762,13 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
   if (!ensureOpen(error)) return out;
   const Where w = whereOf(filter);
   const std::string checkParam = "?" + std::to_string(2 + w.texts.size());
-  Statement st = db_.prepare(std::string("SELECT ") + kRunColumns + kVerdictExpr + ", " +
-                                 kResultColumns +
-                                 " FROM results JOIN runs ON runs.id = results.run_id" + w.sql +
-                                 " AND results.value IS NOT NULL AND instr(results.check_name, " +
-                                 checkParam +
-                                 ") > 0 ORDER BY results.check_name, runs.start, runs.id, "
-                                 "results.line",
-                             error);
+  Statement st =
+      db_.prepare(std::string("SELECT ") + kRunColumns + kVerdictExpr + ", " + kResultColumns +
+                      " FROM results JOIN runs ON runs.id = results.run_id" + w.sql +
+                      " AND results.value IS NOT NULL AND instr(results.check_name, " + checkParam +
+                      ") > 0 ORDER BY results.check_name, substr(runs.start, 1, 19), runs.id, "
+                      "results.line",
+                  error);
   if (!st) return out;
   bindWhere(st, w);
   st.bind(2 + static_cast<int>(w.texts.size()), check);

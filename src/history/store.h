@@ -31,10 +31,10 @@ std::string CheckName(const std::string &checkText);
 
 // Which runs a question is about. Empty fields do not filter.
 struct Filter {
-  std::optional<long long> card;
-  std::string from, to;  // YYYY-MM-DD, inclusive, on the run's local start date
-  std::string verdict;   // PASSED, FAILED or UNFINISHED (any case)
-  std::string check;     // runs with a result line whose check text contains this
+  std::optional<long long> card = {};
+  std::string from = {}, to = {};  // YYYY-MM-DD, inclusive, on the run's local start date
+  std::string verdict = {};        // PASSED, FAILED or UNFINISHED (any case)
+  std::string check = {};          // runs with a result line whose check text contains this
 };
 // Checks a filter's dates and verdict; false with a message.
 bool ValidFilter(const Filter &filter, std::string &error);
@@ -81,10 +81,10 @@ struct ValueRow {
 };
 
 struct ImportSummary {
-  int files = 0;        // record and report files read
-  int runs = 0;         // runs added
-  int results = 0;      // result lines added
-  int known = 0;        // runs found already in the store
+  int files = 0;                      // record and report files read
+  int runs = 0;                       // runs added
+  int results = 0;                    // result lines added
+  int known = 0;                      // runs found already in the store
   std::vector<std::string> problems;  // "file: line N: what", files or lines left out
 };
 

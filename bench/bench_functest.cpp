@@ -31,6 +31,7 @@ double benchRun(std::initializer_list<rt::Ctl> steps) {
   options.settingsPath = (dir / "settings.ini").string();
   options.quickusbLib = std::string(TESSOCK_BINARY_DIR) + "/libquickusb_sim.so";
   options.simConfig = std::string(TESSOCK_SOURCE_DIR) + "/data/sim/good.json";
+  options.resultsDb = (dir / "results.sqlite").string();
   app::Bench bench(clock, options);
   bench.StartUp();
   rt::Runtime &rt = bench.rt;

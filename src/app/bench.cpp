@@ -85,6 +85,7 @@ std::string simulatorLibraryPath() {
 
 Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
+      results(options.resultsDb),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -100,6 +101,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   shell.setSettingsPath(options.settingsPath);
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
+  test.report.setSink(&results);
   registerCallbacks();
 }
 

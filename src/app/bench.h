@@ -9,6 +9,7 @@
 #include "ctl/panels.h"
 #include "functest/acq_bench_port.h"
 #include "functest/sequencer.h"
+#include "history/store.h"
 #include "hw/fpga.h"
 #include "hw/fpga_config.h"
 #include "hw/quickusb.h"
@@ -22,6 +23,7 @@ struct BenchOptions {
   std::string simConfig;            // board configuration for the simulated bench (empty: default)
   std::string settingsPath;         // settings file (empty: the default path)
   std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
+  std::string resultsDb = {};       // results store (empty: history::defaultStorePath())
 };
 
 // Default locations, overridable by options.
@@ -47,6 +49,8 @@ class Bench {
   int Quit(int panel, int control, int event);
 
   BenchOptions options;
+  // Every run goes into it as it is reported; opened when the first run begins.
+  history::Store results;
   rt::Runtime rt;
   ctl::Panels panels;
   hw::QuickUsb usb;

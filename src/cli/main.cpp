@@ -35,6 +35,12 @@ int main(int argc, char **argv) {
                                : cli::versionLine("tessock-cli", TESSOCK_VERSION, TESSOCK_COMMIT));
     return cli::EXIT_OK;
   }
+  if (error.empty() && options.history.any()) {
+    if (options.script.empty())
+      return cli::runHistoryCommands(options.history, options.bench.resultsDb, std::cout,
+                                     std::cerr);
+    error = "--script and the history commands exclude each other";
+  }
   if (!error.empty() || options.script.empty()) {
     if (error.empty()) error = "--script FILE is required";
     std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);

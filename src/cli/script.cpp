@@ -39,7 +39,24 @@ constexpr OptionDoc kOptionDocs[] = {
     {"--script", "FILE", "run a script of operator actions", OptionDoc::Both},
     {"--acquire", nullptr, "start FRAMES acquisition once started, as the F10 key does",
      OptionDoc::Desktop},
+    {"--results-db", "FILE", "results store (default: $XDG_DATA_HOME/tessock/results.sqlite)",
+     OptionDoc::Both},
     {"--virtual-time", nullptr, "run the event loop in virtual time (hours of a test in seconds)",
+     OptionDoc::Headless},
+    {"--import", "DIR", "store the test records (*.jsonl) and lone reports of DIR",
+     OptionDoc::Headless},
+    {"--history", nullptr, "print the stored runs", OptionDoc::Headless},
+    {"--failures", nullptr, "print the checks ranked by how often they failed",
+     OptionDoc::Headless},
+    {"--values", "CHECK", "print a check's measured value across runs", OptionDoc::Headless},
+    {"--export-junit", "FILE", "write the stored runs as a JUnit XML file", OptionDoc::Headless},
+    {"--card", "N", "history filter: card number", OptionDoc::Headless},
+    {"--from", "YYYY-MM-DD", "history filter: runs started on or after the day",
+     OptionDoc::Headless},
+    {"--to", "YYYY-MM-DD", "history filter: runs started on or before the day",
+     OptionDoc::Headless},
+    {"--verdict", "VERDICT", "history filter: PASSED, FAILED or UNFINISHED", OptionDoc::Headless},
+    {"--check", "TEXT", "history filter: runs with a result line holding TEXT",
      OptionDoc::Headless},
     {"--help", nullptr, "print this help and exit", OptionDoc::Both},
     {"--version", nullptr, "print the version and exit", OptionDoc::Both},
@@ -147,6 +164,15 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.script = value;
     } else if (name == "--acquire") {
       o.acquire = true;
+    } else if (name == "--results-db") {
+      o.bench.resultsDb = value;
+    } else {
+      // The history commands and their filters read the option and its value themselves.
+      int at = d->value ? i - 1 : i;
+      if (!parseHistoryOption(argc, argv, at, o.history, error) || !error.empty()) {
+        if (error.empty()) error = "unknown option " + a;
+        return false;
+      }
     }
   }
   if (o.sim && !o.bench.quickusbLib.empty()) {
@@ -154,7 +180,7 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
     return false;
   }
   if (o.sim) o.bench.quickusbLib = app::simulatorLibraryPath();
-  return true;
+  return checkHistoryOptions(o.history, error);
 }
 
 // ---------------------------------------------------------------- operator and echo

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/bench.h"
+#include "cli/history_command.h"
 #include "rt/runtime.h"
 
 namespace cli {
@@ -84,8 +85,9 @@ struct Options {
   bool virtualTime = false;  // headless program only
   bool acquire = false;      // desktop program only: FRAMES acquisition once started
   std::string script;
-  bool help = false;     // --help: print helpText() and leave with status 0
-  bool version = false;  // --version: print versionLine() and leave with status 0
+  bool help = false;       // --help: print helpText() and leave with status 0
+  bool version = false;    // --version: print versionLine() and leave with status 0
+  HistoryOptions history;  // tessock-cli only
 };
 // Parses argv; false with a message on a bad command line. `headless` is false for the desktop
 // program: each program takes only the options its --help lists. --help and --version end the

@@ -72,7 +72,7 @@ std::string ProgramVersion() { return std::string("tessock ") + TESSOCK_VERSION;
 bool Report::Begin(const std::string &fileName, std::string &reason) {
   ReportFileName = fileName;
   recordPath_ = RecordPathFor(fileName);
-  reportFailureShown_ = recordFailureShown_ = false;
+  reportFailureShown_ = recordFailureShown_ = sinkFailureShown_ = false;
   stepState_ = -1;
   stepTitle_.clear();
   reason = AppendToFile(ReportFileName, "");
@@ -86,6 +86,12 @@ bool Report::Begin(const std::string &fileName, std::string &reason) {
 
 void Report::notice(const std::string &what, const std::string &detail) {
   rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, what + ": " + detail);
+}
+
+void Report::sinkProblem(const std::string &reason) {
+  if (reason.empty() || sinkFailureShown_) return;
+  sinkFailureShown_ = true;
+  notice("Results store not written", reason);
 }
 
 void Report::appendLine(const std::string &line) {
@@ -135,6 +141,9 @@ int Report::writeResult(const std::string &text, int passed, int weight, const M
     if (m->high) r["high"] = number(*m->high);
   }
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  if (sink_)
+    sinkProblem(sink_->resultWritten(
+        ResultEvent{stepState_, stepTitle_, text, passed != 0, weight, clock, m}));
   return 0;
 }
 
@@ -178,6 +187,9 @@ void Report::RecordRun(const RunInfo &info) {
                       {"report", ReportFileName},
                       {"program", ProgramVersion()}};
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  if (sink_)
+    sinkProblem(
+        sink_->runBegun(RunEvent{info, isoTime(info.wallTime), ReportFileName, ProgramVersion()}));
 }
 
 void Report::RecordStep(int state, const std::string &title, double clockNow) {
@@ -185,6 +197,7 @@ void Report::RecordStep(int state, const std::string &title, double clockNow) {
   nlohmann::json r = {
       {"type", "step"}, {"state", state}, {"title", title}, {"clock", number(clockNow)}};
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  if (sink_) sinkProblem(sink_->stepBegun(state, title, clockNow));
 }
 
 void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNow) {
@@ -195,6 +208,7 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
                       {"how", stopped ? "stopped" : "ended"},
                       {"clock", number(clockNow)}};
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  if (sink_) sinkProblem(sink_->runEnded(EndEvent{ErrorCounts, stopped, failCopy, clockNow}));
 }
 
 }  // namespace functest

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ctl/panels.h"
+#include "functest/run_sink.h"
 #include "functest/step.h"
 #include "rt/runtime.h"
 
@@ -72,6 +73,10 @@ class Report {
   void RecordRun(const RunInfo &info);
   void RecordStep(int state, const std::string &title, double clock);
   void RecordEnd(bool stopped, const std::string &failCopy, double clock);
+  // The observer told of the run, its steps, results and end beside the record (none: null).
+  // A sink that cannot keep an event is said once per run in the log box; the run goes on.
+  void setSink(RunSink *sink) { sink_ = sink; }
+
   // The step that result records name.
   void setStep(int state, const std::string &title) {
     stepState_ = state;
@@ -87,6 +92,7 @@ class Report {
   void appendLine(const std::string &line);
   void appendRecord(const std::string &json);
   void notice(const std::string &what, const std::string &path);
+  void sinkProblem(const std::string &reason);
 
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
@@ -94,7 +100,8 @@ class Report {
   std::string buffer_;
   int stepState_ = -1;
   std::string stepTitle_;
-  bool reportFailureShown_ = false, recordFailureShown_ = false;
+  bool reportFailureShown_ = false, recordFailureShown_ = false, sinkFailureShown_ = false;
+  RunSink *sink_ = nullptr;
 };
 
 }  // namespace functest

@@ -37,11 +37,17 @@ const std::vector<rt::Ctl> &AllStepSwitches() {
   return all;
 }
 
-FunctionalRig::FunctionalRig(const std::string &board, double barcodeSeconds) {
+FunctionalRig::FunctionalRig(const std::string &board, double barcodeSeconds,
+                             const std::string &resultsDb) {
   const std::string config =
       board.find('/') == std::string::npos ? sourceDir() + "/data/sim/" + board + ".json" : board;
   bench = std::make_unique<app::Bench>(
-      clock, app::BenchOptions{uiDir(), simLibrary(), config, dir.file("settings.ini")});
+      clock, app::BenchOptions{uiDir(),
+                               simLibrary(),
+                               config,
+                               dir.file("settings.ini"),
+                               {},
+                               resultsDb.empty() ? dir.file("results.sqlite") : resultsDb});
   bench->rt.setOperator(&op);
   bench->StartUp();
   p = bench->panels;

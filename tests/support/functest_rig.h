@@ -35,8 +35,10 @@ const std::vector<rt::Ctl> &AllStepSwitches();
 
 class FunctionalRig {
  public:
-  // `board`: a name in data/sim ("good") or a path to a configuration file.
-  explicit FunctionalRig(const std::string &board, double barcodeSeconds = 60.0);
+  // `board`: a name in data/sim ("good") or a path to a configuration file. `resultsDb`: the
+  // results store (empty: results.sqlite in the rig's folder).
+  explicit FunctionalRig(const std::string &board, double barcodeSeconds = 60.0,
+                         const std::string &resultsDb = {});
   FunctionalRig(const FunctionalRig &) = delete;
   FunctionalRig &operator=(const FunctionalRig &) = delete;
 

@@ -1,0 +1,175 @@
+#include "history/questions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <pugixml.hpp>
+#include <sstream>
+
+#include "rt/format.h"
+
+namespace history {
+
+namespace {
+
+// XML 1.0 has no place for control characters; an imported file may carry some.
+std::string xmlSafe(const std::string &text) {
+  std::string s = text;
+  for (char &c : s)
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
+  return s;
+}
+
+std::string numberText(double v) { return rt::format("%.6g", v); }
+
+std::string limitsText(const ResultRow &r) {
+  if (!r.low && !r.high) return "-";
+  return (r.low ? numberText(*r.low) : std::string("-inf")) + " .. " +
+         (r.high ? numberText(*r.high) : std::string("+inf"));
+}
+
+// The date and time of a start, without seconds' zone: "2026-12-07 09:15:02".
+std::string startText(const std::string &start) {
+  std::string s = start.substr(0, 19);
+  if (s.size() > 10 && s[10] == 'T') s[10] = ' ';
+  return s;
+}
+
+}  // namespace
+
+Spread SpreadOf(std::vector<double> values) {
+  Spread s;
+  s.count = static_cast<int>(values.size());
+  if (values.empty()) return s;
+  std::sort(values.begin(), values.end());
+  s.min = values.front();
+  s.max = values.back();
+  const size_t mid = values.size() / 2;
+  s.median = values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2.0;
+  return s;
+}
+
+std::string RunsTable(const std::vector<RunRow> &runs) {
+  std::string out = rt::format("%6s  %-19s  %6s  %-7s  %-10s  %-7s  %6s  %5s  %s\n", "RUN", "START",
+                               "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES", "REPORT");
+  for (const RunRow &r : runs)
+    rt::appendFormat(out, "%6lld  %-19s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  %s\n", r.id,
+                     startText(r.start).c_str(), r.card,
+                     r.variant.empty() ? "-" : r.variant.c_str(), r.verdict.c_str(),
+                     r.finished ? (r.how.empty() ? "ended" : r.how.c_str()) : "-", r.failedLines,
+                     r.resultLines, r.report.c_str());
+  rt::appendFormat(out, "%zu run%s\n", runs.size(), runs.size() == 1 ? "" : "s");
+  return out;
+}
+
+std::string FailuresTable(const std::vector<FailureRow> &rows) {
+  std::string out = rt::format("%6s  %7s  %5s  %s\n", "FAILED", "CHECKED", "RUNS", "CHECK");
+  for (const FailureRow &f : rows)
+    rt::appendFormat(out, "%6d  %7d  %5d  %s\n", f.failed, f.checked, f.runs, f.name.c_str());
+  rt::appendFormat(out, "%zu check%s failed\n", rows.size(), rows.size() == 1 ? "" : "s");
+  return out;
+}
+
+std::string ValuesTable(const std::vector<ValueRow> &rows) {
+  std::string out;
+  size_t k = 0;
+  while (k < rows.size()) {
+    size_t end = k;
+    std::vector<double> values;
+    while (end < rows.size() && rows[end].result.name == rows[k].result.name)
+      values.push_back(*rows[end++].result.value);
+    const Spread s = SpreadOf(values);
+    const ResultRow &first = rows[k].result;
+    rt::appendFormat(out, "%s\n", first.name.c_str());
+    rt::appendFormat(out, "  %d value%s  min %s  median %s  max %s  %s  limits %s\n", s.count,
+                     s.count == 1 ? "" : "s", numberText(s.min).c_str(),
+                     numberText(s.median).c_str(), numberText(s.max).c_str(),
+                     first.unit.empty() ? "-" : first.unit.c_str(), limitsText(first).c_str());
+    rt::appendFormat(out, "  %6s  %-19s  %6s  %14s  %-6s  %s\n", "RUN", "START", "CARD", "VALUE",
+                     "RESULT", "LIMITS");
+    for (; k < end; ++k) {
+      const ValueRow &v = rows[k];
+      rt::appendFormat(out, "  %6lld  %-19s  %6lld  %14s  %-6s  %s\n", v.run.id,
+                       startText(v.run.start).c_str(), v.run.card,
+                       numberText(*v.result.value).c_str(), v.result.passed ? "PASSED" : "FAILED",
+                       limitsText(v.result).c_str());
+    }
+  }
+  if (rows.empty()) out = "no measured values\n";
+  return out;
+}
+
+std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string &error) {
+  pugi::xml_document doc;
+  pugi::xml_node decl = doc.append_child(pugi::node_declaration);
+  decl.append_attribute("version") = "1.0";
+  decl.append_attribute("encoding") = "UTF-8";
+  pugi::xml_node root = doc.append_child("testsuites");
+  root.append_attribute("name") = "tessock";
+  int allTests = 0, allFailures = 0, suiteId = 0;
+  for (const RunRow &run : runs) {
+    const std::vector<StepRow> steps = store.steps(run.id, error);
+    if (!error.empty()) return {};
+    const std::vector<ResultRow> results = store.results(run.id, error);
+    if (!error.empty()) return {};
+    // The suites in run order: each step, then the lines without a step.
+    std::map<long long, std::vector<const ResultRow *>> byStep;
+    for (const ResultRow &r : results) byStep[r.stepId].push_back(&r);
+    std::vector<std::pair<long long, std::string>> suites;
+    for (const StepRow &s : steps) suites.emplace_back(s.id, s.title);
+    if (byStep.count(0)) suites.emplace_back(0, "results");
+    const std::string package = rt::format("tessock.card%lld.run%lld", run.card, run.id);
+    for (const auto &[stepId, title] : suites) {
+      const auto &cases = byStep[stepId];
+      pugi::xml_node suite = root.append_child("testsuite");
+      int failures = 0;
+      for (const ResultRow *r : cases) failures += r->passed ? 0 : 1;
+      suite.append_attribute("name") =
+          xmlSafe(rt::format("card %lld run %lld: %s", run.card, run.id, title.c_str())).c_str();
+      suite.append_attribute("tests") = static_cast<int>(cases.size());
+      suite.append_attribute("failures") = failures;
+      suite.append_attribute("errors") = 0;
+      suite.append_attribute("skipped") = 0;
+      suite.append_attribute("time") = "0";
+      suite.append_attribute("timestamp") = run.start.substr(0, 19).c_str();
+      suite.append_attribute("hostname") = run.variant.empty() ? "bench" : run.variant.c_str();
+      suite.append_attribute("id") = suiteId++;
+      suite.append_attribute("package") = package.c_str();
+      pugi::xml_node props = suite.append_child("properties");
+      auto prop = [&](const char *name, const std::string &value) {
+        pugi::xml_node p = props.append_child("property");
+        p.append_attribute("name") = name;
+        p.append_attribute("value") = value.c_str();
+      };
+      prop("card", std::to_string(run.card));
+      prop("report", xmlSafe(run.report));
+      prop("verdict", run.verdict);
+      for (const ResultRow *r : cases) {
+        pugi::xml_node c = suite.append_child("testcase");
+        c.append_attribute("name") = xmlSafe(r->check).c_str();
+        c.append_attribute("classname") = xmlSafe(package + "." + r->name).c_str();
+        c.append_attribute("time") = "0";
+        if (!r->passed) {
+          pugi::xml_node f = c.append_child("failure");
+          f.append_attribute("message") = xmlSafe(r->check).c_str();
+          f.append_attribute("type") = "FAILED";
+          std::string detail = "***FAILED : " + r->check;
+          if (r->value)
+            detail +=
+                "\nvalue " + numberText(*r->value) + " " + r->unit + ", limits " + limitsText(*r);
+          f.text().set(xmlSafe(detail).c_str());
+        }
+      }
+      allTests += static_cast<int>(cases.size());
+      allFailures += failures;
+    }
+  }
+  root.append_attribute("tests") = allTests;
+  root.append_attribute("failures") = allFailures;
+  root.append_attribute("errors") = 0;
+  std::ostringstream out;
+  doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
+  return out.str();
+}
+
+}  // namespace history

@@ -64,6 +64,13 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
   ASSERT_GE(cliListed.size(), 10u);
   ASSERT_GE(guiListed.size(), 10u);
 
+  auto valueFor = [](const std::string &name) -> std::string {
+    if (name == "--sim-config") return "board.json";
+    if (name == "--card") return "317";
+    if (name == "--from" || name == "--to") return "2026-12-07";
+    if (name == "--verdict") return "PASSED";
+    return "/some/path";
+  };
   auto listedIn = [](const auto &listed, const std::string &name) {
     for (const auto &[n, v] : listed)
       if (n == name) return true;
@@ -74,7 +81,11 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
     const auto &other = headless ? guiListed : cliListed;
     for (const auto &[name, value] : listed) {
       std::vector<std::string> args = {name};
-      if (value) args.push_back(name == "--sim-config" ? "board.json" : "/some/path");
+      if (value) args.push_back(valueFor(name));
+      // The history filters only qualify a history command.
+      if (name == "--card" || name == "--from" || name == "--to" || name == "--verdict" ||
+          name == "--check")
+        args.push_back("--history");
       Parsed p = parse(args, headless);
       EXPECT_TRUE(p.ok) << name << " headless=" << headless << ": " << p.error;
       // Without its value the option is refused, naming it.

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/bench.h"
-#include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
+#include "script/script.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "app/bench.h"
-#include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
+#include "script/script.h"
 #include "support/test_env.h"
 
 namespace {

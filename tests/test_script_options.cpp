@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/bench.h"
-#include "cli/script.h"
+#include "script/script.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <iostream>
 
 #include "app/bench.h"
-#include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/input_file.h"
+#include "script/script.h"
 #include "tessock_version.h"
 
 namespace {

@@ -8,12 +8,12 @@
 #include <string>
 
 #include "app/bench.h"
-#include "cli/script.h"
 #include "gui/capture_dialog.h"
 #include "gui/dialogs.h"
 #include "gui/panel_view.h"
 #include "gui/pump.h"
 #include "rt/clock.h"
+#include "script/script.h"
 
 namespace gui {
 

@@ -6,11 +6,11 @@
 #include <clocale>
 #include <iostream>
 
-#include "cli/script.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
 #include "gui/desktop.h"
 #include "rt/input_file.h"
+#include "script/script.h"
 #include "tessock_version.h"
 
 namespace {

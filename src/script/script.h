@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "app/bench.h"
-#include "cli/history_command.h"
 #include "rt/runtime.h"
+#include "script/history_command.h"
 
 namespace cli {
 

@@ -1,4 +1,4 @@
-#include "cli/history_command.h"
+#include "script/history_command.h"
 
 #include <cerrno>
 #include <charconv>

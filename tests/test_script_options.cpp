@@ -107,6 +107,8 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
   EXPECT_FALSE(listedIn(guiListed, "--virtual-time"));
   EXPECT_TRUE(listedIn(guiListed, "--acquire"));
   EXPECT_FALSE(listedIn(cliListed, "--acquire"));
+  EXPECT_TRUE(listedIn(guiListed, "--history-window"));
+  EXPECT_FALSE(listedIn(cliListed, "--history-window"));
   for (const std::string &help : {cliHelp, guiHelp}) {
     EXPECT_EQ(help.rfind("usage: ", 0), 0u);
     std::istringstream in(help);
@@ -127,9 +129,11 @@ TEST(CommandLine, OptionsReachTheBenchOptions) {
   EXPECT_TRUE(p.options.virtualTime);
   EXPECT_FALSE(p.options.sim);
 
-  Parsed g = parse({"--acquire", "--sim-config", "dead.json"}, false);
+  Parsed g = parse({"--acquire", "--sim-config", "dead.json", "--history-window"}, false);
   ASSERT_TRUE(g.ok) << g.error;
   EXPECT_TRUE(g.options.acquire);
+  EXPECT_TRUE(g.options.historyWindow);
+  EXPECT_FALSE(p.options.historyWindow);
   EXPECT_TRUE(g.options.sim);
   EXPECT_EQ(g.options.bench.simConfig, "dead.json");
   EXPECT_EQ(g.options.bench.quickusbLib, app::simulatorLibraryPath());

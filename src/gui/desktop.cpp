@@ -7,6 +7,7 @@
 #include <QImageWriter>
 #include <QLayout>
 #include <QPixmap>
+#include <QShortcut>
 #include <QTimer>
 #include <cmath>
 
@@ -38,7 +39,21 @@ void Desktop::start() {
   started_ = true;
   view_.loadNewPanels();
   view_.flush();
+  if (QWidget *main = view_.panelWidget(view_.mainPanel())) {
+    auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), main);
+    key->setContext(Qt::ApplicationShortcut);
+    connect(key, &QShortcut::activated, this, [this] { openHistory(); });
+  }
   pump_.schedule();
+}
+
+HistoryWindow &Desktop::openHistory() {
+  if (!history_) history_ = std::make_unique<HistoryWindow>(bench_.results);
+  history_->refresh();
+  history_->show();
+  history_->raise();
+  history_->activateWindow();
+  return *history_;
 }
 
 void Desktop::shutDown() {
@@ -50,6 +65,7 @@ void Desktop::shutDown() {
     } catch (const std::exception &) {
     }
   }
+  if (history_) history_->close();
   view_.closeAll();
 }
 

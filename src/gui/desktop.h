@@ -10,6 +10,7 @@
 #include "app/bench.h"
 #include "gui/capture_dialog.h"
 #include "gui/dialogs.h"
+#include "gui/history_window.h"
 #include "gui/panel_view.h"
 #include "gui/pump.h"
 #include "rt/clock.h"
@@ -39,6 +40,10 @@ class Desktop : public QObject {
   PanelView &view() { return view_; }
   EventPump &pump() { return pump_; }
   CaptureDialog &captureDialog() { return capture_; }
+  // The results history page (Ctrl+H in every panel's window), made on first use and read
+  // again from the store each time it is opened.
+  HistoryWindow &openHistory();
+  HistoryWindow *historyWindow() const { return history_.get(); }
 
  signals:
   // The run-time asked to quit (the quit control).
@@ -51,6 +56,7 @@ class Desktop : public QObject {
   PanelView view_;
   DialogOperator dialogs_;
   CaptureDialog capture_;
+  std::unique_ptr<HistoryWindow> history_;
   bool started_ = false;
   bool shutDown_ = false;
 };

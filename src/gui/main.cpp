@@ -92,6 +92,7 @@ int main(int argc, char **argv) {
 
   // F10, as the operator would press it: the simulated bench shows live data at once.
   if (options.acquire) desktop.rt().KeyPress(desktop.bench().panels.MainPanel, 0x1800);
+  if (options.historyWindow) desktop.openHistory();
 
   int status = 0;
   if (scripted) {

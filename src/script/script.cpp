@@ -39,6 +39,7 @@ constexpr OptionDoc kOptionDocs[] = {
     {"--script", "FILE", "run a script of operator actions", OptionDoc::Both},
     {"--acquire", nullptr, "start FRAMES acquisition once started, as the F10 key does",
      OptionDoc::Desktop},
+    {"--history-window", nullptr, "open the results history page once started", OptionDoc::Desktop},
     {"--results-db", "FILE", "results store (default: $XDG_DATA_HOME/tessock/results.sqlite)",
      OptionDoc::Both},
     {"--virtual-time", nullptr, "run the event loop in virtual time (hours of a test in seconds)",
@@ -164,6 +165,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.script = value;
     } else if (name == "--acquire") {
       o.acquire = true;
+    } else if (name == "--history-window") {
+      o.historyWindow = true;
     } else if (name == "--results-db") {
       o.bench.resultsDb = value;
     } else {

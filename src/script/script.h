@@ -82,8 +82,9 @@ class LineEcho : public rt::Observer {
 struct Options {
   app::BenchOptions bench;
   bool sim = false;
-  bool virtualTime = false;  // headless program only
-  bool acquire = false;      // desktop program only: FRAMES acquisition once started
+  bool virtualTime = false;    // headless program only
+  bool acquire = false;        // desktop program only: FRAMES acquisition once started
+  bool historyWindow = false;  // desktop program only: the history page once started
   std::string script;
   bool help = false;       // --help: print helpText() and leave with status 0
   bool version = false;    // --version: print versionLine() and leave with status 0

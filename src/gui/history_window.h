@@ -1,0 +1,78 @@
+// The history page of the desktop program: the runs of the results store in a table (card,
+// start, bench or tunnel, verdict, failed lines) under a filter row, the report of a run opened
+// by a double click or Enter, and below a chart of one check's measured value across the runs
+// with its limits. Everything is read through the store's questions; the page holds no SQL.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "history/store.h"
+
+QT_BEGIN_NAMESPACE
+class QChart;
+class QChartView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTableWidget;
+class QValueAxis;
+class QXYSeries;
+QT_END_NAMESPACE
+
+namespace gui {
+
+class HistoryWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit HistoryWindow(history::Store &store, QWidget *parent = nullptr);
+
+  // Reads the runs of the filter and the names of the checks with values again; the chosen
+  // check stays chosen while the store still has it.
+  void refresh();
+  // Opens the report of the table's row in the desktop's viewer; a report no longer on disk
+  // is said in a message box naming its path. False when nothing was opened.
+  bool openReport(int row);
+  // Shows the chart of the check with this name (one of checkBox()'s entries).
+  void chooseCheck(const QString &name);
+
+  QLineEdit *cardFilter() const { return card_; }
+  QComboBox *verdictFilter() const { return verdict_; }
+  QLineEdit *checkFilter() const { return checkText_; }
+  QTableWidget *table() const { return table_; }
+  QComboBox *checkBox() const { return checks_; }
+  QChartView *chartView() const { return chartView_; }
+  // The measured values, and the low and high limits, of the chart (null before a check is
+  // chosen or for a limit the store does not know).
+  QXYSeries *valueSeries() const { return values_; }
+  QXYSeries *lowSeries() const { return low_; }
+  QXYSeries *highSeries() const { return high_; }
+  // What the status line under the filters says (a filter that cannot be used, a store error,
+  // the number of runs).
+  QString status() const;
+
+  // How a report is opened and how a problem is told; tests put their own in.
+  std::function<bool(const QUrl &)> openUrl;
+  std::function<void(const QString &title, const QString &text)> tell;
+
+ private:
+  void showChart();
+
+  history::Store &store_;
+  QLineEdit *card_ = nullptr, *checkText_ = nullptr;
+  QComboBox *verdict_ = nullptr, *checks_ = nullptr;
+  QLabel *status_ = nullptr;
+  QTableWidget *table_ = nullptr;
+  QChartView *chartView_ = nullptr;
+  QChart *chart_ = nullptr;
+  QValueAxis *xAxis_ = nullptr, *yAxis_ = nullptr;
+  QXYSeries *values_ = nullptr, *low_ = nullptr, *high_ = nullptr;
+  history::Filter filter_;
+  std::vector<history::RunRow> runs_;
+};
+
+}  // namespace gui

@@ -1,0 +1,160 @@
+// The history page of the desktop program: bench runs of the good board and three defect boards
+// fill a results store; Ctrl+H opens the page, whose table lists the runs with their verdicts
+// and failed lines, whose filters narrow it, whose rows open their reports, and whose chart
+// shows a check's value in each run with its limits. The page is saved as a PNG (into
+// $TESSOCK_SHOT_DIR as well when it is set, to be looked at).
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+#include <QtCharts/QChartView>
+#include <QtCharts/QXYSeries>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include "gui/desktop.h"
+#include "support/functest_rig.h"
+#include "test_popups.h"
+
+namespace {
+
+namespace B = ctl::TabBData;
+namespace fs = std::filesystem;
+using testenv::FunctionalRig;
+
+// One finished bench run of the status steps; the path of its report.
+std::string statusRun(FunctionalRig &r) {
+  r.scanBarcodes();
+  r.enableOnly({B::EnableTempOtrDac, B::EnablePowerSupplies});
+  r.startBench();
+  EXPECT_TRUE(r.runToEnd(200.0));
+  return r.test().report.ReportFileName;
+}
+
+TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
+  if (!fs::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+  testenv::TempDir dir;
+  const std::string db = dir.file("results.sqlite");
+  // The rigs stay, and with them the folders their reports are in.
+  std::vector<std::unique_ptr<FunctionalRig>> rigs;
+  std::vector<std::string> reports;
+  std::vector<int> failedLines;
+  for (const char *board : {"good", "temp1_down", "otr2_down", "m5v_monitor_stuck"}) {
+    rigs.push_back(std::make_unique<FunctionalRig>(board, 60.0, db));
+    reports.push_back(statusRun(*rigs.back()));
+    failedLines.push_back(static_cast<int>(rigs.back()->failedChecks().size()));
+  }
+  EXPECT_EQ(failedLines[0], 0);
+
+  app::BenchOptions o;
+  o.uiDir = testenv::uiDir();
+  o.quickusbLib = testenv::simLibrary();
+  o.settingsPath = dir.file("Corvath.ini");
+  o.conversionFile = dir.file("conv/tempIO.txt");
+  o.resultsDb = db;
+  gui::Desktop desktop(o);
+  desktop.start();
+  acqtest::Popups popups;
+  desktop.setOperator(&popups);
+
+  // Ctrl+H in the main window opens the page.
+  QWidget *main = desktop.view().panelWidget(desktop.view().mainPanel());
+  ASSERT_NE(main, nullptr);
+  main->show();
+  main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+  QTest::keyClick(main, Qt::Key_H, Qt::ControlModifier);
+  gui::HistoryWindow *page = desktop.historyWindow();
+  ASSERT_NE(page, nullptr);
+  EXPECT_TRUE(page->isVisible());
+
+  // The runs in the order of their starts (the rigs' virtual clocks all start at the same
+  // time: the order of their ids then).
+  QTableWidget *table = page->table();
+  ASSERT_EQ(table->rowCount(), 4) << page->status().toStdString();
+  EXPECT_EQ(page->status(), "4 runs");
+  for (int row = 0; row < 4; ++row) {
+    SCOPED_TRACE(row);
+    EXPECT_EQ(table->item(row, 0)->text(), "317");
+    EXPECT_EQ(table->item(row, 2)->text(), "bench");
+    EXPECT_EQ(table->item(row, 3)->text(), row == 0 ? "PASSED" : "FAILED");
+    EXPECT_EQ(table->item(row, 4)->text(), QString::number(failedLines[row]));
+    EXPECT_EQ(failedLines[row] > 0, row > 0);
+    EXPECT_EQ(table->item(row, 1)->text().size(), 19);
+  }
+
+  // A row opens its report; a report that has gone is said with its path.
+  std::vector<QUrl> opened;
+  std::vector<QString> told;
+  page->openUrl = [&](const QUrl &url) {
+    opened.push_back(url);
+    return true;
+  };
+  page->tell = [&](const QString &title, const QString &text) { told.push_back(title + text); };
+  table->setCurrentCell(1, 0);
+  table->setFocus();
+  QTest::keyClick(table, Qt::Key_Return);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(fs::path(opened[0].toLocalFile().toStdString()), fs::absolute(reports[1]));
+  fs::remove(reports[2]);
+  EXPECT_FALSE(page->openReport(2));
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_TRUE(told[0].contains(QString::fromStdString(reports[2]))) << told[0].toStdString();
+  EXPECT_EQ(opened.size(), 1u);
+
+  // The chart of the first temperature's status: one point per run, the defect board's below
+  // its low limit, which is the same line across the chart.
+  QComboBox *checks = page->checkBox();
+  const int temp1 = checks->findText("TEMP_1", Qt::MatchContains);
+  ASSERT_GE(temp1, 0);
+  page->chooseCheck(checks->itemText(temp1));
+  ASSERT_NE(page->valueSeries(), nullptr);
+  const QList<QPointF> points = page->valueSeries()->points();
+  ASSERT_EQ(points.size(), 4);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(points[k].x(), k + 1);
+  ASSERT_NE(page->lowSeries(), nullptr);
+  const double low = page->lowSeries()->at(0).y();
+  for (const QPointF &p : page->lowSeries()->points()) EXPECT_EQ(p.y(), low);
+  EXPECT_LT(points[1].y(), low);
+  EXPECT_GE(points[0].y(), low);
+
+  // The page as the operator sees it.
+  QCoreApplication::processEvents();
+  const QString png = QString::fromStdString(dir.file("history.png"));
+  ASSERT_TRUE(page->grab().save(png, "PNG"));
+  EXPECT_GT(fs::file_size(png.toStdString()), 10000u);
+  if (const char *shots = std::getenv("TESSOCK_SHOT_DIR")) {
+    QDir().mkpath(shots);
+    page->grab().save(QString(shots) + "/history.png", "PNG");
+  }
+
+  // The filters: the chosen check stays chosen while its runs are shown.
+  page->verdictFilter()->setCurrentText("FAILED");
+  EXPECT_EQ(table->rowCount(), 3);
+  EXPECT_EQ(page->checkBox()->currentIndex(), temp1);
+  EXPECT_EQ(page->valueSeries()->count(), 3);
+  page->verdictFilter()->setCurrentIndex(0);
+  page->checkFilter()->setText("TEMP_1");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 4);
+  page->cardFilter()->setText("316");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 0);
+  EXPECT_EQ(page->valueSeries(), nullptr);
+  page->cardFilter()->setText("31x");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 0);
+  EXPECT_TRUE(page->status().contains("31x")) << page->status().toStdString();
+  page->cardFilter()->setText("317");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 4);
+
+  EXPECT_TRUE(popups.messages.empty());
+  desktop.shutDown();
+}
+
+}  // namespace

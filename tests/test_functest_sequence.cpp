@@ -14,6 +14,7 @@
 #include "functest/fibre_steps.h"
 #include "functest/report.h"
 #include "functest/status_steps.h"
+#include "support/fake_bench.h"
 #include "support/functest_rig.h"
 
 namespace {
@@ -444,38 +445,12 @@ TEST(FunctionalTestSteps, TryAgainResumesAtTheFirstUnreportedCheck) {
   EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.MainPanel, ctl::Main::AcqTimer, rt::ATTR_ENABLED), 1);
 }
 
-// A bench whose acquisition state the test writes: the steps' logic without the simulator.
-class FakeBench : public functest::BenchPort {
- public:
-  double Timer() override { return t; }
-  long long WallTime() override { return 1700000000; }
-  int ReadShowFrame() override {
-    ++reads;
-    if (onRead) onRead(a);
-    return 0;
-  }
-  bool AcquisitionRunning() override { return running; }
-  int ContinuousReadStartStop() override {
-    running = !running;
-    return 0;
-  }
-  int UpdateMainPanel() override { return 0; }
-  int UpdateMainPanelWithoutFpga() override { return 0; }
-  int UpdateFPGAConfigFromOptionPanel() override { return 0; }
-  int UpdateCurrentChangeInFPGA() override { return 0; }
-  acq::AcqState &state() override { return a; }
-  bool ModuleConnected() override { return true; }
-
-  acq::AcqState a;
-  double t = 100;
-  bool running = false;
-  int reads = 0;
-  std::function<void(acq::AcqState &)> onRead;
-};
+using testenv::FakeBench;
 
 // The program's panels without a module, a fake bench, and a report in a temporary folder.
 struct StepBed {
   StepBed() {
+    fake.wallTime = 1700000000;  // Tue Nov 14 22:13:20 2023 UTC
     std::string reason;
     EXPECT_TRUE(report.Begin(dir.file("r_DN_1_0.txt"), reason)) << reason;
   }
@@ -491,7 +466,7 @@ struct StepBed {
     StepResult r = step.call(ctx, true);
     for (int k = 0; r == StepResult::Running && k < maxCalls; ++k) {
       ctx.SetTimer(ctx.GetTimer() - 0.5f);
-      fake.t += 0.5;
+      fake.now += 0.5;
       r = step.call(ctx, false);
     }
     return r;
@@ -516,13 +491,13 @@ struct StepBed {
 // gains one error, and one that wraps, both fail; one that stays, passes.
 TEST(FunctionalTestSteps, LongCheckGrowthIsTakenModulo32Bits) {
   StepBed bed;
-  bed.fake.a.Erra = static_cast<int32_t>(0xFFFFFFF0u);  // wraps to 0x10: 32 errors
-  bed.fake.a.Errb = (1 << 24) + 1;                      // gains one error above 2^24
-  bed.fake.a.Losta = -5;                                // unsigned 4294967291, stays
+  bed.fake.st.Erra = static_cast<int32_t>(0xFFFFFFF0u);  // wraps to 0x10: 32 errors
+  bed.fake.st.Errb = (1 << 24) + 1;                      // gains one error above 2^24
+  bed.fake.st.Losta = -5;                                // unsigned 4294967291, stays
   functest::TestLongTimeCRCLF step;
   ASSERT_EQ(step.call(bed.ctx, true), StepResult::Running);
-  bed.fake.a.Erra = 0x10;
-  bed.fake.a.Errb = (1 << 24) + 2;
+  bed.fake.st.Erra = 0x10;
+  bed.fake.st.Errb = (1 << 24) + 2;
   EXPECT_EQ(step.call(bed.ctx, false), StepResult::Running);
   bed.state.EndOfLongTimeTest = 1;
   EXPECT_EQ(step.call(bed.ctx, false), StepResult::Done);
@@ -536,7 +511,7 @@ TEST(FunctionalTestSteps, LongCheckGrowthIsTakenModulo32Bits) {
 // and those fail: an error line that fires early or is stuck cannot pass.
 TEST(FunctionalTestSteps, CfcErrorThatFiresEarlyFailsItsNormalStateLines) {
   StepBed bed;
-  bed.fake.a.Statusb = 0x00FF;  // every CFC error already raised
+  bed.fake.st.Statusb = 0x00FF;  // every CFC error already raised
   functest::TestCFCErrorStatus step;
   EXPECT_EQ(bed.play(step), StepResult::Done);
   std::multiset<std::string> expected;
@@ -548,9 +523,10 @@ TEST(FunctionalTestSteps, CfcErrorThatFiresEarlyFailsItsNormalStateLines) {
 
   // A channel whose error never comes: the full 110 s, its ERROR STATE line fails.
   StepBed late;
-  late.fake.a.Statusb = 0xFF00;
-  late.fake.onRead = [&](acq::AcqState &a) {
-    if (late.fake.t > 200.0) a.Statusb = 0x0400;  // channel 3 stays normal
+  late.fake.st.Statusb = 0xFF00;
+  late.fake.onRead = [&] {
+    acq::AcqState &a = late.fake.st;
+    if (late.fake.now > 200.0) a.Statusb = 0x0400;  // channel 3 stays normal
   };
   EXPECT_EQ(late.play(step), StepResult::Done);
   EXPECT_EQ(late.ctx.GetTimer(), 0.0f);
@@ -565,10 +541,10 @@ TEST(FunctionalTestSteps, DacFileAppendsBlocksAndSaysWhenItCannot) {
   tzset();
   StepBed bed;
   bed.bench->rt.SetCtrlVal(bed.bench->panels.TabBData, B::BenchReportPrefix, bed.dir.file("p"));
-  for (int c = 0; c < 8; ++c) bed.fake.a.DacVal[c] = static_cast<uint8_t>(c * 30 + 7);
-  bed.fake.a.CardNumber = 0;
+  for (int c = 0; c < 8; ++c) bed.fake.st.DacVal[c] = static_cast<uint8_t>(c * 30 + 7);
+  bed.fake.st.CardNumber = 0;
   ASSERT_EQ(functest::CreateDacFile(bed.ctx), 0);
-  bed.fake.t = 123.456;
+  bed.fake.now = 123.456;
   ASSERT_EQ(functest::CreateDacFile(bed.ctx), 0);
   EXPECT_EQ(bed.fake.reads, 10);
   const std::string name = bed.dir.file("p_SAVE_DAC_CN0.dac");

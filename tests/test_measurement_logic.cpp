@@ -24,6 +24,7 @@
 #include "rt/clock.h"
 #include "rt/format.h"
 #include "rt/runtime.h"
+#include "support/fake_bench.h"
 #include "support/test_env.h"
 
 namespace {
@@ -32,49 +33,7 @@ namespace O = ctl::Options;
 namespace SL = ctl::TabSlope;
 using functest::StepResult;
 
-// A bench whose board is whatever the test writes into its state.
-class FakeBench final : public functest::BenchPort {
- public:
-  double Timer() override { return now; }
-  long long WallTime() override { return 0; }
-  int ReadShowFrame() override {
-    ++reads;
-    if (onRead) onRead();
-    if (!readResults.empty()) {
-      const int r = readResults.front();
-      readResults.erase(readResults.begin());
-      return r;
-    }
-    return 0;
-  }
-  bool AcquisitionRunning() override { return running; }
-  int ContinuousReadStartStop() override {
-    running = !running;
-    ++startStops;
-    return 0;
-  }
-  int UpdateMainPanel() override { return 0; }
-  int UpdateMainPanelWithoutFpga() override { return 0; }
-  int UpdateFPGAConfigFromOptionPanel() override {
-    ++configUpdates;
-    if (onConfig) onConfig();
-    return 0;
-  }
-  int UpdateCurrentChangeInFPGA() override {
-    ++currentUpdates;
-    return 0;
-  }
-  void EndRecording() override { ++recordingsEnded; }
-  acq::AcqState &state() override { return st; }
-  bool ModuleConnected() override { return true; }
-
-  double now = 100.0;
-  acq::AcqState st;
-  bool running = false;
-  int startStops = 0, reads = 0, configUpdates = 0, currentUpdates = 0, recordingsEnded = 0;
-  std::vector<int> readResults;  // results of the next reads (0 after them)
-  std::function<void()> onRead, onConfig;
-};
+using testenv::FakeBench;
 
 class MeasurementLogic : public ::testing::Test {
  protected:

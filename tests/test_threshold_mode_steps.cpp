@@ -23,6 +23,7 @@
 #include "functest/report.h"
 #include "functest/slow_dac_step.h"
 #include "hw/status_bits.h"
+#include "support/fake_bench.h"
 #include "support/functest_rig.h"
 #include "support/test_env.h"
 
@@ -36,43 +37,21 @@ using functest::StepResult;
 
 // A bench whose board answers as the test says. The configuration sent last is kept: the test
 // voltage code, channel 1's selectors and the link.
-class ScriptedBench final : public functest::BenchPort {
+class ScriptedBench final : public testenv::FakeBench {
  public:
   ScriptedBench(rt::Runtime &rt, const ctl::Panels &p) : rt_(rt), p_(p) {}
-  double Timer() override { return now; }
-  long long WallTime() override { return 0; }
-  int ReadShowFrame() override {
-    ++reads;
-    if (onRead) onRead();
-    return 0;
-  }
-  bool AcquisitionRunning() override { return acquiring; }
-  int ContinuousReadStartStop() override {
-    acquiring = !acquiring;
-    return 0;
-  }
-  int UpdateMainPanel() override { return 0; }
-  int UpdateMainPanelWithoutFpga() override { return 0; }
   int UpdateFPGAConfigFromOptionPanel() override {
     voltage = rt_.GetCtrlValI(p_.OptionsPanel, O::TestCfcVoltage);
     selA = rt_.GetCtrlValI(p_.OptionsPanel, O::SourceSelA[0]);
     selB = rt_.GetCtrlValI(p_.OptionsPanel, O::SourceSelB[0]);
     sentCodes.push_back(voltage);
-    if (onUpdate) onUpdate();
-    return 0;
+    return FakeBench::UpdateFPGAConfigFromOptionPanel();
   }
-  int UpdateCurrentChangeInFPGA() override { return 0; }
-  acq::AcqState &state() override { return s; }
-  bool ModuleConnected() override { return true; }
 
-  void setA(int mask, bool on) { s.Statusa = on ? (s.Statusa | mask) : (s.Statusa & ~mask); }
+  void setA(int mask, bool on) { st.Statusa = on ? (st.Statusa | mask) : (st.Statusa & ~mask); }
 
-  double now = 100.0;
-  bool acquiring = false;
-  int voltage = 0, selA = 0, selB = 0, reads = 0;
+  int voltage = 0, selA = 0, selB = 0;
   std::vector<int> sentCodes;
-  std::function<void()> onRead, onUpdate;
-  acq::AcqState s;
 
  private:
   rt::Runtime &rt_;
@@ -160,8 +139,8 @@ class HvLevels : public ScriptedStep {
   void board(Comparators c) {
     comparators = c;
     bench->onRead = [this] {
-      bench->s.Statusa =
-          (bench->s.Statusa & ~st::kHvComparators) | comparators.answer(bench->voltage);
+      bench->st.Statusa =
+          (bench->st.Statusa & ~st::kHvComparators) | comparators.answer(bench->voltage);
     };
     rig->set(rig->p.TabBData, B::HvDacStep, 5);
   }
@@ -192,8 +171,8 @@ TEST_F(HvLevels, ScansUpAndDownAndGradesEverySwitchPoint) {
   EXPECT_EQ(*(at + 1), 2700);
   // Without a change a tick scans ten steps: 2700 .. 2745, then 2750.
   EXPECT_EQ(*(at + 11), 2750);
-  EXPECT_EQ(bench->s.Statusa & st::kHvComparators, 0);
-  EXPECT_FALSE(bench->acquiring);
+  EXPECT_EQ(bench->st.Statusa & st::kHvComparators, 0);
+  EXPECT_FALSE(bench->running);
 }
 
 TEST_F(HvLevels, AllComparatorsAtOnceStoreNothingAndFailTheirLines) {
@@ -282,9 +261,9 @@ class Modes : public ScriptedStep {
   // are 100 + channel without the mode and 10 more in it; the mode is released when the
   // positive current comes (unless `holdsForEver`), with the levels back `levelsLag` s later.
   void board(int bit, double entryAfter, bool releases = true, double levelsLag = 0.0) {
-    bench->onUpdate = [=, this] {
+    bench->onConfig = [=, this] {
       if (bench->voltage >= 3000 && raisedAt < 0) raisedAt = bench->now;
-      if (bench->selA == 5 && bench->selB == 3) bench->s.Statusb &= ~st::kAllLevelsOk;
+      if (bench->selA == 5 && bench->selB == 3) bench->st.Statusb &= ~st::kAllLevelsOk;
       // Positive current after the voltage has been raised and has fallen again.
       if (bench->selA == 4 && bench->selB == 7 && raisedAt >= 0 && bench->voltage < 3000 &&
           positiveAt < 0)
@@ -295,10 +274,10 @@ class Modes : public ScriptedStep {
           raisedAt >= 0 && bench->now - raisedAt >= entryAfter && !(releases && positiveAt >= 0);
       bench->setA(bit, in);
       if (positiveAt >= 0 && bench->now - positiveAt >= levelsLag)
-        bench->s.Statusb |= st::kAllLevelsOk;
-      for (int c = 0; c < 8; ++c) bench->s.SumsMaximums[c][10][18] = 100.0f + c + (in ? 10 : 0);
+        bench->st.Statusb |= st::kAllLevelsOk;
+      for (int c = 0; c < 8; ++c) bench->st.SumsMaximums[c][10][18] = 100.0f + c + (in ? 10 : 0);
     };
-    bench->s.Statusb = st::kAllLevelsOk;
+    bench->st.Statusb = st::kAllLevelsOk;
   }
   StepResult run(functest::Step &step, int maxTicks = 1000) {
     raisedAt = positiveAt = -1;
@@ -325,7 +304,7 @@ TEST_F(Modes, CfcTestModeTimeline) {
   EXPECT_EQ(ticks, 1 + 180 + 100 + 10 + 1 + 1 + 1 + 1);
   EXPECT_EQ(bench->voltage, 2700);
   EXPECT_EQ(rig->rt().GetCtrlValI(rig->p.OptionsPanel, O::TestCfcVoltage), 0);
-  EXPECT_TRUE(bench->acquiring);
+  EXPECT_TRUE(bench->running);
 }
 
 TEST_F(Modes, ModeOnAtOnceComparesWithNoSumsOfAnEarlierRun) {
@@ -389,26 +368,26 @@ class DacCounters : public ScriptedStep {
   // it with the levels when the positive current comes, then `climb` moves the counters.
   void board(std::function<void(uint8_t *dac, int call)> climb, bool resets = true,
              bool levelsBack = true) {
-    for (int c = 0; c < 8; ++c) bench->s.DacVal[c] = static_cast<uint8_t>(40 + c);
-    bench->s.Statusb = st::kAllLevelsOk;
-    bench->onUpdate = [=, this] {
+    for (int c = 0; c < 8; ++c) bench->st.DacVal[c] = static_cast<uint8_t>(40 + c);
+    bench->st.Statusb = st::kAllLevelsOk;
+    bench->onConfig = [=, this] {
       if (bench->voltage == 3250 && raisedAt < 0) raisedAt = bench->now;
-      if (bench->selA == 5 && bench->selB == 3) bench->s.Statusb &= ~st::kAllLevelsOk;
+      if (bench->selA == 5 && bench->selB == 3) bench->st.Statusb &= ~st::kAllLevelsOk;
       if (bench->selA == 4 && bench->selB == 7) {
         bench->setA(st::kDacResetReceived, false);
-        if (levelsBack) bench->s.Statusb |= st::kAllLevelsOk;
+        if (levelsBack) bench->st.Statusb |= st::kAllLevelsOk;
       }
       if (bench->voltage == 0 && raisedAt >= 0) watching = true;
     };
     each = [=, this] {
       if (resets && raisedAt >= 0 && !watching && bench->now - raisedAt >= 90.0 &&
-          bench->s.Statusb != st::kAllLevelsOk) {
+          bench->st.Statusb != st::kAllLevelsOk) {
         bench->setA(st::kDacResetReceived, true);
-        std::fill(bench->s.DacVal, bench->s.DacVal + 8, 0);
+        std::fill(bench->st.DacVal, bench->st.DacVal + 8, 0);
       }
       if (watching) {
-        climb(bench->s.DacVal, calls++);
-        const uint8_t *d = bench->s.DacVal;
+        climb(bench->st.DacVal, calls++);
+        const uint8_t *d = bench->st.DacVal;
         bench->setA(st::kDacOver155Ok, std::all_of(d, d + 8, [](uint8_t v) { return v <= 155; }));
         bench->setA(st::kDacOverflowOk, std::none_of(d, d + 8, [](uint8_t v) { return v == 255; }));
       }
@@ -457,8 +436,8 @@ TEST_F(DacCounters, ClimbToOverflow) {
   // A second run starts its watch from the counters as they are after its reset, not from the
   // 255 the first run ended on.
   clearReport();
-  for (int c = 0; c < 8; ++c) bench->s.DacVal[c] = 255;
-  bench->s.Statusb = st::kAllLevelsOk;
+  for (int c = 0; c < 8; ++c) bench->st.DacVal[c] = 255;
+  bench->st.Statusb = st::kAllLevelsOk;
   EXPECT_EQ(run(step), StepResult::Done);
   EXPECT_TRUE(failed().empty());
   EXPECT_EQ(starting("DAC TEST : ").size(), 255u);
@@ -490,7 +469,7 @@ TEST_F(DacCounters, StuckChannelAndStalledWatch) {
         if (c != 2) d[c] = static_cast<uint8_t>(std::min(255, d[c] + 1));
     d[2] = 0;
   });
-  bench->s.DacVal[2] = 0;
+  bench->st.DacVal[2] = 0;
   functest::TestSlowDAC step;
   EXPECT_EQ(run(step), StepResult::DoneWithFailure);
   EXPECT_EQ(failed(), (std::multiset<std::string>{"TEST DAC COUNTER : CH2 STUCK TO 0 ",
@@ -517,7 +496,7 @@ TEST_F(DacCounters, WaitsThatRunOutEndTheStep) {
     SCOPED_TRACE("levels never back, reset held");
     clearReport();
     board(together(1), true, false);
-    bench->onUpdate = [inner = bench->onUpdate, this] {
+    bench->onConfig = [inner = bench->onConfig, this] {
       inner();
       if (bench->selA == 4) bench->setA(st::kDacResetReceived, true);  // held
     };

@@ -155,7 +155,7 @@ void expectBoardTaken(FunctionalRig &r, const std::string &path) {
 class BoardMatrix : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+    ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary())) << testenv::simLibrary();
     const json file = json::parse(testenv::readFile(boardPath(GetParam())));
     ASSERT_TRUE(file.contains("expect")) << GetParam() << " states no expectation";
     expect = file["expect"];
@@ -255,7 +255,7 @@ double stepClock(const std::vector<json> &rec, const std::string &title) {
 class GoodBoard : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+    ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary())) << testenv::simLibrary();
   }
 };
 

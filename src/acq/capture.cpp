@@ -175,12 +175,7 @@ std::string defaultConversionPath() {
 
 int Acquisition::SaveToFileFast(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
-  rt::FileRequest request;
-  request.defaultDirectory = "C:\\";
-  request.defaultPattern = "*.*";
-  request.typeList = "*.dat";
-  request.title = "Save As..";
-  request.save = true;
+  const auto request = rt::FileRequest::anyFile("*.dat", "Save As..", true);
   std::string path;
   if (rt_.FileSelectPopup(request, path) == rt::FileSelect::Cancelled) return 0;
   FileNameForFast = path;

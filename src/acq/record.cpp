@@ -208,12 +208,7 @@ void Acquisition::closeRecordAtStop() {
 
 int Acquisition::SaveToFile(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
-  rt::FileRequest request;
-  request.defaultDirectory = "C:\\";
-  request.defaultPattern = "*.*";
-  request.typeList = "*.txt; *.dat";
-  request.title = "Save As..";
-  request.save = true;
+  const auto request = rt::FileRequest::anyFile("*.txt; *.dat", "Save As..", true);
   std::string path;
   if (rt_.FileSelectPopup(request, path) == rt::FileSelect::Cancelled) {
     // Recording is switched off; a file still open from the run is closed with it.

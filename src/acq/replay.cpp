@@ -16,11 +16,7 @@ constexpr uint32_t kAdcColour = 0xFF0000;
 int Acquisition::OpenAndCheck(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
   if (OffsetInTheFileHighSpeed == 0) {
-    rt::FileRequest request;
-    request.defaultDirectory = "C:\\";
-    request.defaultPattern = "*.*";
-    request.typeList = "*.dat";
-    request.title = "Select file to read";
+    const auto request = rt::FileRequest::anyFile("*.dat", "Select file to read", false);
     std::string path;
     if (rt_.FileSelectPopup(request, path) == rt::FileSelect::Cancelled) return 0;
     std::string error;

@@ -107,14 +107,7 @@ int CurrentSetupLoader::LoadCurrentSetupIntoTheRings() {
 
 int CurrentSetupLoader::ChangeLinearityFile(int, int, int event) {
   if (event != rt::EVENT_COMMIT) return 0;
-  rt::FileRequest request;
-  request.defaultDirectory = "C:\\";
-  request.defaultPattern = "*.*";
-  request.typeList = "*.txt";
-  request.title = "Select Linearity File";
-  request.save = false;
-  request.allowCancel = true;
-  request.allowMakeDirectory = true;
+  const auto request = rt::FileRequest::anyFile("*.txt", "Select Linearity File", false);
   std::string path;
   if (rt_.FileSelectPopup(request, path) != rt::FileSelect::Existing) return 0;
   rt_.SetCtrlVal(panels_.TabBData, ctl::TabBData::LinearityFile, path);

@@ -8,7 +8,7 @@ namespace functest {
 
 namespace O = ctl::Options;
 
-const ModeCheckSpec kCfcTestMode = {
+const ModeDefinition kCfcTestMode = {
     "TEST MODES : CHECK CFC TEST => Start at %.2f [s] ",
     st::kCfcTestMode,
     3000,
@@ -22,7 +22,7 @@ const ModeCheckSpec kCfcTestMode = {
     "STATUS_TEST_CFC_ON : RELEASED TOO EARLY ",
 };
 
-const ModeCheckSpec kOtrResetMode = {
+const ModeDefinition kOtrResetMode = {
     "TEST MODES : CHECK OTR RESET => Start at %.2f [s] ",
     st::kOtrResetReceived,
     4000,

@@ -15,7 +15,7 @@ namespace functest {
 inline constexpr float kReleaseWaitSeconds = 30.0f;
 
 // What tells the two checks apart.
-struct ModeCheckSpec {
+struct ModeDefinition {
   const char *heading;
   int modeBit;
   int testVoltage;  // DAC code held to ask for the mode
@@ -25,12 +25,12 @@ struct ModeCheckSpec {
   const char *diff, *hold, *release, *early;
 };
 
-extern const ModeCheckSpec kCfcTestMode;
-extern const ModeCheckSpec kOtrResetMode;
+extern const ModeDefinition kCfcTestMode;
+extern const ModeDefinition kOtrResetMode;
 
 class ModeCheck : public Step {
  public:
-  explicit ModeCheck(const ModeCheckSpec &spec) : m_(spec) {}
+  explicit ModeCheck(const ModeDefinition &mode) : m_(mode) {}
   StepResult call(TestContext &t, bool first) override;
 
   // The 20-second sums memorised before and in the mode, per channel.
@@ -42,7 +42,7 @@ class ModeCheck : public Step {
   static float rsum20(TestContext &t, int channel);
   void watchEntry(TestContext &t);
 
-  const ModeCheckSpec &m_;
+  const ModeDefinition &m_;
   int ModeCheckPhase = 100;
 };
 

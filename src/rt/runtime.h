@@ -173,6 +173,18 @@ struct FileRequest {
   bool save = false;  // save dialog (else load)
   bool allowCancel = true;
   bool allowMakeDirectory = true;
+
+  // A dialog of the program's kind: any file ("*.*") from the default folder "C:\\", which
+  // the desktop maps to the user's home folder.
+  static FileRequest anyFile(std::string typeList, std::string title, bool save) {
+    FileRequest r;
+    r.defaultDirectory = "C:\\";
+    r.defaultPattern = "*.*";
+    r.typeList = std::move(typeList);
+    r.title = std::move(title);
+    r.save = save;
+    return r;
+  }
 };
 enum class FileSelect { Cancelled = 0, Existing = 1, New = 2 };
 

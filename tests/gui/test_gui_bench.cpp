@@ -31,8 +31,8 @@ constexpr int kLightsFrames2[16] = {39, 38, 37, 36, 35, 34, 33, 31, 47, 46, 45, 
 class DesktopOnSimulatedBench : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(testenv::simLibrary()))
-      GTEST_SKIP() << "simulated bench not built: " << testenv::simLibrary();
+    ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary()))
+        << "simulated bench not built: " << testenv::simLibrary();
     app::BenchOptions o;
     o.uiDir = testenv::uiDir();
     o.quickusbLib = testenv::simLibrary();

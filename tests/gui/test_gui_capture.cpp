@@ -20,7 +20,7 @@ namespace {
 namespace M = ctl::Main;
 
 TEST(DesktopCapture, ProgressDialogShowsTheCaptureAndItsStopEndsIt) {
-  if (!std::filesystem::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+  ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary())) << testenv::simLibrary();
   testenv::TempDir dir;
   app::BenchOptions o;
   o.uiDir = testenv::uiDir();

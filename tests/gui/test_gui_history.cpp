@@ -36,7 +36,7 @@ std::string statusRun(FunctionalRig &r) {
 }
 
 TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
-  if (!fs::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+  ASSERT_TRUE(fs::exists(testenv::simLibrary())) << testenv::simLibrary();
   testenv::TempDir dir;
   const std::string db = dir.file("results.sqlite");
   // The rigs stay, and with them the folders their reports are in.

@@ -82,10 +82,10 @@ int Acquisition::ReadShowFrame() {
   mode_ = rt_.GetCtrlValI(panels_.MainPanel, ctl::Main::ReadOutMode);
   const uint32_t count = blk::bytesForMode(mode_);
 
-  // The block, read with the read gate held high. The generator fills the whole buffer with
-  // words, as the no-hardware raw view shows them; the mode takes its count of bytes from it.
+  // The block, read with the read gate held high; the mode takes its count of bytes from what
+  // the source delivered.
   BlockSource &source = blockSource();
-  const uint32_t request = &source == &generator_ ? uint32_t(sizeof buffer_) : count;
+  const uint32_t request = source.requestFor(count, uint32_t(sizeof buffer_));
   uint32_t got = 0;
   source.raiseGate();
   if (!source.read(buffer_, request, got)) return kReadFailed;

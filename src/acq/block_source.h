@@ -17,6 +17,8 @@ class BlockSource {
   // Reads at most `request` bytes to `data`. False when the read failed; `delivered` holds the
   // bytes delivered, never more than `request`.
   virtual bool read(uint8_t *data, uint32_t request, uint32_t &delivered) = 0;
+  // How many bytes the read cycle asks for a block of `count` bytes into a buffer of `capacity`.
+  virtual uint32_t requestFor(uint32_t count, uint32_t /*capacity*/) const { return count; }
   // The read gate: raised around the blocks of the read cycle, so that the FPGA knows a block is
   // being taken. Only the module has one.
   virtual void raiseGate() {}
@@ -44,6 +46,9 @@ class ModuleSource final : public BlockSource {
 class GeneratorSource final : public BlockSource {
  public:
   bool read(uint8_t *data, uint32_t request, uint32_t &delivered) override;
+  // The whole buffer, whatever the mode: the no-hardware raw view shows a full buffer of words
+  // and the generator's sequence does not depend on the mode.
+  uint32_t requestFor(uint32_t, uint32_t capacity) const override { return capacity; }
 };
 
 // A binary file read from its start, block after block.

@@ -134,6 +134,9 @@ void Acquisition::openRecord() {
 // After each processed block with recording on: the data line (or table) of the block's mode.
 // Without an open file the line is lost, except the SINGLE_VALUE table, which names its file.
 void Acquisition::recordLine() {
+  // Without an open file there is nothing to format a line for (the single-value table opens
+  // its file by name).
+  if (!FileHandle && mode_ != blk::SINGLE_VALUE) return;
   switch (mode_) {
     case blk::RAWDATA:
       formatRawLine(record_, NewTime, BlockView{buffer_, sizeof buffer_});
@@ -150,7 +153,6 @@ void Acquisition::recordLine() {
     default:
       return;
   }
-  if (!FileHandle) return;
   record_ += '\n';
   writeRecord(record_);
 }

@@ -60,7 +60,7 @@ std::vector<std::string> linearityRows(const std::vector<std::string> &report) {
 class MeasurementSteps : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+    ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary())) << "no simulated bench";
   }
   static void enableMeasurements(FunctionalRig &r) {
     r.scanBarcodes();

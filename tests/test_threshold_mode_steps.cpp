@@ -511,7 +511,7 @@ TEST_F(DacCounters, WaitsThatRunOutEndTheStep) {
 class BenchRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(testenv::simLibrary())) GTEST_SKIP() << "no simulated bench";
+    ASSERT_TRUE(std::filesystem::exists(testenv::simLibrary())) << "no simulated bench";
   }
   struct Run {
     std::unique_ptr<testenv::FunctionalRig> rig;

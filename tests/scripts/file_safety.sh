@@ -10,7 +10,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cli="$build/tessock-cli"
 fail() { echo "FAIL: $*"; exit 1; }
-command -v timeout >/dev/null || { echo "SKIP: no timeout command"; exit 0; }
+command -v timeout >/dev/null || { echo "FAIL: no timeout command"; exit 1; }
 
 mkfifo "$tmp/fifo"
 printf 'quit\n' > "$tmp/q.tsk"

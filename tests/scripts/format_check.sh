@@ -3,7 +3,7 @@
 set -u
 src="$2"
 cd "$src" || exit 1
-command -v clang-format >/dev/null || { echo "clang-format missing: skipped"; exit 0; }
+command -v clang-format >/dev/null || { echo "FAIL: clang-format missing"; exit 1; }
 if git rev-parse --git-dir >/dev/null 2>&1; then
   files=$(git ls-files '*.cpp' '*.h' '*.c')
 else

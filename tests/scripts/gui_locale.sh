@@ -8,7 +8,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 gui="$build/tessock"
 fail() { echo "FAIL: $*"; exit 1; }
-[ -x "$gui" ] || { echo "SKIP: desktop program not built"; exit 0; }
+[ -x "$gui" ] || { echo "FAIL: desktop program not built"; exit 1; }
 export QT_QPA_PLATFORM="${QT_QPA_PLATFORM:-offscreen}"
 export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$source_dir/tests/gui/lsan.supp}"
 
@@ -25,8 +25,8 @@ if [ -z "$comma" ] && command -v localedef >/dev/null && [ -e /usr/share/i18n/lo
     comma="de_DE.UTF-8"
   fi
 fi
-[ -n "$comma" ] || { echo "SKIP: no locale with a decimal comma"; exit 0; }
-[ "$(LC_ALL=$comma locale decimal_point 2>/dev/null)" == "," ] || { echo "SKIP: $comma has no comma"; exit 0; }
+[ -n "$comma" ] || { echo "FAIL: no locale with a decimal comma"; exit 1; }
+[ "$(LC_ALL=$comma locale decimal_point 2>/dev/null)" == "," ] || { echo "FAIL: $comma has no comma"; exit 1; }
 
 cat > "$tmp/locale.tsk" <<SCRIPT
 set Main.RawCaptureSeconds 12.5

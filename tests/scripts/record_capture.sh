@@ -8,7 +8,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cli="$build/tessock-cli"
 fail() { echo "FAIL: $*"; exit 1; }
-[ -e "$build/libquickusb_sim.so" ] || { echo "SKIP: no simulated bench"; exit 0; }
+[ -e "$build/libquickusb_sim.so" ] || { echo "FAIL: no simulated bench"; exit 1; }
 
 cat > "$tmp/record.tsk" <<SCRIPT
 choose "$tmp/run.txt"

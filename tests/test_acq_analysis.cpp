@@ -22,8 +22,10 @@ void frame(AcqState &st, uint16_t adc, double now, int focus = 0, acq::FrameStat
 
 TEST(AcqAnalysis, ResetsDiscontinuitiesOvershootsAndExtremes) {
   AcqState st;
-  for (auto &h : st.ADC) std::fill(std::begin(h), std::end(h), 500);
+  for (auto &h : st.ADC) std::fill(std::begin(h), std::end(h), 0);
   std::fill(std::begin(st.ADC_MIN), std::end(st.ADC_MIN), 4095);
+  frame(st, 500, 0.9);  // the stream's first frame: a reference, not a jump from the stale 0
+  EXPECT_EQ(st.ADC_DISC_TEMP[3], 0);
   frame(st, 3700, 1.0);  // +3200: a discontinuity, not a reset
   frame(st, 3720, 1.1);  // +20: nothing
   frame(st, 3699, 1.2);  // -21: a discontinuity
@@ -35,24 +37,70 @@ TEST(AcqAnalysis, ResetsDiscontinuitiesOvershootsAndExtremes) {
   EXPECT_EQ(st.OVERSHOT[3], 2);
   EXPECT_EQ(st.ADC_MAX[3], 4095);
 
+  // The stream's first reset only starts the timing: no period, no count published.
   acq::FrameStats r;
   frame(st, 3900, 2.5, 3, &r);  // +3400: a reset
-  EXPECT_EQ(r.resets, 0xFF);
-  EXPECT_TRUE(r.focusReset);
-  EXPECT_EQ(r.focusDisc, 4);
-  EXPECT_EQ(r.focusOvershoot, 2);
-  EXPECT_EQ(st.ADC_DISC[3], 4);
+  EXPECT_EQ(r.resets, 0);
+  EXPECT_FALSE(r.focusReset);
+  EXPECT_EQ(st.ADC_DISC[3], 0);
+  EXPECT_FLOAT_EQ(st.ADC_STAT_PERIODE[3], 0.0f);
   EXPECT_EQ(st.ADC_DISC_TEMP[3], 0);
   EXPECT_EQ(st.OVERSHOT[3], 0);
   EXPECT_EQ(st.ADC_MAX[3], 3900);  // the saturated maximum went at the reset
   EXPECT_EQ(st.ADC_MIN[3], 500);
-  EXPECT_FLOAT_EQ(st.ADC_STAT_PERIODE[3], 2.5f);  // the first period counts from time 0
 
-  frame(st, 300, 3.0);
+  // The integrator runs down 17 counts a frame, with one step of 30 on the way.
+  int adc = 3900;
+  for (int k = 1; k <= 195; ++k) {
+    adc -= k == 100 ? 30 : 17;
+    frame(st, static_cast<uint16_t>(adc), 2.5 + 0.1 * k);
+  }
   frame(st, 4093, 22.5, 3, &r);  // a reset that overshoots counts it afresh
+  EXPECT_EQ(r.resets, 0xFF);
+  EXPECT_TRUE(r.focusReset);
+  EXPECT_EQ(r.focusDisc, 1);
   EXPECT_FLOAT_EQ(st.ADC_STAT_PERIODE[3], 20.0f);
+  EXPECT_DOUBLE_EQ(st.ADC_PERIOD_START[3], 2.5);
+  EXPECT_EQ(st.ADC_DISC[3], 1);
   EXPECT_EQ(st.OVERSHOT[3], 1);
   EXPECT_EQ(st.ADC_MAX[3], 4093);  // below saturation: kept, then raised
+}
+
+// A break in the stream (another mode's block, the acquisition off, or frames more than a second
+// apart) re-arms the analysis: the jump across it is no discontinuity and no reset, the running
+// counts restart, and the next period is timed from the first reset after it.
+TEST(AcqAnalysis, ABreakInTheStreamReArmsTheAnalysis) {
+  for (const bool byGap : {false, true}) {
+    SCOPED_TRACE(byGap ? "gap" : "disarmed");
+    AcqState st;
+    for (auto &h : st.ADC) std::fill(std::begin(h), std::end(h), 0);
+    frame(st, 100, 0.0);
+    frame(st, 3500, 0.5);   // the first reset: timing starts
+    frame(st, 3400, 0.52);  // -100: one discontinuity
+    EXPECT_EQ(st.ADC_DISC_TEMP[0], 1);
+    double t = 0.54;
+    if (byGap)
+      t += 1.5;
+    else
+      st.FramesArmed = false;
+    frame(st, 50, t);  // -3350 across the break: not counted
+    EXPECT_EQ(st.ADC_DISC_TEMP[0], 0);
+    acq::FrameStats r;
+    frame(st, 3800, t + 1.0, 0, &r);  // +3750: a reset, but only the timing starts again
+    EXPECT_EQ(r.resets, 0);
+    EXPECT_FLOAT_EQ(st.ADC_STAT_PERIODE[0], 0.0f);
+    frame(st, 100, t + 1.5);
+    frame(st, 3900, t + 21.0, 0, &r);
+    EXPECT_EQ(r.resets, 0);  // 19.5 s without a frame is a break too
+    frame(st, 100, t + 21.5);
+    frame(st, 3900, t + 22.0, 0, &r);  // the first reset after the break starts the timing
+    EXPECT_EQ(r.resets, 0);
+    for (double u = t + 22.5; u < t + 42.0; u += 0.5) frame(st, 100, u);
+    frame(st, 3900, t + 42.0, 0, &r);
+    EXPECT_EQ(r.resets, 0xFF);
+    EXPECT_NEAR(st.ADC_STAT_PERIODE[0], 20.0f, 1e-3);
+    EXPECT_NEAR(st.ADC_PERIOD_START[0], t + 22.0, 1e-9);
+  }
 }
 
 TEST(AcqAnalysis, SlopeOnceASecondAndTheComputedPeriod) {

@@ -85,6 +85,9 @@ TEST_F(Cycle, FramesBlockIsShown) {
 TEST_F(Cycle, FramesStatisticsReachTheResultTableAndTheFocusIndicators) {
   const int tab = p.TabSlope, table = ctl::TabSlope::ResultTable;
   bench->config.AdcCfcfocus = 5;
+  // The stream's first frame is the reference of the next: it restarts the running counts.
+  ASSERT_EQ(read(1, framesBlock(0x77, 0, 0x9AB)), 0);
+  acq().StatsColumnStep = 0;
   acq().LastSlopeTime = clock.now();  // no slope within this second: the values below stay
   for (int ch = 0; ch < 8; ++ch) {
     acq().ADC_STAT_SLOPE[ch] = 100.0f * (ch + 1);
@@ -115,14 +118,24 @@ TEST_F(Cycle, FramesStatisticsReachTheResultTableAndTheFocusIndicators) {
   EXPECT_DOUBLE_EQ(mainVal(M::FocusPeriodRate), 200.0 / 7.0);
 
   // An integrator reset shows the focus channel's discontinuities and overshoots of the period
-  // that ended, and every channel's discontinuities in column 11.
+  // that ended, and every channel's discontinuities in column 11. The stream's first reset only
+  // starts the timing; the next one closes the period.
   ASSERT_EQ(read(1, framesBlock(0x77, 70, 100)), 0);
-  for (int ch = 0; ch < 8; ++ch) acq().ADC_DISC_TEMP[ch] = int16_t(20 + ch);
-  clock.advance(4.0);
+  ASSERT_EQ(read(1, framesBlock(0x77, 71, 3500)), 0);  // +3400
+  EXPECT_EQ(mainVal(M::FocusDisc), 0);
+  for (int k = 0; k < 8; ++k) {
+    clock.advance(0.5);
+    ASSERT_EQ(read(1, framesBlock(0x77, uint16_t(72 + k), 100)), 0);
+  }
+  for (int ch = 0; ch < 8; ++ch) {
+    acq().ADC_DISC_TEMP[ch] = int16_t(20 + ch);
+    acq().OVERSHOT[ch] = 10 + ch;
+  }
+  clock.advance(0.5);
   ASSERT_EQ(read(1, framesBlock(0x77, 80, 3500)), 0);  // +3400
   EXPECT_EQ(mainVal(M::FocusDisc), 25);
   EXPECT_EQ(mainVal(M::FocusOvershoot), 15);
-  EXPECT_DOUBLE_EQ(mainVal(M::FocusPeriodRate), 200.0 / double(float(clock.now())));
+  EXPECT_DOUBLE_EQ(mainVal(M::FocusPeriodRate), 200.0 / double(4.5f));
   for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(cell(tab, table, ch + 2, 11), 20 + ch);
 }
 

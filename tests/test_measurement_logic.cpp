@@ -54,6 +54,13 @@ class MeasurementLogic : public ::testing::Test {
     ASSERT_TRUE(report.Begin(dir.file("report.txt"), reason)) << reason;
   }
 
+  // A period measured by the frame reader that began after the step's current was applied.
+  void measured(int c, float period) {
+    bench.st.ADC_STAT_PERIODE[c] = period;
+    bench.st.ADC_PERIOD_START[c] = s.means.PeriodsSince + 1.0 + 0.01 * ++periods_;
+  }
+  int periods_ = 0;
+
   // Plays one call of a step as the sequencer does: the first call of a run is the set-up.
   StepResult call(functest::Step &step) {
     const bool first = !started_;
@@ -103,7 +110,7 @@ class MeasurementLogic : public ::testing::Test {
 
 TEST_F(MeasurementLogic, PeriodMeanAveragesWithinTenSecondsAndRestartsBeyond) {
   auto &m = s.means;
-  auto period = [&](int c, float p) { bench.st.ADC_STAT_PERIODE[c] = p; };
+  auto period = [&](int c, float p) { measured(c, p); };
   m.PERIODE_MEAN[0] = 20.0f;
   period(0, 30.0f);  // exactly 10 s above: averaged
   m.PERIODE_MEAN[1] = 20.0f;
@@ -117,7 +124,7 @@ TEST_F(MeasurementLogic, PeriodMeanAveragesWithinTenSecondsAndRestartsBeyond) {
   EXPECT_FLOAT_EQ(m.PERIODE_MEAN[1], 30.01f);
   EXPECT_FLOAT_EQ(m.Current10pA[1], 7.0f) << "a restarted mean keeps the derived current";
   EXPECT_FLOAT_EQ(m.PERIODE_MEAN[2], (40.0f + 10.0f) / 3.0f);
-  // The same measured period again is no new period.
+  // The same period again (no new reset) is no new period.
   const float mean0 = m.PERIODE_MEAN[0];
   functest::UpdateRunningMeans(t, true);
   EXPECT_FLOAT_EQ(m.PERIODE_MEAN[0], mean0);
@@ -129,9 +136,9 @@ TEST_F(MeasurementLogic, ZeroMeanPeriodDerivesNoCurrentAndNoNumberIsNoPeriod) {
   auto &m = s.means;
   // A cleared period averaged into a zero mean: the mean stays 0, the current is 0, not inf.
   m.ADC_STAT_PERIODE_OLD[0] = 3.0f;
-  bench.st.ADC_STAT_PERIODE[0] = 0.0f;
+  measured(0, 0.0f);
   m.Current10pA[0] = 10.0f;
-  bench.st.ADC_STAT_PERIODE[1] = std::numeric_limits<float>::quiet_NaN();
+  measured(1, std::numeric_limits<float>::quiet_NaN());
   m.PERIODE_MEAN[1] = 20.0f;
   functest::UpdateRunningMeans(t, true);
   EXPECT_EQ(m.PERIODE_MEAN[0], 0.0f);
@@ -275,7 +282,10 @@ TEST_F(MeasurementLogic, CalibrationBiasVerdictsAndAdcLimits) {
   bench.running = true;
   call(step);  // set-up clears the measured periods
   const float periods[8] = {5.0f, 5.01f, 21.99f, 22.0f, 20.0f, 20.0f, 20.0f, 20.0f};
-  for (int c = 0; c < 8; ++c) bench.st.ADC_STAT_PERIODE[c] = s.means.PERIODE_MEAN[c] = periods[c];
+  for (int c = 0; c < 8; ++c) {
+    measured(c, periods[c]);
+    s.means.PERIODE_MEAN[c] = periods[c];
+  }
   for (int c = 0; c < 8; ++c) {
     bench.st.OVERSHOT[c] = 10;
     bench.st.ADC_MIN[c] = 200;   // the panel's limit: passes
@@ -315,7 +325,7 @@ TEST_F(MeasurementLogic, CalibrationBiasVerdictsAndAdcLimits) {
 TEST_F(MeasurementLogic, CalibrationWindowIsNarrowerAndTenCallsLong) {
   functest::CalibrateChannel step;
   call(step);
-  for (int c = 0; c < 8; ++c) bench.st.ADC_STAT_PERIODE[c] = 20.0f;
+  for (int c = 0; c < 8; ++c) measured(c, 20.0f);
   call(step);  // every period in range: the bias results, no operator needed
   EXPECT_EQ(s.StepNbr, 2);
   allCounts(198);
@@ -340,10 +350,14 @@ TEST_F(MeasurementLogic, CalibrationWindowIsNarrowerAndTenCallsLong) {
 TEST_F(MeasurementLogic, TenPicoampsCountdownStabilityAndStop) {
   functest::Measure10pA step;
   for (int c = 0; c < 8; ++c) s.means.PERIODE_MEAN[c] = 20.0f;
-  s.means.PERIODE_MEAN[7] = 22.0f;  // bound excluded
   call(step);
-  // The first call already counted one; 49 more reach 0 and light the LED.
-  for (int k = 0; k < 48; ++k) call(step);
+  // The bias current goes on in the first call, and the step's mean starts afresh from it.
+  EXPECT_EQ(s.means.PERIODE_MEAN[0], 0.0f);
+  EXPECT_EQ(s.means.PERIOD_TEST[0], 50);
+  for (int c = 0; c < 8; ++c) s.means.PERIODE_MEAN[c] = 20.0f;
+  s.means.PERIODE_MEAN[7] = 22.0f;  // bound excluded
+  // 50 calls with the mean in range reach 0 and light the LED.
+  for (int k = 0; k < 49; ++k) call(step);
   EXPECT_EQ(s.means.PERIOD_TEST[0], 1);
   EXPECT_EQ(slope(SL::PeriodOk1), 0);
   call(step);

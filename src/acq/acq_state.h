@@ -26,6 +26,9 @@ inline constexpr int kSlopeLate = 196;      // first sample of the late mean of 
 inline constexpr int kSlopeRange = 500;     // the slope is taken only below this rise
 inline constexpr double kSlopeSpanFrames = 21.0;
 inline constexpr float kAdcSwing = 3800.0f;  // ADC counts of one integrator cycle
+// Two FRAMES frames further apart than this (s) belong to different streams: the acquisition
+// was held up or off in between, so their difference says nothing of the board.
+inline constexpr double kFramesGap = 1.0;
 
 // The status values of one SUMS block in the order they are shown and recorded.
 enum StatusIndex : int {
@@ -84,6 +87,11 @@ struct AcqState {
   int32_t OVERSHOT[kChannels] = {};
   double ADC_TIMER[kChannels] = {};
   float ADC_STAT_PERIODE[kChannels] = {};
+  // When the period in ADC_STAT_PERIODE (and the count in ADC_DISC) began: the reset that
+  // opened it. A step trusts a period only when this lies after its own start.
+  double ADC_PERIOD_START[kChannels] = {};
+  // A reset of the running stream has started ADC_TIMER: the next one measures a period.
+  bool ResetSeen[kChannels] = {};
   float ADC_STAT_SLOPE[kChannels] = {};
   float ADC_STAT_CALC_PER[kChannels] = {};
 
@@ -99,6 +107,10 @@ struct AcqState {
   int NewestIndex = 0;
 
   // ---- analysis bookkeeping
+  // The newest history element before this frame belongs to the same unbroken FRAMES stream.
+  // Cleared at start-up, by a block of another mode and when the acquisition starts or stops.
+  bool FramesArmed = false;
+  double LastFramesTime = 0;  // time of the last analysed FRAMES frame
   double LastSlopeTime = 0;
   int StatsColumnStep = 0;
   double LastRateTime = 0;

@@ -111,6 +111,8 @@ int Acquisition::ReadShowFrame() {
     default:
       break;
   }
+  // Any other block breaks the FRAMES stream: the next frame starts the analysis afresh.
+  if (mode_ != blk::FRAMES) FramesArmed = false;
 
   // Card number, in every mode.
   rt_.SetCtrlVal(panels_.MainPanel, ctl::Main::CardNumber, unsigned(CardNumber));
@@ -179,6 +181,7 @@ int Acquisition::ContinuousReadStartStop() {
     config_.UpdateFPGAConfigFromOptionPanel();
 
     StartTime = rt_.Timer();
+    FramesArmed = false;  // a new stream begins with the next frame
     const int mode = rt_.GetCtrlValI(m, ctl::Main::ReadOutMode);
     if (mode == blk::FRAMES || mode == blk::SUMS_MAXIMUMS_ANALYSIS) {
       AcqIntervalSeconds = mode == blk::FRAMES ? 0.02 : 0.4;
@@ -188,6 +191,7 @@ int Acquisition::ContinuousReadStartStop() {
     rt_.SetCtrlAttribute(m, ctl::Main::AcqTimer, rt::ATTR_ENABLED, 1);
   } else {
     rt_.SetCtrlAttribute(m, ctl::Main::AcqTimer, rt::ATTR_ENABLED, 0);
+    FramesArmed = false;
     closeRecordAtStop();
   }
 
@@ -215,6 +219,7 @@ int Acquisition::ReadFrame(int, int, int event) {
     rt_.SetCtrlVal(m, ctl::Main::ReadErrors, ReadErrorCount);
   } else if (result == kModuleLost) {
     rt_.SetCtrlAttribute(m, ctl::Main::AcqTimer, rt::ATTR_ENABLED, 0);
+    FramesArmed = false;
     closeRecordAtStop();
     rt_.SetCtrlAttribute(m, ctl::Main::ReadOutMode, rt::ATTR_DIMMED, 0);
   }

@@ -19,25 +19,43 @@ inline void increment(T &counter) {
 FrameStats analyseFrame(AcqState &st, double now, int focus) {
   FrameStats r;
   constexpr int newest = kHistory - 1;
+  // The first frame of a stream is only the reference of the next one: it is not compared with
+  // what the history held before the break, the running counts start afresh, and no period is
+  // timed across the break.
+  const bool armed = st.FramesArmed && now - st.LastFramesTime <= kFramesGap;
+  if (!armed) {
+    for (int ch = 0; ch < kChannels; ++ch) {
+      st.ADC_DISC_TEMP[ch] = 0;
+      st.OVERSHOT[ch] = 0;
+      st.ResetSeen[ch] = false;
+    }
+  }
+  st.FramesArmed = true;
+  st.LastFramesTime = now;
   for (int ch = 0; ch < kChannels; ++ch) {
     const int cur = st.ADC[ch][newest];
     const int prev = st.ADC[ch][newest - 1];
     st.CFC_VAL[ch] = static_cast<int16_t>(st.CFC[ch][newest]);
 
-    if (cur - prev > kResetJump) {
-      st.ADC_STAT_PERIODE[ch] = static_cast<float>(now - st.ADC_TIMER[ch]);
-      st.ADC_TIMER[ch] = now;
-      st.ADC_DISC[ch] = st.ADC_DISC_TEMP[ch];
-      r.resets = static_cast<uint8_t>(r.resets | (1u << ch));
-      if (ch == focus) {
-        r.focusReset = true;
-        r.focusDisc = st.ADC_DISC[ch];
-        r.focusOvershoot = st.OVERSHOT[ch];
+    if (armed && cur - prev > kResetJump) {
+      // The first reset of a stream only starts the timing; each later one closes a period.
+      if (st.ResetSeen[ch]) {
+        st.ADC_STAT_PERIODE[ch] = static_cast<float>(now - st.ADC_TIMER[ch]);
+        st.ADC_PERIOD_START[ch] = st.ADC_TIMER[ch];
+        st.ADC_DISC[ch] = st.ADC_DISC_TEMP[ch];
+        r.resets = static_cast<uint8_t>(r.resets | (1u << ch));
+        if (ch == focus) {
+          r.focusReset = true;
+          r.focusDisc = st.ADC_DISC[ch];
+          r.focusOvershoot = st.OVERSHOT[ch];
+        }
       }
+      st.ResetSeen[ch] = true;
+      st.ADC_TIMER[ch] = now;
       st.OVERSHOT[ch] = 0;
       st.ADC_DISC_TEMP[ch] = 0;
       if (st.ADC_MAX[ch] == kAdcFull) st.ADC_MAX[ch] = 0;
-    } else if (cur - prev > kDiscontinuity || prev - cur > kDiscontinuity) {
+    } else if (armed && (cur - prev > kDiscontinuity || prev - cur > kDiscontinuity)) {
       increment(st.ADC_DISC_TEMP[ch]);
     }
     if (cur > kOvershoot) increment(st.OVERSHOT[ch]);

@@ -20,7 +20,10 @@ struct FrameStats {
 
 // Statistics of the newest frame (element 199 against 198) of every channel at time `now`:
 // CFC_VAL, resets with their measured period, discontinuities, overshoots, extremes.
-// `focus` is the focus channel (outside 0..7: none).
+// `focus` is the focus channel (outside 0..7: none). The first frame after a break in the
+// FRAMES stream (FramesArmed clear, or more than kFramesGap since the last frame) re-arms the
+// analysis: it is not compared with the element before it, the running discontinuity and
+// overshoot counts restart, and the first reset after it only starts the period timing.
 FrameStats analyseFrame(AcqState &st, double now, int focus);
 
 // Falling slope of every channel from the early (176..179) and late (196..199) means, at most

@@ -48,9 +48,12 @@ std::string executableDir() {
 // The build tree's programs find the panel files in the source tree and the simulated bench
 // beside them. An installed (or moved) program never looks there: whatever the build folder
 // holds later, the program uses only its own install tree.
+// The program's folder comes resolved from /proc/self/exe and the build folder resolved by the
+// build, so the paths are compared as they stand: an installed program never even looks at
+// the build folder.
 bool runsFromBuildTree(const std::string &exeDir) {
-  std::error_code ec;
-  return !exeDir.empty() && fs::equivalent(exeDir, TESSOCK_BINARY_DIR, ec);
+  return !exeDir.empty() &&
+         fs::path(exeDir).lexically_normal() == fs::path(TESSOCK_BINARY_DIR).lexically_normal();
 }
 
 // The first candidate holding `file`, else the last one, so that a failure names a place the

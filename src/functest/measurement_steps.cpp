@@ -43,6 +43,7 @@ void setUp(TestContext &t, const char *heading, float clock) {
   t.acquisition(true);
   t.acqInterval(0.02);
   ChannelMeans &m = t.s.means;
+  m.PeriodsSince = t.Timer();
   for (int c = 0; c < 8; ++c) {
     t.acq().ADC_STAT_PERIODE[c] = 0.0f;
     m.PERIOD_TEST[c] = 0;
@@ -69,27 +70,44 @@ StepResult finishChannels(TestContext &t) {
   return StepResult::Done;
 }
 
+// Whether the channel's newest measured period is a whole one of the step: both its resets came
+// after the step's current was applied.
+bool ownPeriod(TestContext &t, int c) {
+  return t.acq().ADC_PERIOD_START[c] > t.s.means.PeriodsSince;
+}
+
+// What a bias wait decided for one channel: the verdict and the figure it was taken on.
+struct BiasVerdict {
+  bool passed = false;
+  Measurement decided;  // value, unit, limits and basis; the line's own figure is added
+};
+
 // The period and current lines of every channel and the four ADC checks of each, after a bias
-// wait. `passed` is each channel's period verdict.
+// wait. The discontinuity line counts the newest whole period of the step, or, for a channel
+// without one, what the running period has shown so far.
 void writeBiasResults(TestContext &t, const char *periodFormat, const char *blockFormat,
-                      const bool passed[8]) {
+                      const BiasVerdict verdict[8]) {
   const ChannelMeans &m = t.s.means;
   const acq::AcqState &a = t.acq();
   const int minLimit = t.rt.GetCtrlValI(t.p.TabSlope, SL::MinReachLimit);
   const int maxLimit = t.rt.GetCtrlValI(t.p.TabSlope, SL::MaxReachLimit);
   for (int c = 0; c < 8; ++c) {
     const double period = m.PERIODE_MEAN[c];
-    t.result(rt::format(periodFormat, c + 1, period), passed[c],
-             Measurement{period, "s", kPeriodLow, kPeriodHigh});
+    Measurement decided = verdict[c].decided;
+    decided.shown = Measurement::Shown{"mean period", period, "s"};
+    t.result(rt::format(periodFormat, c + 1, period), verdict[c].passed, decided);
   }
   for (int c = 0; c < 8; ++c) {
     const double current = m.Current10pA[c];
-    t.result(rt::format("Offset current calc CH%d : %.2f [pA]", c + 1, current), passed[c],
-             Measurement{current, "pA", std::nullopt, std::nullopt});
+    Measurement decided = verdict[c].decided;
+    decided.shown = Measurement::Shown{"current from the mean period", current, "pA"};
+    t.result(rt::format("Offset current calc CH%d : %.2f [pA]", c + 1, current), verdict[c].passed,
+             decided);
   }
   for (int c = 0; c < 8; ++c) {
     t.log(rt::format(blockFormat, c + 1));
-    const int overshot = a.OVERSHOT[c], disc = a.ADC_DISC[c];
+    const int overshot = a.OVERSHOT[c];
+    const int disc = ownPeriod(t, c) ? a.ADC_DISC[c] : a.ADC_DISC_TEMP[c];
     const int adcMin = a.ADC_MIN[c], adcMax = a.ADC_MAX[c];
     t.result(rt::format("Overshot      CH%d : %d ", c + 1, overshot), overshot <= 10,
              Measurement{double(overshot), "frames", std::nullopt, 10.0});
@@ -114,6 +132,11 @@ void biasCurrentOn(TestContext &t) {
   t.opt(O::LinkSources, 1);
   t.opt(O::SourceOn[0], 1);
   t.update();
+  // The bias wait's mean is made of its own periods only: what an earlier step averaged (the
+  // 200-counts step times periods while it changes the currents) says nothing of the bias.
+  ChannelMeans &m = t.s.means;
+  m.PeriodsSince = t.Timer();
+  for (float &mean : m.PERIODE_MEAN) mean = 0.0f;
 }
 
 }  // namespace
@@ -132,10 +155,21 @@ void UpdateRunningMeans(TestContext &t, bool deriveCurrent) {
 
   for (int i = 0; i < 8; ++i) {
     // A changed measured period is a new period. A value that is no number never is.
+    // Only a whole period of the step is taken: one begun before the step's current was
+    // applied, or timed across a break, says nothing of it.
+    // A new period is told by when it began, not by its value: two periods of a steady current
+    // can measure the very same time.
     const float period = a.ADC_STAT_PERIODE[i];
-    if (period != m.ADC_STAT_PERIODE_OLD[i] && std::isfinite(period)) {
+    const double began = a.ADC_PERIOD_START[i];
+    const bool own = began > m.PeriodsSince;
+    if (own && began != m.PeriodTaken[i] && std::isfinite(period)) {
+      m.PeriodTaken[i] = began;
       float &mean = m.PERIODE_MEAN[i];
-      if (period > mean + 10.0f || period < mean - 10.0f) {
+      if (mean == 0.0f) {
+        // The step's first period: the mean is this period, and so is the current it gives.
+        mean = period;
+        if (deriveCurrent) m.Current10pA[i] = CurrentFromPeriod(mean);
+      } else if (period > mean + 10.0f || period < mean - 10.0f) {
         mean = period;
       } else {
         mean = (2.0f * mean + period) / 3.0f;
@@ -221,19 +255,24 @@ StepResult CalibrateChannel::call(TestContext &t, bool first) {
     t.s.StepNbr = 1;
   }
   if (t.s.StepNbr == 1) {
-    // The bias verdict of each channel is its newest measured period.
-    bool passed[8], all = true;
+    // The bias verdict of each channel is its newest whole period of the step.
+    BiasVerdict verdict[8];
+    bool all = true;
     for (int c = 0; c < 8; ++c) {
+      const bool own = ownPeriod(t, c);
       const float period = t.acq().ADC_STAT_PERIODE[c];
-      passed[c] = period > kPeriodLow && period < kPeriodHigh;
-      m.PERIOD_TEST[c] = passed[c] ? 1 : 0;
-      all = all && passed[c];
+      verdict[c].passed = own && period > kPeriodLow && period < kPeriodHigh;
+      verdict[c].decided =
+          Measurement{own ? double(period) : std::nan(""), "s", kPeriodLow, kPeriodHigh};
+      verdict[c].decided.basis = "newest whole period of the step";
+      m.PERIOD_TEST[c] = verdict[c].passed ? 1 : 0;
+      all = all && verdict[c].passed;
       t.rt.SetCtrlVal(t.p.TabSlope, SL::PeriodOk[c], m.PERIOD_TEST[c]);
     }
     if (takeStopRequest(t) || all) {
       t.s.StepNbr = 2;
       writeBiasResults(t, "CALIBRATION Offset current CH%d : %.2f [s]",
-                       "Calibration 10pA CHANNEL %d", passed);
+                       "Calibration 10pA CHANNEL %d", verdict);
     }
     return StepResult::Running;
   }
@@ -272,7 +311,7 @@ StepResult Measure10pA::call(TestContext &t, bool first) {
   if (t.s.StepNbr == 1) {
     // A countdown per channel: down by one on each call with the mean period in range, back
     // to 50 otherwise; stable at 0 and below.
-    bool stable[8];
+    BiasVerdict verdict[8];
     for (int c = 0; c < 8; ++c) {
       const float mean = m.PERIODE_MEAN[c];
       if (mean > kPeriodLow && mean < kPeriodHigh) {
@@ -280,14 +319,18 @@ StepResult Measure10pA::call(TestContext &t, bool first) {
       } else {
         m.PERIOD_TEST[c] = kStableTicks;
       }
-      stable[c] = m.PERIOD_TEST[c] <= 0;
-      t.rt.SetCtrlVal(t.p.TabSlope, SL::PeriodOk[c], stable[c] ? 1 : 0);
+      verdict[c].passed = m.PERIOD_TEST[c] <= 0;
+      // The verdict is the run of calls with the mean period in range.
+      verdict[c].decided = Measurement{double(kStableTicks) - m.PERIOD_TEST[c], "calls",
+                                       double(kStableTicks), std::nullopt};
+      verdict[c].decided.basis = "consecutive calls with the mean period within 5..22 s";
+      t.rt.SetCtrlVal(t.p.TabSlope, SL::PeriodOk[c], verdict[c].passed ? 1 : 0);
     }
     // The step ends only on the operator's stop.
     if (takeStopRequest(t)) {
       t.s.StepNbr = 2;
       writeBiasResults(t, "MESUREMENT Offset current CH%d : %.2f [s]",
-                       "Measurement 10pA CHANNEL %d", stable);
+                       "Measurement 10pA CHANNEL %d", verdict);
     }
     return StepResult::Running;
   }

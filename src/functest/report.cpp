@@ -139,6 +139,10 @@ int Report::writeResult(const std::string &text, int passed, int weight, const M
     r["unit"] = m->unit;
     if (m->low) r["low"] = number(*m->low);
     if (m->high) r["high"] = number(*m->high);
+    if (!m->basis.empty()) r["basis"] = m->basis;
+    if (m->shown)
+      r["shown"] = {
+          {"name", m->shown->name}, {"value", number(m->shown->value)}, {"unit", m->shown->unit}};
   }
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (sink_)

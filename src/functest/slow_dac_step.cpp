@@ -68,6 +68,8 @@ StepResult TestSlowDAC::resetPhase(TestContext &t) {
       t.opt(O::SourceSelA[0], 5);
       t.opt(O::SourceSelB[0], 3);
       t.opt(O::LinkSources, 1);
+      // The negative current must reach the inputs whatever an earlier step left switched on.
+      t.opt(O::SourceOn[0], 0);
       t.update();
       t.SetTimer(kResetBudget);
       t.log("=> Wait for enter in DAC RESET MODE");

@@ -139,19 +139,30 @@ StepResult TestCFCErrorStatus::call(TestContext &t, bool first) {
   static constexpr const char *kNormal =
       "STATUS CFC ERROR (100 SEC ERROR) CHANNEL %d : NORMAL STATE";
   static constexpr const char *kError = "STATUS CFC ERROR (100 SEC ERROR) CHANNEL %d : ERROR STATE";
-  if (first) {
-    normalWritten_ = false;
-    t.readOutMode(2);
-    t.acquisition(false);
-    // -10 uA on every channel with the sources off: the counts stop.
+  auto linkedCurrent = [&](int selA, int selB) {
     t.opt(O::SourceOn[0], 0);
-    t.opt(O::SourceSelA[0], 5);
-    t.opt(O::SourceSelB[0], 3);
+    t.opt(O::SourceSelA[0], selA);
+    t.opt(O::SourceSelB[0], selB);
     t.opt(O::LinkSources, 1);
     t.update();
+  };
+  if (first) {
+    normalWritten_ = false;
+    countsStopped_ = false;
+    t.readOutMode(2);
+    t.acquisition(false);
+    // +1 uA on every channel for one tick: each channel counts now, whatever the bench did
+    // before (a board left idle with its sources open has had no count for minutes, and its
+    // error lines are already up), so the error lines start from their normal state.
+    linkedCurrent(4, 7);
     t.heading("TEST STATUS CFC ERROR => Start at %.2f [s] ");
     t.SetTimer(110.0f);
     return StepResult::Running;
+  }
+  if (!countsStopped_) {
+    // -10 uA on every channel with the sources off: the counts stop.
+    linkedCurrent(5, 3);
+    countsStopped_ = true;
   }
   const float clock = t.GetTimer();
   if (clock == 100.0f) {

@@ -28,6 +28,7 @@ class TestCFCErrorStatus final : public Step {
 
  private:
   bool normalWritten_ = false;  // the NORMAL STATE lines of this run are in the report
+  bool countsStopped_ = false;  // the -10 uA is on
 };
 
 }  // namespace functest

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "acq/acq_state.h"
 #include "ctl/panels.h"
@@ -29,10 +30,25 @@ enum class StepResult : int {
 
 // A figure that decides a result line, declared by the step beside the line: the structured
 // test record carries it as a number with its unit and limits, so tools never parse report text.
+// When the report line prints another figure than the one its verdict was taken on (a mean
+// period beside a verdict on the newest period), `shown` names that figure and `basis` says what
+// `value` is, so the record holds both, clearly named.
 struct Measurement {
+  Measurement() = default;
+  Measurement(double value, std::string unit, std::optional<double> low = {},
+              std::optional<double> high = {})
+      : value(value), unit(std::move(unit)), low(low), high(high) {}
+
   double value = 0;
   std::string unit;
   std::optional<double> low, high;
+  std::string basis;  // what the value is, when the line does not say it
+  struct Shown {
+    std::string name;
+    double value = 0;
+    std::string unit;
+  };
+  std::optional<Shown> shown;
 };
 
 // The per-channel figures the measurement steps (10 pA, 200 counts, calibration) keep between
@@ -44,6 +60,10 @@ struct ChannelMeans {
   float ADC_STAT_PERIODE_OLD[8] = {};  // the measured period already taken into the mean
   int PERIOD_TEST[8] = {};             // period verdict (calibration) or countdown (10 pA)
   float Current10pA[8] = {};           // current derived from the mean period, pA
+  // Periods that began before this time are not the step's own: the step's start, then the
+  // moment a bias wait applied its current.
+  double PeriodsSince = 0;
+  double PeriodTaken[8] = {};  // when the period last taken into the mean began
 };
 
 // State the sequence keeps across steps and runs, under the names the program uses throughout.

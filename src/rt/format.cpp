@@ -52,12 +52,16 @@ void appendFormat(std::string &out, const char *fmt, ...) {
 
 std::string ctimeText(long long unixSeconds) {
   std::time_t t = static_cast<std::time_t>(unixSeconds);
-  char buf[64];
   std::tm tm{};
-  localtime_r(&t, &tm);
-  // Same text as ctime(): "Www Mmm dd hh:mm:ss yyyy\n".
-  if (std::strftime(buf, sizeof buf, "%a %b %e %H:%M:%S %Y\n", &tm) == 0) return "\n";
-  return buf;
+  if (localtime_r(&t, &tm) == nullptr) return "\n";
+  // ctime()'s text, "Www Mmm dd hh:mm:ss yyyy\n", with its English day and month names whatever
+  // the locale: reports, records and DAC files are read by tools that expect them.
+  static constexpr const char *kDay[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr const char *kMonth[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  if (tm.tm_wday < 0 || tm.tm_wday > 6 || tm.tm_mon < 0 || tm.tm_mon > 11) return "\n";
+  return format("%s %s %2d %02d:%02d:%02d %d\n", kDay[tm.tm_wday], kMonth[tm.tm_mon], tm.tm_mday,
+                tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_year + 1900);
 }
 
 }  // namespace rt

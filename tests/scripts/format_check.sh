@@ -12,8 +12,13 @@ fi
 # shellcheck disable=SC2086
 out=$(clang-format --dry-run --Werror $files 2>&1)
 if [ -n "$out" ]; then
-  echo "$out" | grep -E '^[^ ].*warning' | cut -d: -f1 | sort -u | sed 's/^/not formatted: /'
-  echo "run: clang-format -i <files>"
+  listed=$(echo "$out" | grep -E '^[^ ].*warning' | cut -d: -f1 | sort -u)
+  if [ -n "$listed" ]; then
+    echo "$listed" | sed 's/^/not formatted: /'
+    echo "run: clang-format -i <files>"
+  else
+    echo "clang-format $(clang-format --version): $(echo "$out" | head -n 20)"
+  fi
   exit 1
 fi
 echo PASS

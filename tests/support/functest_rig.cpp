@@ -143,6 +143,7 @@ void BenchOperator::operator()() {
     state_ = st.StateTest;
     stepStart_ = now;
     channel_ = -1;
+    allInSince_ = -1;
   }
   const int slope = r.p.TabSlope;
   auto ledsOn = [&] {
@@ -153,14 +154,20 @@ void BenchOperator::operator()() {
   const bool biasWait = (state_ == k10pA || state_ == kCalibrate) && st.StepNbr == 1;
   if (biasWait && r.rt().GetCtrlValI(slope, SL::StopRequest) == 0 && now > stepStart_ + 1.0) {
     const bool allIn = state_ == k10pA && ledsOn() == 8;
-    if (allIn || now - stepStart_ > giveUpBiasAfter) {
+    if (!allIn)
+      allInSince_ = -1;
+    else if (allInSince_ < 0)
+      allInSince_ = now;
+    if ((allIn && now - allInSince_ >= stopAfterAllIn) || now - stepStart_ > giveUpBiasAfter) {
       if (state_ == k10pA) stopWithAllIn = allIn, stoppedAfter = now - stepStart_;
       r.commit(slope, SL::StopMeasure);
     }
   }
   const bool channelPhase =
       (state_ == k200Counts && st.StepNbr == 1) || (state_ == kCalibrate && st.StepNbr >= 2);
-  if (channelPhase) {
+  if (!channelPhase) {
+    channel_ = -1;  // the clock of a channel runs only while its phase does
+  } else {
     if (st.ChannelUnderTest != channel_) {
       channel_ = st.ChannelUnderTest;
       channelStart_ = now;

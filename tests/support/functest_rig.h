@@ -94,6 +94,8 @@ struct BenchOperator {
   double giveUpBiasAfter = 150.0;
   double skipChannelAfter = 30.0;
   double longTestSeconds = 60.0;
+  // The 10 pA wait is stopped this long after the last period LED came on.
+  double stopAfterAllIn = 0.0;
   // What the operator did.
   bool stopWithAllIn = false;  // the 10 pA wait was stopped with every LED on
   double stoppedAfter = 0;     // seconds into the 10 pA step
@@ -102,7 +104,7 @@ struct BenchOperator {
 
  private:
   int state_ = -1, channel_ = -1;
-  double stepStart_ = 0, channelStart_ = 0;
+  double stepStart_ = 0, channelStart_ = 0, allInSince_ = -1;
 };
 
 }  // namespace testenv

@@ -290,8 +290,8 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
                ". They are stored when the store is free; should the program end first, "
                "import the record " +
                recordPath_ + " (tessock-cli --import its folder).";
+  if (!lost_.empty()) lostAtEnd_ = true;
   if (!message.empty()) {
-    lostAtEnd_ = true;
     rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, message);
     rt_.MessagePopup("Test results not all kept", message);
   }

@@ -293,6 +293,7 @@ bool Store::openReadOnly(std::string &reason) {
     std::string probe;
     if (ok && !identify(db_, id, probe)) {
       db_.close();
+      probe.clear();
       ok = db_.open(path_, Database::Mode::Immutable, 5000, first);
       if (ok && !identify(db_, id, probe)) {
         db_.close();

@@ -161,8 +161,10 @@ TEST(FunctionalTest, StopEndsAStepThatNeverFinishes) {
   ASSERT_FALSE(rec.empty());
   EXPECT_EQ(rec.back()["type"], "end");
   EXPECT_EQ(rec.back()["how"], "stopped");
-  EXPECT_EQ(rec.back()["verdict"], "FAILED");
+  EXPECT_EQ(rec.back()["verdict"], "STOPPED");  // a stopped run never passes, nor merely fails
   EXPECT_EQ(rec.back()["errorCounts"], 2.0);
+  const auto report = testenv::readFile(r.test().report.ReportFileName);
+  EXPECT_NE(report.rfind("\nTEST STOPPED BY THE OPERATOR => Stop at "), std::string::npos);
   EXPECT_EQ(rec.back()["failCopy"], copy);
 }
 

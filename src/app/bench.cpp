@@ -89,6 +89,7 @@ std::string simulatorLibraryPath() {
 Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
       results(options.resultsDb),
+      resultsWriter(options.resultsDb),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -104,7 +105,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   shell.setSettingsPath(options.settingsPath);
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
-  test.report.setSink(&results);
+  test.report.setSink(&resultsWriter);
   registerCallbacks();
 }
 
@@ -139,6 +140,10 @@ void Bench::StartUp() {
                       std::string("NIEditorMetaFont"));
   // 6. QuickUSB and its outcome.
   loadOutcome = usb.LoadQuickUSB();
+  // A board configuration that was named but cannot be used ends the program: the default
+  // board would be tested in its place.
+  if (!options.simConfig.empty() && !usb.simConfigProblem().empty())
+    throw rt::LoadError(usb.simConfigProblem());
   const int m = panels.MainPanel;
   switch (loadOutcome) {
     case 0:
@@ -180,6 +185,16 @@ void Bench::StartUp() {
 void Bench::ShutDown() {
   if (shutDown_) return;
   shutDown_ = true;
+  const std::string unstored = resultsWriter.finish(10.0);
+  if (!unstored.empty()) {
+    resultsLost_ = true;
+    const std::string message = "Not stored: " + unstored +
+                                ". Import the record of the run (tessock-cli --import its folder) "
+                                "to complete it.";
+    if (panels.TestCFCPanel && rt.hasPanel(panels.TestCFCPanel))
+      rt.InsertTextBoxLine(panels.TestCFCPanel, ctl::Test::LogBox, -1, message);
+    rt.MessagePopup("Test results not all stored", message);
+  }
   if (panels.MainPanel && rt.hasPanel(panels.MainPanel)) rt.DiscardPanel(panels.MainPanel);
   usb.Shutdown();
 }

@@ -9,6 +9,7 @@
 #include "ctl/panels.h"
 #include "functest/acq_bench_port.h"
 #include "functest/sequencer.h"
+#include "history/live_writer.h"
 #include "history/store.h"
 #include "hw/fpga.h"
 #include "hw/fpga_config.h"
@@ -43,14 +44,20 @@ class Bench {
   // the file and the problem when a panel file is missing, malformed or lacks a control the
   // program uses (id and kind of every typed constant).
   void StartUp();
-  // Steps 12 and 13: discard the main panel, close the module, unload the library.
+  // Steps 12 and 13: discard the main panel, close the module, unload the library. Before,
+  // the results writer gets up to 10 s to store what it holds while the store is locked; what
+  // it could not store is said in the log box and a pop-up.
   void ShutDown();
+  // Whether a run lost lines of its report or record, or lines the store did not take.
+  bool resultsLost() const { return resultsLost_ || test.report.lostAtEnd(); }
 
   int Quit(int panel, int control, int event);
 
   BenchOptions options;
-  // Every run goes into it as it is reported; opened when the first run begins.
+  // The questions of the history page, on a connection of their own (read-only).
   history::Store results;
+  // Every run goes into the store as it is reported, through this writer thread.
+  history::LiveWriter resultsWriter;
   rt::Runtime rt;
   ctl::Panels panels;
   hw::QuickUsb usb;
@@ -66,6 +73,7 @@ class Bench {
  private:
   void registerCallbacks();
   bool shutDown_ = false;
+  bool resultsLost_ = false;
 };
 
 }  // namespace app

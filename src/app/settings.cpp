@@ -132,7 +132,7 @@ SettingsFound ParseSettings(std::istream &in) {
   return f;
 }
 
-std::string WriteSettingsFile(const std::string &path, const std::string &content) {
+std::string ReplaceRegularFile(const std::string &path, const std::string &content) {
   namespace fs = std::filesystem;
   std::error_code ec;
   // A symbolic link stays a link: the file it leads to is the one written, in its own folder.
@@ -172,6 +172,8 @@ std::string WriteSettingsFile(const std::string &path, const std::string &conten
   }
   size_t written = std::fwrite(content.data(), 1, content.size(), f);
   int writeErr = written == content.size() ? 0 : errno;
+  // On the disk before it takes the old file's place: a crash leaves the old or the new whole.
+  if (writeErr == 0 && (std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)) writeErr = errno;
   int closed = std::fclose(f);
   std::string problem;
   if (writeErr != 0 || written != content.size())

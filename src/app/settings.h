@@ -75,7 +75,12 @@ SettingsFound ParseSettings(std::istream &in);
 // Writes `content` to `path`, creating the folder when it does not exist. A symbolic link is
 // followed: its target is replaced and the link stays. Anything but a regular file under that
 // name (a folder, a device, a named pipe) is left alone and refused. Returns an empty string on
-// success, otherwise what went wrong ("it is a folder", "Permission denied", ...).
-std::string WriteSettingsFile(const std::string &path, const std::string &content);
+// success, otherwise what went wrong ("it is a folder", "Permission denied", ...). The new
+// content is written to a scratch file, flushed to the disk and renamed over the old file.
+// Every file the program writes whole (settings, exports) goes through it.
+std::string ReplaceRegularFile(const std::string &path, const std::string &content);
+inline std::string WriteSettingsFile(const std::string &path, const std::string &content) {
+  return ReplaceRegularFile(path, content);
+}
 
 }  // namespace app

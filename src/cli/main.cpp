@@ -87,5 +87,6 @@ int main(int argc, char **argv) {
   cli::ScriptRunner runner(bench, host, op, std::cout, std::cerr);
   int status = runner.run(lines);
   bench.ShutDown();
+  if (status == cli::EXIT_OK && bench.resultsLost()) status = cli::EXIT_LOST;
   return status;
 }

@@ -1,10 +1,12 @@
 #include "functest/report.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
@@ -17,6 +19,8 @@ namespace functest {
 std::string AppendToFile(const std::string &path, const std::string &text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) return std::strerror(errno);
+  struct stat before {};
+  const bool regular = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
   size_t done = 0;
   std::string reason;
   while (done < text.size()) {
@@ -28,8 +32,46 @@ std::string AppendToFile(const std::string &path, const std::string &text) {
     }
     done += static_cast<size_t>(n);
   }
+  // A line written in part (a full disk) is taken back: the file keeps its last whole line.
+  if (!reason.empty() && done > 0 && regular) (void)::ftruncate(fd, before.st_size);
   if (::close(fd) != 0 && reason.empty()) reason = std::strerror(errno);
   return reason;
+}
+
+std::string SyncFile(const std::string &path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  struct stat st {};
+  std::string reason;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) != 0)
+    reason = std::strerror(errno);
+  ::close(fd);
+  return reason;
+}
+
+std::string ClaimReportName(const std::string &prefix, int card, std::string &name) {
+  for (int n = 0; n >= 0 && n < INT32_MAX; ++n) {
+    name = prefix + rt::format("_DN_%d_%d.txt", card, n);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return std::strerror(errno);
+    }
+    ::close(fd);
+    // The record follows its report: a record left under that name (its report deleted) is
+    // another run's, so the number is passed over.
+    const std::string record = RecordPathFor(name);
+    const int rfd =
+        ::open(record.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (rfd >= 0) {
+      ::close(rfd);
+      return {};
+    }
+    const int err = errno;
+    ::unlink(name.c_str());
+    if (err != EEXIST) return std::strerror(err);
+  }
+  return "no free report number";
 }
 
 namespace {
@@ -73,19 +115,25 @@ bool Report::Begin(const std::string &fileName, std::string &reason) {
   ReportFileName = fileName;
   recordPath_ = RecordPathFor(fileName);
   reportFailureShown_ = recordFailureShown_ = sinkFailureShown_ = false;
+  lost_.clear();
   stepState_ = -1;
   stepTitle_.clear();
   reason = AppendToFile(ReportFileName, "");
   if (!reason.empty()) return false;
   // The record is a companion: when it cannot be written the report still is.
   const std::string recordReason = AppendToFile(recordPath_, "");
-  if (!recordReason.empty()) notice("Test record not written", recordPath_ + ": " + recordReason);
+  if (!recordReason.empty()) lostLine("Test record not written", recordPath_ + ": " + recordReason);
   recordFailureShown_ = !recordReason.empty();
   return true;
 }
 
 void Report::notice(const std::string &what, const std::string &detail) {
   rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, what + ": " + detail);
+}
+
+void Report::lostLine(const std::string &what, const std::string &detail) {
+  if (lost_.empty()) lost_ = what + ": " + detail;
+  notice(what, detail);
 }
 
 void Report::sinkProblem(const std::string &reason) {
@@ -98,10 +146,11 @@ void Report::appendLine(const std::string &line) {
   buffer_.assign(line);
   buffer_ += '\n';
   const std::string reason = AppendToFile(ReportFileName, buffer_);
-  // A failed write is said once in the log box; the run goes on and the box keeps the lines.
+  // A failed write is said once in the log box; the run goes on and the box keeps the lines,
+  // but the run cannot pass any more.
   if (!reason.empty() && !reportFailureShown_) {
     reportFailureShown_ = true;
-    notice("Report not written", ReportFileName + ": " + reason);
+    lostLine("Report not written", ReportFileName + ": " + reason);
   }
 }
 
@@ -110,7 +159,7 @@ void Report::appendRecord(const std::string &json) {
   const std::string reason = AppendToFile(recordPath_, json + '\n');
   if (!reason.empty() && !recordFailureShown_) {
     recordFailureShown_ = true;
-    notice("Test record not written", recordPath_ + ": " + reason);
+    lostLine("Test record not written", recordPath_ + ": " + reason);
   }
 }
 
@@ -204,15 +253,52 @@ void Report::RecordStep(int state, const std::string &title, double clockNow) {
   if (sink_) sinkProblem(sink_->stepBegun(state, title, clockNow));
 }
 
+std::string Report::Verdict(bool stopped) const {
+  if (!lost_.empty()) return "INCOMPLETE";
+  if (stopped) return "STOPPED";
+  return ErrorCounts > 0 ? "FAILED" : "PASSED";
+}
+
 void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNow) {
+  // The report is on the disk before the run is said to be over (the record after its end).
+  if (lost_.empty() && !ReportFileName.empty())
+    if (const std::string why = SyncFile(ReportFileName); !why.empty())
+      lostLine("Report not written", ReportFileName + ": " + why);
+  const std::string verdict = Verdict(stopped);
   nlohmann::json r = {{"type", "end"},
                       {"errorCounts", number(ErrorCounts)},
-                      {"verdict", ErrorCounts > 0 ? "FAILED" : "PASSED"},
+                      {"verdict", verdict},
                       {"failCopy", failCopy.empty() ? nlohmann::json() : nlohmann::json(failCopy)},
                       {"how", stopped ? "stopped" : "ended"},
                       {"clock", number(clockNow)}};
+  if (!lost_.empty()) r["reason"] = lost_;
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-  if (sink_) sinkProblem(sink_->runEnded(EndEvent{ErrorCounts, stopped, failCopy, clockNow}));
+  if (!recordPath_.empty() && !recordFailureShown_) {
+    if (const std::string why = SyncFile(recordPath_); !why.empty()) {
+      recordFailureShown_ = true;
+      lostLine("Test record not written", recordPath_ + ": " + why);
+    }
+  }
+  std::string unstored;
+  if (sink_) {
+    sinkProblem(sink_->runEnded(
+        EndEvent{ErrorCounts, stopped, failCopy, clockNow, Verdict(stopped), lost_}));
+    unstored = sink_->unsettled();
+  }
+  // What the run could not keep is said at its end, in the log box and in a pop-up.
+  std::string message;
+  if (!lost_.empty())
+    message = "The run is INCOMPLETE: " + lost_ + ". Its report and record lack lines.";
+  if (!unstored.empty())
+    message += (message.empty() ? "" : "\n") + std::string("Not stored yet: ") + unstored +
+               ". They are stored when the store is free; should the program end first, "
+               "import the record " +
+               recordPath_ + " (tessock-cli --import its folder).";
+  if (!lost_.empty()) lostAtEnd_ = true;
+  if (!message.empty()) {
+    rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, message);
+    rt_.MessagePopup("Test results not all kept", message);
+  }
 }
 
 }  // namespace functest

@@ -46,8 +46,17 @@ std::string RecordPathFor(const std::string &reportFileName);
 std::string FailCopyName(const std::string &reportFileName, float errorCounts);
 
 // Appends `text` to the file `path` in one write, creating it when missing, and closes it
-// again. Empty on success, else the reason.
+// again. Empty on success, else the reason; a text written only in part is taken back, so the
+// file never ends in a torn line.
 std::string AppendToFile(const std::string &path, const std::string &text);
+
+// Flushes a regular file to the disk (fsync). Empty on success, else the reason.
+std::string SyncFile(const std::string &path);
+
+// Claims the first free report name prefix + "_DN_<card>_<n>.txt" (n from 0) by creating it
+// exclusively, together with its record, so that runs started at the same moment never share a
+// report. Empty with `name` set, else the reason.
+std::string ClaimReportName(const std::string &prefix, int card, std::string &name);
 
 // The program's version as the record states it.
 std::string ProgramVersion();
@@ -72,7 +81,15 @@ class Report {
   // Record lines that have no report line of their own.
   void RecordRun(const RunInfo &info);
   void RecordStep(int state, const std::string &title, double clock);
+  // The end: the report and record flushed to the disk, the end line with the verdict, and
+  // what the run could not keep said in the log box and a pop-up.
   void RecordEnd(bool stopped, const std::string &failCopy, double clock);
+  // PASSED, FAILED, STOPPED, or INCOMPLETE once the report or record lost a line.
+  std::string Verdict(bool stopped) const;
+  // The first write failure of the report or record of this run (empty: none).
+  const std::string &lost() const { return lost_; }
+  // Whether a run ended with lines lost or not stored (the headless program's exit status).
+  bool lostAtEnd() const { return lostAtEnd_; }
   // The observer told of the run, its steps, results and end beside the record (none: null).
   // A sink that cannot keep an event is said once per run in the log box; the run goes on.
   void setSink(RunSink *sink) { sink_ = sink; }
@@ -92,6 +109,7 @@ class Report {
   void appendLine(const std::string &line);
   void appendRecord(const std::string &json);
   void notice(const std::string &what, const std::string &path);
+  void lostLine(const std::string &what, const std::string &detail);
   void sinkProblem(const std::string &reason);
 
   rt::Runtime &rt_;
@@ -101,6 +119,8 @@ class Report {
   int stepState_ = -1;
   std::string stepTitle_;
   bool reportFailureShown_ = false, recordFailureShown_ = false, sinkFailureShown_ = false;
+  std::string lost_;
+  bool lostAtEnd_ = false;
   RunSink *sink_ = nullptr;
 };
 

@@ -36,6 +36,9 @@ struct EndEvent {
   bool stopped = false;  // the operator's stop ended the run
   std::string failCopy;  // empty when none was made
   double clock = 0;
+  // PASSED, FAILED, STOPPED, or INCOMPLETE when the report or record lost lines (`reason`).
+  std::string verdict = {};
+  std::string reason = {};
 };
 
 class RunSink {
@@ -46,6 +49,9 @@ class RunSink {
   virtual std::string stepBegun(int state, const std::string &title, double clock) = 0;
   virtual std::string resultWritten(const ResultEvent &result) = 0;
   virtual std::string runEnded(const EndEvent &end) = 0;
+  // After the end: waits a moment for what the sink still holds, then describes what is not
+  // kept yet (empty: everything is). A sink that keeps each event at once holds nothing.
+  virtual std::string unsettled() { return {}; }
 };
 
 }  // namespace functest

@@ -1,7 +1,8 @@
 #include "functest/sequencer.h"
 
-#include <sys/stat.h>
-
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -24,13 +25,23 @@ constexpr const char *kRestart = "Restart the test program after fixing it.";
 constexpr const char *kDeviceMismatch =
     "The Device number (%d) does not correspond to the one sended by the FPGA (%d)";
 constexpr int kBiasSetup = 9;  // the current-setup record every channel rests on
+// The last line of the report of a run the operator stopped.
+constexpr const char *kStoppedLine = "TEST STOPPED BY THE OPERATOR => Stop at %.2f [s] ";
 
 bool isResult(int v) { return v == 16 || v == 100 || v == 300; }
 
-// True when anything, even a dangling link, has this name: a report is never overwritten.
-bool nameTaken(const std::string &path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+// Copies the report to its fail copy through a scratch file flushed to the disk and renamed:
+// the copy is whole or absent, never cut short. Empty on success, else the reason.
+std::string copyWhole(const std::string &from, const std::string &to) {
+  const std::string scratch = to + ".part";
+  std::error_code ec;
+  std::filesystem::remove(scratch, ec);
+  std::filesystem::copy_file(from, scratch, ec);
+  std::string reason = ec ? ec.message() : SyncFile(scratch);
+  if (reason.empty() && std::rename(scratch.c_str(), to.c_str()) != 0)
+    reason = std::strerror(errno);
+  if (!reason.empty()) std::filesystem::remove(scratch, ec);
+  return reason;
 }
 
 }  // namespace
@@ -97,16 +108,6 @@ void FunctionalTest::benchToRest() {
   ctx.opt(O::ReduceP2V5, 0);
   for (int c = 0; c < 8; ++c) ctx.opt(O::SourceOn[c], 0);
   for (int c = 0; c < 8; ++c) ctx.currentSelect(c, kBiasSetup);
-}
-
-std::string FunctionalTest::freeReportName(const std::string &prefix) {
-  const int card = bench_.state().CardNumber;
-  std::string name;
-  for (int n = 0;; ++n) {
-    name = prefix + rt::format("_DN_%d_%d.txt", card, n);
-    if (!nameTaken(name) || n == INT32_MAX) break;
-  }
-  return name;
 }
 
 int FunctionalTest::refuse(const std::string &title) {
@@ -197,10 +198,12 @@ int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
 }
 
 int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
-  const std::string name = freeReportName(prefix);
-  std::string reason;
+  // The report's number is claimed by creating the file: a run started at the same moment
+  // with the same prefix takes the next one.
+  std::string name;
+  std::string reason = ClaimReportName(prefix, bench_.state().CardNumber, name);
   // Nothing is tested without a report: a report that cannot be created refuses the run.
-  if (!report.Begin(name, reason)) {
+  if (!reason.empty() || !report.Begin(name, reason)) {
     rt_.MessagePopup("Report file cannot be created", name + ": " + reason);
     return -1;
   }
@@ -286,15 +289,14 @@ void FunctionalTest::endRecord(bool stopped, const std::string &failCopy) {
 }
 
 int FunctionalTest::EndOfTest() {
+  // A stopped run says so as its report's last line (before the fail copy is taken).
+  if (stopping_ && runOpen_) report.WriteToLog(rt::format(kStoppedLine, bench_.Timer()));
   std::string copy;
   if (report.ErrorCounts > 0 && !report.ReportFileName.empty()) {
     copy = FailCopyName(report.ReportFileName, report.ErrorCounts);
-    std::error_code ec;
-    std::filesystem::copy_file(report.ReportFileName, copy,
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) {
+    if (const std::string why = copyWhole(report.ReportFileName, copy); !why.empty()) {
       rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1,
-                            "Fail copy not written: " + copy + ": " + ec.message());
+                            "Fail copy not written: " + copy + ": " + why);
       copy.clear();
     }
   }

@@ -90,7 +90,6 @@ class FunctionalTest {
   void markStarting();
   void clearMeasurementState();
   void benchToRest();
-  std::string freeReportName(const std::string &prefix);
   int refuse(const std::string &title);
   int startRun(const std::string &prefix, const char *variant);
   StepResult callStep(int stateTest);

@@ -106,7 +106,7 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
   decl.append_attribute("encoding") = "UTF-8";
   pugi::xml_node root = doc.append_child("testsuites");
   root.append_attribute("name") = "tessock";
-  int allTests = 0, allFailures = 0, suiteId = 0;
+  int allTests = 0, allFailures = 0, allErrors = 0, suiteId = 0;
   for (const RunRow &run : runs) {
     const std::vector<StepRow> steps = store.steps(run.id, error);
     if (!error.empty()) return {};
@@ -163,10 +163,41 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       allTests += static_cast<int>(cases.size());
       allFailures += failures;
     }
+    // A run that did not come to a whole end (stopped, unfinished, lines lost) is an error of
+    // its own suite: a dashboard must not count it as a run that passed.
+    if (run.verdict != "PASSED" && run.verdict != "FAILED") {
+      std::string why = run.reason;
+      if (why.empty())
+        why = run.verdict == "STOPPED"      ? "the run was stopped before its end"
+              : run.verdict == "UNFINISHED" ? "the run has no end (the program ended during it)"
+                                            : "the run is not complete";
+      pugi::xml_node suite = root.append_child("testsuite");
+      suite.append_attribute("name") =
+          xmlSafe(rt::format("card %lld run %lld: run", run.card, run.id)).c_str();
+      suite.append_attribute("tests") = 1;
+      suite.append_attribute("failures") = 0;
+      suite.append_attribute("errors") = 1;
+      suite.append_attribute("skipped") = 0;
+      suite.append_attribute("time") = "0";
+      suite.append_attribute("timestamp") = run.start.substr(0, 19).c_str();
+      suite.append_attribute("hostname") = run.variant.empty() ? "bench" : run.variant.c_str();
+      suite.append_attribute("id") = suiteId++;
+      suite.append_attribute("package") = package.c_str();
+      pugi::xml_node c = suite.append_child("testcase");
+      c.append_attribute("name") = "run complete";
+      c.append_attribute("classname") = (package + ".run").c_str();
+      c.append_attribute("time") = "0";
+      pugi::xml_node e = c.append_child("error");
+      e.append_attribute("message") = xmlSafe(why).c_str();
+      e.append_attribute("type") = run.verdict.c_str();
+      e.text().set(xmlSafe(run.verdict + ": " + why).c_str());
+      ++allTests;
+      ++allErrors;
+    }
   }
   root.append_attribute("tests") = allTests;
   root.append_attribute("failures") = allFailures;
-  root.append_attribute("errors") = 0;
+  root.append_attribute("errors") = allErrors;
   std::ostringstream out;
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
   return out.str();

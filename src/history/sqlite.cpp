@@ -92,19 +92,51 @@ bool Statement::isNull(int column) const {
 
 Database::~Database() { close(); }
 
-bool Database::open(const std::string &path, std::string &reason) {
+bool Database::open(const std::string &path, Mode mode, int busyMs, std::string &reason) {
   close();
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  int flags = SQLITE_OPEN_NOMUTEX;
+  std::string name = path;
+  if (mode == Mode::Write) {
+    flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+  } else {
+    flags |= SQLITE_OPEN_READONLY;
+  }
+  if (mode == Mode::Immutable) {
+    // A URI path: '%', '?' and '#' of the file name are escaped.
+    name = "file:";
+    for (char c : path) {
+      if (c == '%' || c == '?' || c == '#')
+        name += c == '%' ? "%25" : c == '?' ? "%3f" : "%23";
+      else
+        name += c;
+    }
+    name += "?immutable=1";
+    flags |= SQLITE_OPEN_URI;
+  }
+  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     close();
     return false;
   }
-  // Another program reading the store (a second bench, the command line) holds it briefly.
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_busy_timeout(db_, busyMs);
   return true;
+}
+
+bool Database::openMemory(std::string &reason) {
+  close();
+  if (sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) ==
+      SQLITE_OK)
+    return true;
+  reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
+  close();
+  return false;
+}
+
+bool Database::lastFailureBusy() const {
+  if (!db_) return false;
+  const int code = sqlite3_errcode(db_) & 0xff;
+  return code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
 void Database::close() {

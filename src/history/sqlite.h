@@ -59,8 +59,16 @@ class Database {
   Database(const Database &) = delete;
   Database &operator=(const Database &) = delete;
 
-  // Opens (creating when missing) the database file; false with the reason.
-  bool open(const std::string &path, std::string &reason);
+  enum class Mode {
+    Write,      // read and write, the file created when missing
+    ReadOnly,   // never written
+    Immutable,  // read-only on a read-only mount: no lock, no -shm beside it
+  };
+  // Opens the database file; false with the reason. `busyMs`: how long a statement waits for
+  // another connection's lock before it answers "database is locked".
+  bool open(const std::string &path, Mode mode, int busyMs, std::string &reason);
+  // A database in memory (an empty store to question when there is no file yet).
+  bool openMemory(std::string &reason);
   bool isOpen() const { return db_ != nullptr; }
   void close();
 
@@ -71,6 +79,8 @@ class Database {
   long long lastInsertId() const;
   int changes() const;
   std::string lastError() const;
+  // Whether the last failure was another connection's lock (worth trying again later).
+  bool lastFailureBusy() const;
 
  private:
   sqlite3 *db_ = nullptr;

@@ -7,7 +7,12 @@
 // weight, clock, and the measured value with unit and limits as numbers where the step declared
 // them). Every live row is committed on its own, so a killed program keeps what it wrote; its
 // run stays marked unfinished. A run is known by its report name and start: a board tested again
-// is a new run, and importing a run the store already holds adds nothing.
+// is a new run; importing a run the store holds whole adds nothing, importing the record of a
+// run it holds in part adds the missing lines and the end.
+//
+// The file is recognised before anything is written to it: its application_id and user_version
+// are the store's own. A database of another program, or of a newer store version, is refused
+// and left as it is; a store of an older version is brought up to date in one transaction.
 #pragma once
 
 #include <optional>
@@ -33,11 +38,14 @@ std::string CheckName(const std::string &checkText);
 struct Filter {
   std::optional<long long> card = {};
   std::string from = {}, to = {};  // YYYY-MM-DD, inclusive, on the run's local start date
-  std::string verdict = {};        // PASSED, FAILED or UNFINISHED (any case)
+  std::string verdict = {};        // PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED (any case)
   std::string check = {};          // runs with a result line whose check text contains this
 };
-// Checks a filter's dates and verdict; false with a message.
+// Checks a filter's dates (calendar dates) and verdict; false with a message.
 bool ValidFilter(const Filter &filter, std::string &error);
+
+// Whether `text` is a calendar date YYYY-MM-DD (2026-02-30 is not).
+bool ValidDate(const std::string &text);
 
 struct RunRow {
   long long id = 0;
@@ -45,7 +53,9 @@ struct RunRow {
   long long card = 0;
   int pcbVersion = 0;
   bool finished = false;
-  std::string verdict;  // PASSED, FAILED, or UNFINISHED for a run without its end
+  // PASSED, FAILED, STOPPED (the operator's stop), INCOMPLETE (its report, record or store
+  // lost lines; `reason` says which), or UNFINISHED for a run without its end.
+  std::string verdict, reason;
   double errorCounts = 0;
   int resultLines = 0, failedLines = 0;
 };
@@ -84,7 +94,8 @@ struct ImportSummary {
   int files = 0;                      // record and report files read
   int runs = 0;                       // runs added
   int results = 0;                    // result lines added
-  int known = 0;                      // runs found already in the store
+  int known = 0;                      // runs found already in the store, whole
+  int completed = 0;                  // runs the store held in part, completed
   std::vector<std::string> problems;  // "file: line N: what", files or lines left out
 };
 
@@ -95,12 +106,27 @@ class Store : public functest::RunSink {
   Store(const Store &) = delete;
   Store &operator=(const Store &) = delete;
 
-  const std::string &path() const { return path_; }
-  // Opens the store, making its folder and tables when missing. A live run opens it itself.
-  bool open(std::string &reason);
-  bool isOpen() const { return db_.isOpen(); }
+  // The store's application_id and its schema version (user_version).
+  static constexpr int kApplicationId = 0x54534b52;  // "TSKR"
+  static constexpr int kVersion = 2;
 
-  // The run sink: one committed row per event.
+  const std::string &path() const { return path_; }
+  // Opens the store for writing, making its folder and tables when missing, bringing an older
+  // store up to date; refuses (and leaves untouched) what is not a store of this program or is
+  // of a newer version. `busyMs`: how long a write waits for another program's lock. Every
+  // reason names the file.
+  bool open(std::string &reason, int busyMs = 5000);
+  // Opens the store to question it, never writing: also on a read-only file or mount. A store
+  // not made yet answers as an empty one.
+  bool openReadOnly(std::string &reason);
+  bool isOpen() const { return db_.isOpen(); }
+  void close() { db_.close(); }
+  // Whether the last failed write met another program's lock (worth trying again).
+  bool lastFailureBusy() const { return db_.lastFailureBusy(); }
+  // Whether the last runBegun found its run stored already (its lines are not added again).
+  bool runWasStored() const { return runWasStored_; }
+
+  // The run sink: one committed row per event. A failed event may be given again.
   std::string runBegun(const functest::RunEvent &run) override;
   std::string stepBegun(int state, const std::string &title, double clock) override;
   std::string resultWritten(const functest::ResultEvent &result) override;
@@ -108,12 +134,15 @@ class Store : public functest::RunSink {
   long long liveRun() const { return liveRun_; }
 
   // Reads every record (*.jsonl) under `folder`, and every report (*_DN_*_*.txt) that has no
-  // record beside it, into the store; one transaction per file.
+  // record beside it, into the store; one transaction per file. Every field of a record line is
+  // checked; a line that does not hold is named (file, line number) and left out, and the run
+  // it belongs to is stored INCOMPLETE.
   ImportSummary importFolder(const std::string &folder);
   void importRecord(const std::string &path, ImportSummary &summary);
   void importReport(const std::string &path, ImportSummary &summary);
 
-  // The questions. On a store error they answer nothing and set `error`.
+  // The questions (on a store opened read-only unless it is open already). On a store error
+  // they answer nothing and set `error`, which names the file.
   std::vector<RunRow> runs(const Filter &filter, std::string &error);
   std::vector<StepRow> steps(long long runId, std::string &error);
   std::vector<ResultRow> results(long long runId, std::string &error);
@@ -124,17 +153,26 @@ class Store : public functest::RunSink {
 
  private:
   struct NewRun;
+  struct Imported;
   // Inserts a run unless one with its report and start is there; 0 when it was (or on error,
   // with `reason` set).
   long long insertRun(const NewRun &run, std::string &reason);
   bool insertResult(long long runId, long long stepId, int line, const ResultRow &r,
                     std::string &reason);
-  bool ensureOpen(std::string &reason);
+  bool finishRun(long long runId, const std::string &verdict, double errorCounts,
+                 const std::string &how, const std::string &failCopy, const std::string &reason,
+                 std::string &error);
+  bool storeImportedRun(const Imported &run, ImportSummary &summary, std::string &error);
+  bool ensureReadable(std::string &reason);
+  bool recognise(bool writable, std::string &reason);
+  std::string runColumns() const;
 
   std::string path_;
   Database db_;
+  int version_ = kVersion;  // of the open store
   long long liveRun_ = 0, liveStep_ = 0;
   int liveLine_ = 0;
+  bool runWasStored_ = false;
 };
 
 }  // namespace history

@@ -96,10 +96,12 @@ bool QuickUsb::bind() {
   if (simAttachClock_) simAttachClock_(clockNow, clockAdvance, &rt_.clock());
   // The simulated bench powers on afresh for every program run (and every test bench): the
   // given configuration, or its default board.
+  simConfigProblem_.clear();
   if (simConfigure_ && !simConfigure_(simConfig_.empty() ? nullptr : simConfig_.c_str())) {
     const char *e = simLastError_ ? simLastError_() : nullptr;
-    infoLine(std::string("Simulated bench: ") +
-             (e && *e ? e : "configuration refused: " + simConfig_));
+    simConfigProblem_ =
+        std::string("Simulated bench: ") + (e && *e ? e : "configuration refused: " + simConfig_);
+    infoLine(simConfigProblem_);
   }
   return true;
 }

@@ -48,6 +48,8 @@ class QuickUsb {
 
   // Lines describing why binding failed (missing entry points, dlopen error); empty if none.
   const std::string &bindProblem() const { return bindProblem_; }
+  // Why the simulated bench refused the board configuration it was given (empty: it did not).
+  const std::string &simConfigProblem() const { return simConfigProblem_; }
   // Why the library could not be opened at all (the path tried and the reason); empty otherwise.
   const std::string &openProblem() const { return openProblem_; }
   // Simulated bench extras, bound when the library has them.
@@ -88,6 +90,7 @@ class QuickUsb {
   std::string libraryPath_ = "libquickusb.so";
   std::string simConfig_;
   std::string bindProblem_;
+  std::string simConfigProblem_;
   std::string openProblem_;
   QuickUsbSimAttachClock_t simAttachClock_ = nullptr;
   QuickUsbSimConfigure_t simConfigure_ = nullptr;

@@ -1,12 +1,9 @@
 #include "script/history_command.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <ostream>
 
-#include "functest/report.h"
+#include "app/settings.h"
 #include "history/questions.h"
 
 namespace cli {
@@ -68,7 +65,9 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
                        std::ostream &err) {
   history::Store store(storePath);
   std::string error;
-  if (!store.open(error)) {
+  // Only an import writes; the questions open the store read-only (a read-only file or mount
+  // answers them, and a store of another program is never touched).
+  if (!o.importDir.empty() ? !store.open(error) : !store.openReadOnly(error)) {
     err << "tessock-cli: results store: " << error << "\n";
     return 1;
   }
@@ -78,8 +77,11 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
     for (const std::string &p : s.problems) err << "tessock-cli: import: " << p << "\n";
     out << "imported " << s.runs << " run" << (s.runs == 1 ? "" : "s") << " with " << s.results
         << " result line" << (s.results == 1 ? "" : "s") << " from " << s.files << " file"
-        << (s.files == 1 ? "" : "s") << "; " << s.known << " already in the store\n";
-    if (s.files == 0 && !s.problems.empty()) status = 1;
+        << (s.files == 1 ? "" : "s") << "; " << s.known << " already in the store";
+    if (s.completed) out << "; " << s.completed << " completed";
+    out << "\n";
+    // Lines left out are a failure the caller must see, even when the rest was stored.
+    if (!s.problems.empty()) status = 1;
   }
   auto failed = [&](const char *what) {
     err << "tessock-cli: " << what << ": " << error << "\n";
@@ -105,14 +107,10 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
     if (!error.empty()) return failed("export");
     const std::string xml = history::JUnitXml(store, runs, error);
     if (!error.empty()) return failed("export");
-    // Written whole, then renamed over the target: a dashboard never reads half a file.
-    const std::string temp = o.exportJunit + ".part";
-    std::remove(temp.c_str());
-    std::string reason = functest::AppendToFile(temp, xml);
-    if (reason.empty() && std::rename(temp.c_str(), o.exportJunit.c_str()) != 0)
-      reason = std::strerror(errno);
+    // Written whole, then renamed over the target, with the settings file's checks: only a
+    // regular file (or a link to one) is replaced, and a dashboard never reads half a file.
+    const std::string reason = app::ReplaceRegularFile(o.exportJunit, xml);
     if (!reason.empty()) {
-      std::remove(temp.c_str());
       err << "tessock-cli: cannot write " << o.exportJunit << ": " << reason << "\n";
       return 1;
     }

@@ -32,6 +32,7 @@ namespace cli {
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_USAGE = 2;   // bad command line or script (with the line number)
 inline constexpr int EXIT_FAILED = 3;  // an expect or waitfor failed
+inline constexpr int EXIT_LOST = 4;    // a test run lost lines (report, record or store)
 
 // What the front end provides to a script: time passing and screenshots.
 class ScriptHost {

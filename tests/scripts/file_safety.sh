@@ -52,12 +52,13 @@ fi
 
 # The board configuration of the simulated bench.
 if [ -e "$build/libquickusb_sim.so" ]; then
+  # A configuration that cannot be read ends the program (status 1): no default board instead.
   for p in "$tmp/fifo" /dev/zero; do
     run --sim-config "$p" --settings "$tmp/s.ini" --script "$tmp/q.tsk"
-    [ $rc -eq 0 ] || fail "--sim-config $p: exit status $rc"
+    [ $rc -eq 1 ] || fail "--sim-config $p: exit status $rc"
     what="character device"
     [ -p "$p" ] && what="named pipe (FIFO)"
-    has "Simulated bench: $p: cannot be read: it is a $what" "--sim-config $p"
+    has "tessock-cli: Simulated bench: $p: cannot be read: it is a $what" "--sim-config $p"
   done
 fi
 

@@ -1,0 +1,187 @@
+#include "history/live_writer.h"
+
+#include <chrono>
+
+namespace history {
+
+namespace {
+
+// How long a write waits on another program's lock before the writer looks again (and sees a
+// stop), and how long it rests after a failure before the next try.
+constexpr int kBusyMs = 250;
+constexpr auto kRetryPause = std::chrono::milliseconds(500);
+
+}  // namespace
+
+LiveWriter::LiveWriter(std::string path) : store_(std::move(path)) {
+  thread_ = std::thread([this] { loop(); });
+}
+
+LiveWriter::~LiveWriter() { finish(0); }
+
+std::string LiveWriter::push(Event &&e) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (e.kind == Event::Run) {
+    overflowed_ = false;
+    report_ = e.report;
+  }
+  if (stopping_ || overflowed_ || queue_.size() >= kQueueLimit) {
+    // Keeping order matters more than any single line: once one is refused, the rest of the run
+    // waits for the import of its record, so the store never holds a run with a gap.
+    if (!overflowed_ && !stopping_)
+      unsaid_ = store_.path() + ": the queue of lines to store is full";
+    overflowed_ = true;
+  } else {
+    queue_.push_back(std::move(e));
+    changed_.notify_all();
+  }
+  return std::exchange(unsaid_, std::string());
+}
+
+std::string LiveWriter::runBegun(const functest::RunEvent &run) {
+  Event e;
+  e.kind = Event::Run;
+  e.info = run.info;
+  e.start = run.start;
+  e.report = run.report;
+  e.program = run.program;
+  return push(std::move(e));
+}
+
+std::string LiveWriter::stepBegun(int state, const std::string &title, double clock) {
+  Event e;
+  e.kind = Event::Step;
+  e.state = state;
+  e.title = title;
+  e.clock = clock;
+  return push(std::move(e));
+}
+
+std::string LiveWriter::resultWritten(const functest::ResultEvent &r) {
+  Event e;
+  e.kind = Event::Result;
+  e.state = r.state;
+  e.title = r.step;
+  e.check = r.check;
+  e.passed = r.passed;
+  e.weight = r.weight;
+  e.clock = r.clock;
+  if (r.measurement) e.measurement = *r.measurement;
+  return push(std::move(e));
+}
+
+std::string LiveWriter::runEnded(const functest::EndEvent &end) {
+  Event e;
+  e.kind = Event::End;
+  e.end = end;
+  return push(std::move(e));
+}
+
+std::string LiveWriter::write(const Event &e) {
+  switch (e.kind) {
+    case Event::Run:
+      return store_.runBegun(functest::RunEvent{e.info, e.start, e.report, e.program});
+    case Event::Step:
+      return store_.stepBegun(e.state, e.title, e.clock);
+    case Event::Result:
+      return store_.resultWritten(functest::ResultEvent{e.state, e.title, e.check, e.passed,
+                                                        e.weight, e.clock,
+                                                        e.measurement ? &*e.measurement : nullptr});
+    case Event::End:
+      return store_.runEnded(e.end);
+  }
+  return {};
+}
+
+void LiveWriter::loop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+    if (queue_.empty() || abandon_) break;
+    const Event &e = queue_.front();  // only this thread removes events
+    lock.unlock();
+    if (!store_.isOpen()) {
+      std::string reason;
+      if (!store_.open(reason, kBusyMs)) {
+        lock.lock();
+        failing_ = true;
+        busy_ = false;
+        if (problem_ != reason) unsaid_ = problem_ = reason;
+        changed_.notify_all();
+        changed_.wait_for(lock, kRetryPause, [this] { return abandon_; });
+        continue;
+      }
+    }
+    std::string reason = write(e);
+    const bool busy = !reason.empty() && store_.lastFailureBusy();
+    // A run the store holds already (its report and start) is not added to: its lines wait for
+    // nobody. With report names claimed exclusively this does not happen in a live run.
+    const bool skip = !reason.empty() && e.kind == Event::Run && store_.runWasStored();
+    if (!reason.empty() && !busy && !skip) store_.close();  // opened afresh for the next try
+    lock.lock();
+    if (reason.empty() || skip) {
+      if (skip) {
+        unsaid_ = reason;
+        // Drop the rest of that run: it is stored already.
+        queue_.pop_front();
+        while (!queue_.empty() && queue_.front().kind != Event::Run) queue_.pop_front();
+      } else {
+        queue_.pop_front();
+      }
+      failing_ = busy_ = false;
+      problem_.clear();
+      changed_.notify_all();
+      continue;
+    }
+    failing_ = true;
+    busy_ = busy;
+    if (problem_ != reason) {
+      problem_ = reason;
+      unsaid_ = busy ? reason + " (the lines wait and are stored when it is free)" : reason;
+    }
+    changed_.notify_all();
+    if (!busy) changed_.wait_for(lock, kRetryPause, [this] { return abandon_; });
+  }
+}
+
+std::string LiveWriter::pendingText() {
+  int results = 0;
+  bool end = false;
+  for (const Event &e : queue_) {
+    results += e.kind == Event::Result;
+    end = end || e.kind == Event::End;
+  }
+  if (queue_.empty() && !overflowed_) return {};
+  std::string what = queue_.empty()
+                         ? "lines of the run "
+                         : std::to_string(results) + " result line" + (results == 1 ? "" : "s") +
+                               (end ? " and the end" : "") + " of the run ";
+  what += report_ + " are not in the results store " + store_.path();
+  if (!problem_.empty()) what += " (" + problem_ + ")";
+  return what;
+}
+
+std::string LiveWriter::unsettled() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  changed_.wait_until(lock, until, [this] { return queue_.empty() || (failing_ && !busy_); });
+  return pendingText();
+}
+
+std::string LiveWriter::finish(double seconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!thread_.joinable()) return {};
+  stopping_ = true;
+  changed_.notify_all();
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(static_cast<long>(seconds * 1e3));
+  changed_.wait_until(lock, until, [this] { return queue_.empty() || (failing_ && !busy_); });
+  const std::string left = pendingText();
+  abandon_ = true;
+  changed_.notify_all();
+  lock.unlock();
+  thread_.join();
+  return left;
+}
+
+}  // namespace history

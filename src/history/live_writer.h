@@ -1,0 +1,78 @@
+// The results store as the live run's sink, off the bench's thread: the report hands each event
+// over (a copy, at once) and a writer thread of its own commits the events in order through its
+// own connection. While the store is locked by another program or cannot be written, the events
+// wait in the queue and are tried again; nothing is dropped and the bench never waits for the
+// store. A run whose events could not all be kept stays unfinished in the store and its record
+// completes it by import.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "functest/report.h"
+#include "history/store.h"
+
+namespace history {
+
+class LiveWriter : public functest::RunSink {
+ public:
+  explicit LiveWriter(std::string path = {});  // empty: defaultStorePath()
+  ~LiveWriter() override;
+  LiveWriter(const LiveWriter &) = delete;
+  LiveWriter &operator=(const LiveWriter &) = delete;
+
+  // The sink: each queues a copy of its event and answers at once, empty unless the writer has
+  // met a new problem since the last answer (the store's file and the reason).
+  std::string runBegun(const functest::RunEvent &run) override;
+  std::string stepBegun(int state, const std::string &title, double clock) override;
+  std::string resultWritten(const functest::ResultEvent &result) override;
+  std::string runEnded(const functest::EndEvent &end) override;
+  // Waits up to a second for the queue while the writer gets on with it, then names what is
+  // not stored yet.
+  std::string unsettled() override;
+
+  // At the program's end: waits up to `seconds` while the store is only locked (not when it
+  // cannot be written at all), then stops the writer. Names what was not stored, empty when
+  // everything was.
+  std::string finish(double seconds);
+
+  // Events at most in the queue; a run that would pass it keeps its stored lines, unfinished.
+  static constexpr size_t kQueueLimit = 100000;
+
+ private:
+  struct Event {
+    enum Kind { Run, Step, Result, End } kind = Run;
+    functest::RunInfo info;
+    std::string start, report, program;  // run
+    int state = -1;
+    std::string title;  // the step's title, or the step of a result
+    std::string check;
+    bool passed = false;
+    int weight = 1;
+    double clock = 0;
+    std::optional<functest::Measurement> measurement;
+    functest::EndEvent end;
+  };
+
+  std::string push(Event &&e);
+  void loop();
+  std::string write(const Event &e);
+  std::string pendingText();  // with the lock held
+
+  Store store_;  // the writer thread's own connection
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Event> queue_;
+  bool stopping_ = false, abandon_ = false;
+  bool failing_ = false, busy_ = false;  // the last attempt failed; on a lock
+  std::string problem_, unsaid_;         // the last failure; one not yet said to the bench
+  std::string report_;                   // the report of the run being queued
+  bool overflowed_ = false;              // events of this run were refused by the full queue
+  std::thread thread_;
+};
+
+}  // namespace history

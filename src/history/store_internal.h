@@ -1,0 +1,36 @@
+// What the parts of the results store share: the run being inserted, the verdict a run shows
+// and the schema. Not for use outside src/history.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "history/store.h"
+
+namespace history {
+
+struct Store::NewRun {
+  std::string variant, start;
+  std::optional<long long> card;
+  std::string barcodes[5];
+  std::optional<long long> pcb;
+  std::string comments, report, program, origin;
+};
+
+namespace detail {
+
+// The verdict a run shows: the end's verdict, or UNFINISHED while the run has no end.
+inline constexpr const char *kVerdictExpr =
+    "(CASE WHEN runs.finished = 0 THEN 'UNFINISHED' ELSE COALESCE(runs.verdict, '') END)";
+
+// The verdicts a run's end may carry.
+bool IsEndVerdict(const std::string &verdict);
+
+std::string Upper(std::string s);
+
+// Whether `text` is an ISO 8601 date and time as the record writes it ("2026-12-07T09:15:02",
+// optionally ".fff" and a zone "Z" or "+01:00"), with a calendar date and a time of day.
+bool ValidIsoDateTime(const std::string &text);
+
+}  // namespace detail
+}  // namespace history

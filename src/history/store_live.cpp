@@ -1,0 +1,145 @@
+// Writing the results store: the rows of a run, as the live run tells them (the run sink) and as
+// an import inserts them.
+#include "functest/report.h"
+#include "history/store_internal.h"
+
+namespace history {
+
+long long Store::insertRun(const NewRun &n, std::string &reason) {
+  Statement st = db_.prepare(
+      "INSERT OR IGNORE INTO runs(variant, start, card, device_barcode1, device_barcode2, "
+      "board_barcode, otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
+      reason);
+  if (!st) return 0;
+  st.bind(1, n.variant).bind(2, n.start);
+  if (n.card) st.bind(3, *n.card);
+  for (int k = 0; k < 5; ++k) st.bind(4 + k, n.barcodes[k]);
+  if (n.pcb) st.bind(9, *n.pcb);
+  st.bind(10, n.comments).bind(11, n.report).bind(12, n.program).bind(13, n.origin);
+  if (!st.run()) {
+    reason = st.error();
+    return 0;
+  }
+  return db_.changes() > 0 ? db_.lastInsertId() : 0;
+}
+
+bool Store::insertResult(long long runId, long long stepId, int line, const ResultRow &r,
+                         std::string &reason) {
+  Statement st = db_.prepare(
+      "INSERT INTO results(run_id, step_id, line, state, step, check_text, check_name, passed, "
+      "weight, clock, value, unit, low, high) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
+      reason);
+  if (!st) return false;
+  st.bind(1, runId);
+  if (stepId) st.bind(2, stepId);
+  st.bind(3, static_cast<long long>(line)).bind(4, static_cast<long long>(r.state));
+  st.bind(5, r.step).bind(6, r.check).bind(7, CheckName(r.check));
+  st.bind(8, r.passed ? 1LL : 0LL).bind(9, static_cast<long long>(r.weight)).bind(10, r.clock);
+  st.bind(11, r.value);
+  if (r.value || !r.unit.empty()) st.bind(12, r.unit);
+  st.bind(13, r.low).bind(14, r.high);
+  if (!st.run()) {
+    reason = st.error();
+    return false;
+  }
+  return true;
+}
+
+bool Store::finishRun(long long runId, const std::string &verdict, double errorCounts,
+                      const std::string &how, const std::string &failCopy,
+                      const std::string &reason, std::string &error) {
+  Statement st = db_.prepare(
+      "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = ?4, fail_copy = ?5, "
+      "reason = ?6 WHERE id = ?1",
+      error);
+  if (!st) return false;
+  st.bind(1, runId).bind(2, verdict).bind(3, errorCounts).bind(4, how);
+  if (!failCopy.empty()) st.bind(5, failCopy);
+  if (!reason.empty()) st.bind(6, reason);
+  if (!st.run()) {
+    error = st.error();
+    return false;
+  }
+  return true;
+}
+
+// Each event is one committed row. A failed event leaves the live state as it was, so the same
+// event given again (the writer's retry) is stored exactly once.
+std::string Store::runBegun(const functest::RunEvent &run) {
+  liveRun_ = liveStep_ = 0;
+  liveLine_ = 0;
+  runWasStored_ = false;
+  std::string reason;
+  if (!open(reason)) return reason;
+  NewRun n;
+  const functest::RunInfo &info = run.info;
+  n.variant = info.variant;
+  n.start = run.start;
+  n.card = info.cardNumber;
+  n.barcodes[0] = info.deviceBarcode1;
+  n.barcodes[1] = info.deviceBarcode2;
+  n.barcodes[2] = info.boardBarcode;
+  n.barcodes[3] = info.otr1Barcode;
+  n.barcodes[4] = info.otr2Barcode;
+  n.pcb = info.pcbVersion;
+  for (size_t k = 0; k < info.comments.size(); ++k)
+    n.comments += (k ? "\n" : "") + info.comments[k];
+  n.report = run.report;
+  n.program = run.program;
+  n.origin = "live";
+  liveRun_ = insertRun(n, reason);
+  if (!liveRun_ && reason.empty()) {
+    runWasStored_ = true;
+    return path_ + ": a run of " + run.report + " started " + run.start + " is already stored";
+  }
+  return liveRun_ ? std::string() : path_ + ": " + reason;
+}
+
+std::string Store::stepBegun(int state, const std::string &title, double clock) {
+  if (!liveRun_) return {};  // the run's own problem has been said
+  std::string reason;
+  Statement st =
+      db_.prepare("INSERT INTO steps(run_id, state, title, clock) VALUES(?1, ?2, ?3, ?4)", reason);
+  if (!st) return path_ + ": " + reason;
+  st.bind(1, liveRun_).bind(2, static_cast<long long>(state)).bind(3, title).bind(4, clock);
+  if (!st.run()) return path_ + ": " + st.error();
+  liveStep_ = db_.lastInsertId();
+  return {};
+}
+
+std::string Store::resultWritten(const functest::ResultEvent &e) {
+  if (!liveRun_) return {};
+  ResultRow r;
+  r.state = e.state;
+  r.step = e.step;
+  r.check = e.check;
+  r.passed = e.passed;
+  r.weight = e.weight;
+  r.clock = e.clock;
+  if (e.measurement) {
+    r.value = e.measurement->value;
+    r.unit = e.measurement->unit;
+    r.low = e.measurement->low;
+    r.high = e.measurement->high;
+  }
+  std::string reason;
+  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason)) return path_ + ": " + reason;
+  ++liveLine_;
+  return {};
+}
+
+std::string Store::runEnded(const functest::EndEvent &e) {
+  if (!liveRun_) return {};
+  std::string verdict = e.verdict;
+  if (verdict.empty()) verdict = e.errorCounts > 0 ? "FAILED" : "PASSED";
+  std::string error;
+  if (!finishRun(liveRun_, verdict, e.errorCounts, e.stopped ? "stopped" : "ended", e.failCopy,
+                 e.reason, error))
+    return path_ + ": " + error;
+  liveRun_ = liveStep_ = 0;
+  return {};
+}
+
+}  // namespace history

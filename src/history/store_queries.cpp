@@ -1,0 +1,235 @@
+// The questions of the results store: runs, their steps and lines, the failures ranked and the
+// measured values of a check, over the runs a filter selects.
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "history/store_internal.h"
+
+namespace history {
+
+namespace {
+
+bool isNumberWord(const std::string &w) {
+  if (w.empty()) return false;
+  std::string lower;
+  for (char c : w) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t signless = (lower[0] == '+' || lower[0] == '-') ? 1 : 0;
+  const std::string body = lower.substr(signless);
+  if (body == "nan" || body == "inf" || body == "infinity") return true;
+  if (body.empty() || !(std::isdigit(static_cast<unsigned char>(body[0])) || body[0] == '.'))
+    return false;
+  if (body.find_first_of("0123456789") == std::string::npos) return false;
+  if (body.size() > 1 && body[0] == '0' && body[1] == 'x') return false;
+  char *end = nullptr;
+  std::strtod(w.c_str(), &end);
+  return end && *end == '\0';
+}
+
+// The WHERE clause of a filter over `runs`, with its parameters in order.
+struct Where {
+  std::string sql;
+  std::vector<std::string> texts;
+  std::optional<long long> card;
+};
+
+Where whereOf(const Filter &f) {
+  Where w;
+  w.sql = " WHERE 1 = 1";
+  // Parameters: card first (index 1) when present, then the texts in order.
+  if (f.card) {
+    w.sql += " AND runs.card = ?1";
+    w.card = f.card;
+  }
+  auto text = [&](const std::string &clause, const std::string &value) {
+    w.texts.push_back(value);
+    w.sql += " AND " + clause + " ?" + std::to_string(1 + w.texts.size());
+  };
+  if (!f.from.empty()) text("substr(runs.start, 1, 10) >=", f.from);
+  if (!f.to.empty()) text("substr(runs.start, 1, 10) <=", f.to);
+  if (!f.verdict.empty()) text(std::string(detail::kVerdictExpr) + " =", detail::Upper(f.verdict));
+  if (!f.check.empty()) {
+    w.texts.push_back(f.check);
+    w.sql +=
+        " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
+        "x.check_text, ?" +
+        std::to_string(1 + w.texts.size()) + ") > 0)";
+  }
+  return w;
+}
+
+void bindWhere(Statement &st, const Where &w, int firstText = 2) {
+  if (w.card) st.bind(1, *w.card);
+  for (size_t k = 0; k < w.texts.size(); ++k) st.bind(firstText + static_cast<int>(k), w.texts[k]);
+}
+
+RunRow runFrom(const Statement &st) {
+  RunRow r;
+  r.id = st.integer(0);
+  r.start = st.text(1);
+  r.variant = st.text(2);
+  r.report = st.text(3);
+  r.program = st.text(4);
+  r.how = st.text(5);
+  r.failCopy = st.text(6);
+  r.origin = st.text(7);
+  r.card = st.integer(8);
+  r.pcbVersion = static_cast<int>(st.integer(9));
+  r.finished = st.integer(10) != 0;
+  r.errorCounts = st.real(11);
+  r.resultLines = static_cast<int>(st.integer(12));
+  r.failedLines = static_cast<int>(st.integer(13));
+  r.verdict = st.text(14);
+  r.reason = st.text(15);
+  return r;
+}
+
+constexpr const char *kResultColumns =
+    "results.run_id, COALESCE(results.step_id, 0), results.line, COALESCE(results.state, -1), "
+    "COALESCE(results.step, ''), results.check_text, results.check_name, "
+    "COALESCE(results.unit, ''), results.passed, results.weight, COALESCE(results.clock, 0), "
+    "results.value, results.low, results.high";
+
+ResultRow resultFrom(const Statement &st, int base) {
+  ResultRow r;
+  r.runId = st.integer(base + 0);
+  r.stepId = st.integer(base + 1);
+  r.line = static_cast<int>(st.integer(base + 2));
+  r.state = static_cast<int>(st.integer(base + 3));
+  r.step = st.text(base + 4);
+  r.check = st.text(base + 5);
+  r.name = st.text(base + 6);
+  r.unit = st.text(base + 7);
+  r.passed = st.integer(base + 8) != 0;
+  r.weight = static_cast<int>(st.integer(base + 9));
+  r.clock = st.real(base + 10);
+  r.value = st.optionalReal(base + 11);
+  r.low = st.optionalReal(base + 12);
+  r.high = st.optionalReal(base + 13);
+  return r;
+}
+
+}  // namespace
+
+std::string CheckName(const std::string &checkText) {
+  std::string out;
+  std::istringstream words(checkText);
+  std::string w;
+  while (words >> w) {
+    // The number may stand in brackets or before a separator: "(0.000010", "12.5]", "3,".
+    size_t a = 0, b = w.size();
+    while (a < b && std::strchr("([{", w[a])) ++a;
+    while (b > a && std::strchr(")]},;", w[b - 1])) --b;
+    std::string core = w.substr(a, b - a);
+    if (isNumberWord(core)) w = w.substr(0, a) + "#" + w.substr(b);
+    if (!out.empty()) out += ' ';
+    out += w;
+  }
+  return out;
+}
+
+std::vector<RunRow> Store::runs(const Filter &filter, std::string &error) {
+  std::vector<RunRow> out;
+  if (!ensureReadable(error)) return out;
+  const Where w = whereOf(filter);
+  Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql +
+                                 " ORDER BY substr(runs.start, 1, 19), runs.id",
+                             error);
+  if (!st) {
+    error = path_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  while (st.step()) out.push_back(runFrom(st));
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  return out;
+}
+
+std::vector<StepRow> Store::steps(long long runId, std::string &error) {
+  std::vector<StepRow> out;
+  if (!ensureReadable(error)) return out;
+  Statement st = db_.prepare(
+      "SELECT id, state, title, COALESCE(clock, 0) FROM steps WHERE run_id = ?1 ORDER BY id",
+      error);
+  if (!st) {
+    error = path_ + ": " + error;
+    return out;
+  }
+  st.bind(1, runId);
+  while (st.step())
+    out.push_back({st.integer(0), static_cast<int>(st.integer(1)), st.text(2), st.real(3)});
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  return out;
+}
+
+std::vector<ResultRow> Store::results(long long runId, std::string &error) {
+  std::vector<ResultRow> out;
+  if (!ensureReadable(error)) return out;
+  Statement st = db_.prepare(
+      std::string("SELECT ") + kResultColumns + " FROM results WHERE run_id = ?1 ORDER BY line",
+      error);
+  if (!st) {
+    error = path_ + ": " + error;
+    return out;
+  }
+  st.bind(1, runId);
+  while (st.step()) out.push_back(resultFrom(st, 0));
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  return out;
+}
+
+std::vector<FailureRow> Store::failures(const Filter &filter, std::string &error) {
+  std::vector<FailureRow> out;
+  if (!ensureReadable(error)) return out;
+  const Where w = whereOf(filter);
+  Statement st = db_.prepare(
+      "SELECT results.check_name, SUM(results.passed = 0), COUNT(*), "
+      "COUNT(DISTINCT CASE WHEN results.passed = 0 THEN results.run_id END) "
+      "FROM results JOIN runs ON runs.id = results.run_id" +
+          w.sql +
+          " GROUP BY results.check_name HAVING SUM(results.passed = 0) > 0 "
+          "ORDER BY 2 DESC, 4 DESC, 1",
+      error);
+  if (!st) {
+    error = path_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  while (st.step())
+    out.push_back({st.text(0), static_cast<int>(st.integer(1)), static_cast<int>(st.integer(2)),
+                   static_cast<int>(st.integer(3))});
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  return out;
+}
+
+std::vector<ValueRow> Store::values(const std::string &check, const Filter &filter,
+                                    std::string &error) {
+  std::vector<ValueRow> out;
+  if (!ensureReadable(error)) return out;
+  const Where w = whereOf(filter);
+  const std::string checkParam = "?" + std::to_string(2 + w.texts.size());
+  Statement st =
+      db_.prepare("SELECT " + runColumns() + ", " + kResultColumns +
+                      " FROM results JOIN runs ON runs.id = results.run_id" + w.sql +
+                      " AND results.value IS NOT NULL AND instr(results.check_name, " + checkParam +
+                      ") > 0 ORDER BY results.check_name, substr(runs.start, 1, 19), runs.id, "
+                      "results.line",
+                  error);
+  if (!st) {
+    error = path_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  st.bind(2 + static_cast<int>(w.texts.size()), check);
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 16)});
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  return out;
+}
+
+}  // namespace history

@@ -1,0 +1,342 @@
+// Opening the results store: where it lives, how it is recognised, created and brought up to
+// date, and the checks of the questions' filters.
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+
+#include "history/store_internal.h"
+#include "rt/input_file.h"
+
+namespace history {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The tables of the current version, made in one transaction with the store's marks.
+constexpr const char *kSchema = R"sql(
+CREATE TABLE runs(
+  id INTEGER PRIMARY KEY,
+  variant TEXT NOT NULL DEFAULT '',
+  start TEXT NOT NULL,
+  card INTEGER,
+  device_barcode1 TEXT, device_barcode2 TEXT, board_barcode TEXT,
+  otr1_barcode TEXT, otr2_barcode TEXT,
+  pcb_version INTEGER,
+  comments TEXT,
+  report TEXT NOT NULL,
+  program TEXT,
+  origin TEXT NOT NULL,
+  finished INTEGER NOT NULL DEFAULT 0,
+  verdict TEXT,
+  error_counts REAL,
+  how TEXT,
+  fail_copy TEXT,
+  reason TEXT,
+  UNIQUE(report, start));
+CREATE TABLE steps(
+  id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,
+  state INTEGER NOT NULL,
+  title TEXT NOT NULL,
+  clock REAL);
+CREATE TABLE results(
+  id INTEGER PRIMARY KEY,
+  run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,
+  step_id INTEGER REFERENCES steps(id) ON DELETE CASCADE,
+  line INTEGER NOT NULL,
+  state INTEGER,
+  step TEXT,
+  check_text TEXT NOT NULL,
+  check_name TEXT NOT NULL,
+  passed INTEGER NOT NULL,
+  weight INTEGER NOT NULL DEFAULT 1,
+  clock REAL,
+  value REAL, unit TEXT, low REAL, high REAL);
+CREATE INDEX results_run ON results(run_id, line);
+CREATE INDEX results_name ON results(check_name);
+CREATE INDEX steps_run ON steps(run_id);
+)sql";
+
+// Version 1 (no marks, user_version 1) to 2: the reason of an incomplete run, and the stopped
+// runs that version stored as PASSED or FAILED.
+constexpr const char *kFromVersion1 = R"sql(
+ALTER TABLE runs ADD COLUMN reason TEXT;
+UPDATE runs SET verdict = 'STOPPED' WHERE finished = 1 AND how = 'stopped';
+)sql";
+
+enum class Kind { Empty, Current, Older, Newer, Foreign };
+
+struct Identity {
+  Kind kind = Kind::Foreign;
+  long long version = 0, applicationId = 0;
+};
+
+long long pragmaValue(Database &db, const char *pragma, std::string &error) {
+  Statement st = db.prepare(std::string("PRAGMA ") + pragma, error);
+  if (!st) return 0;
+  const long long v = st.step() ? st.integer(0) : 0;
+  if (!st.error().empty()) error = st.error();
+  return v;
+}
+
+long long count(Database &db, const std::string &sql, std::string &error) {
+  Statement st = db.prepare(sql, error);
+  if (!st) return -1;
+  const long long v = st.step() ? st.integer(0) : -1;
+  if (!st.error().empty()) error = st.error();
+  return v;
+}
+
+// Reads the marks and the tables; writes nothing.
+bool identify(Database &db, Identity &id, std::string &error) {
+  id.applicationId = pragmaValue(db, "application_id", error);
+  if (error.empty()) id.version = pragmaValue(db, "user_version", error);
+  const long long tables = error.empty() ? count(db,
+                                                 "SELECT COUNT(*) FROM sqlite_master WHERE type = "
+                                                 "'table' AND name NOT LIKE 'sqlite_%'",
+                                                 error)
+                                         : 0;
+  if (!error.empty()) return false;
+  if (id.applicationId == Store::kApplicationId) {
+    id.kind = id.version == Store::kVersion  ? Kind::Current
+              : id.version > Store::kVersion ? Kind::Newer
+                                             : Kind::Older;
+  } else if (id.applicationId != 0) {
+    id.kind = Kind::Foreign;
+  } else if (tables == 0 && id.version == 0) {
+    id.kind = Kind::Empty;
+  } else if (id.version == 1 && tables == 3) {
+    // The stores made before the marks: exactly their three tables with their columns.
+    const long long columns = count(
+        db,
+        "SELECT (SELECT COUNT(*) FROM pragma_table_info('runs') WHERE name IN ('report', 'start', "
+        "'origin', 'finished', 'verdict', 'how', 'fail_copy')) + (SELECT COUNT(*) FROM "
+        "pragma_table_info('steps') WHERE name IN ('run_id', 'state', 'title')) + (SELECT "
+        "COUNT(*) FROM pragma_table_info('results') WHERE name IN ('run_id', 'step_id', 'line', "
+        "'check_text', 'check_name', 'passed'))",
+        error);
+    id.kind = columns == 16 ? Kind::Older : Kind::Foreign;
+  } else {
+    id.kind = Kind::Foreign;
+  }
+  return error.empty();
+}
+
+}  // namespace
+
+namespace detail {
+
+bool IsEndVerdict(const std::string &v) {
+  return v == "PASSED" || v == "FAILED" || v == "STOPPED" || v == "INCOMPLETE";
+}
+
+std::string Upper(std::string s) {
+  for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool ValidIsoDateTime(const std::string &t) {
+  static const std::regex kIso(
+      "([0-9]{4}-[0-9]{2}-[0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(\\.[0-9]+)?"
+      "(Z|[+-][0-9]{2}:?[0-9]{2})?");
+  std::smatch m;
+  if (!std::regex_match(t, m, kIso) || !ValidDate(m[1].str())) return false;
+  return std::stoi(m[2].str()) <= 23 && std::stoi(m[3].str()) <= 59 && std::stoi(m[4].str()) <= 60;
+}
+
+}  // namespace detail
+
+std::string defaultStorePath() {
+  const char *xdg = std::getenv("XDG_DATA_HOME");
+  fs::path base;
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char *home = std::getenv("HOME");
+    base = fs::path(home && home[0] ? home : ".") / ".local" / "share";
+  }
+  return (base / "tessock" / "results.sqlite").string();
+}
+
+bool ValidDate(const std::string &d) {
+  static const std::regex kDate("[0-9]{4}-[0-9]{2}-[0-9]{2}");
+  if (!std::regex_match(d, kDate)) return false;
+  const int year = std::atoi(d.substr(0, 4).c_str());
+  const int month = std::atoi(d.substr(5, 2).c_str()), day = std::atoi(d.substr(8, 2).c_str());
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+bool ValidFilter(const Filter &f, std::string &error) {
+  for (const std::string *d : {&f.from, &f.to})
+    if (!d->empty() && !ValidDate(*d)) {
+      error = "date '" + *d + "' is not a calendar date YYYY-MM-DD";
+      return false;
+    }
+  const std::string v = detail::Upper(f.verdict);
+  if (!v.empty() && !detail::IsEndVerdict(v) && v != "UNFINISHED") {
+    error = "verdict '" + f.verdict + "' is not PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED";
+    return false;
+  }
+  return true;
+}
+
+Store::Store(std::string path) : path_(path.empty() ? defaultStorePath() : std::move(path)) {}
+
+Store::~Store() = default;
+
+// Checks the open file's marks; on the writable connection makes a new store or brings an
+// older one up to date, in one transaction. Anything else is refused untouched.
+bool Store::recognise(bool writable, std::string &reason) {
+  Identity id;
+  std::string error;
+  if (!identify(db_, id, error)) {
+    reason = path_ + ": " + error;
+    return false;
+  }
+  if (id.kind == Kind::Foreign) {
+    reason = path_ + ": not a Tessock results store; it is left as it is";
+    return false;
+  }
+  if (id.kind == Kind::Newer) {
+    reason = path_ + ": a results store of a newer version (" + std::to_string(id.version) +
+             ", this program knows " + std::to_string(kVersion) + "); it is left as it is";
+    return false;
+  }
+  if (id.kind == Kind::Current || (!writable && id.kind == Kind::Older)) {
+    version_ = static_cast<int>(id.version);
+    return true;
+  }
+  if (!writable) return true;  // empty: the caller answers with an empty store
+  // Another program may be making or converting the same store: look again under the lock.
+  Transaction tx(db_);
+  if (!tx.ok() || !identify(db_, id, error)) {
+    reason = path_ + ": " + (tx.ok() ? error : tx.error());
+    return false;
+  }
+  if (id.kind == Kind::Current) {
+    version_ = kVersion;
+    return true;
+  }
+  if (id.kind != Kind::Empty && id.kind != Kind::Older) {
+    reason = path_ + ": not a Tessock results store of a known version; it is left as it is";
+    return false;
+  }
+  const char *change = id.kind == Kind::Empty ? kSchema : kFromVersion1;
+  const std::string marks = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                            "; PRAGMA user_version = " + std::to_string(kVersion) + ";";
+  if (!db_.exec(change, error) || !db_.exec(marks, error) || !tx.commit()) {
+    reason = path_ + ": " + (error.empty() ? tx.error() : error);
+    return false;
+  }
+  version_ = kVersion;
+  return true;
+}
+
+bool Store::open(std::string &reason, int busyMs) {
+  if (db_.isOpen()) return true;
+  // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
+  const rt::PathCheck existing = rt::checkPath(path_);
+  if (existing.exists && !existing.problem.empty()) {
+    reason = path_ + ": " + existing.problem;
+    return false;
+  }
+  std::error_code ec;
+  const fs::path folder = fs::path(path_).parent_path();
+  if (!existing.exists && !folder.empty()) fs::create_directories(folder, ec);
+  if (ec) {
+    reason = path_ + ": " + ec.message();
+    return false;
+  }
+  if (!db_.open(path_, Database::Mode::Write, busyMs, reason)) {
+    reason = path_ + ": " + reason;
+    return false;
+  }
+  if (!recognise(true, reason)) {
+    db_.close();
+    return false;
+  }
+  // Write-ahead log: a committed row is in the file the moment its statement returns, whatever
+  // happens to the program afterwards, and a reader never blocks the bench.
+  std::string why;
+  if (!db_.exec("PRAGMA foreign_keys = ON; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;",
+                why)) {
+    reason = path_ + ": " + why;
+    db_.close();
+    return false;
+  }
+  return true;
+}
+
+bool Store::openReadOnly(std::string &reason) {
+  if (db_.isOpen()) return true;
+  const rt::PathCheck existing = rt::checkPath(path_);
+  bool empty = existing.missing;
+  if (existing.exists && !existing.problem.empty()) {
+    reason = path_ + ": " + existing.problem;
+    return false;
+  }
+  if (!existing.exists && !existing.missing) {
+    reason = path_ + ": " + existing.problem;
+    return false;
+  }
+  if (!empty) {
+    // A store in WAL mode on a read-only mount cannot have its -shm made: it is read as an
+    // immutable file then (nothing can write it there anyway).
+    std::string first;
+    bool ok = db_.open(path_, Database::Mode::ReadOnly, 5000, first);
+    Identity id;
+    std::string probe;
+    if (ok && !identify(db_, id, probe)) {
+      db_.close();
+      probe.clear();
+      ok = db_.open(path_, Database::Mode::Immutable, 5000, first);
+      if (ok && !identify(db_, id, probe)) {
+        db_.close();
+        reason = path_ + ": " + probe;
+        return false;
+      }
+    }
+    if (!ok) {
+      reason = path_ + ": " + first;
+      return false;
+    }
+    if (id.kind == Kind::Empty) {
+      db_.close();
+      empty = true;
+    } else if (!recognise(false, reason)) {
+      db_.close();
+      return false;
+    }
+  }
+  if (empty) {
+    // Nothing stored yet: an empty store in memory answers, and no file is made.
+    std::string why;
+    if (!db_.openMemory(why) || !db_.exec(kSchema, why)) {
+      reason = path_ + ": " + why;
+      db_.close();
+      return false;
+    }
+    version_ = kVersion;
+  }
+  return true;
+}
+
+bool Store::ensureReadable(std::string &reason) { return db_.isOpen() || openReadOnly(reason); }
+
+std::string Store::runColumns() const {
+  return std::string(
+             "runs.id, runs.start, runs.variant, runs.report, COALESCE(runs.program, ''), "
+             "COALESCE(runs.how, ''), COALESCE(runs.fail_copy, ''), runs.origin, "
+             "COALESCE(runs.card, 0), COALESCE(runs.pcb_version, 0), runs.finished, "
+             "COALESCE(runs.error_counts, 0), "
+             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id), "
+             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id AND r.passed = 0), ") +
+         detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''");
+}
+
+}  // namespace history

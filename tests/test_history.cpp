@@ -64,9 +64,7 @@ std::vector<std::string> storedLines(history::Store &store, long long run) {
 
 class History : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(testenv::simLibrary())) << "no simulated bench";
-  }
+  void SetUp() override { ASSERT_TRUE(fs::exists(testenv::simLibrary())) << "no simulated bench"; }
   testenv::TempDir dir;
   std::string db() const { return dir.file("results.sqlite"); }
 };

@@ -255,15 +255,15 @@ struct StubModule {
   static inline size_t next = 0;
   static inline uint8_t portE = 0;
   static long findModules(char *, unsigned long) { return 1; }
-  static long readPort(QHANDLE, uint16_t, uint8_t *d, uint16_t *) {
+  static long readPort(QuickUsbHandle_t, uint16_t, uint8_t *d, uint16_t *) {
     *d = portE;
     return 1;
   }
-  static long writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
+  static long writePort(QuickUsbHandle_t, uint16_t a, uint8_t *d, uint16_t) {
     if (a == 4) portE = *d;
     return 1;
   }
-  static long readData(QHANDLE, uint8_t *data, unsigned long *length) {
+  static long readData(QuickUsbHandle_t, uint8_t *data, unsigned long *length) {
     const std::vector<uint8_t> &b = (*blocks)[next++ % blocks->size()];
     *length = std::min<unsigned long>(*length, b.size());
     std::memcpy(data, b.data(), *length);

@@ -13,7 +13,7 @@ namespace sim {
 namespace {
 
 // The handle QuickUsbOpen gives out: a small number, as the vendor's library does.
-constexpr QHANDLE kModuleHandle = 1;
+constexpr QuickUsbHandle_t kModuleHandle = 1;
 
 double steadySeconds() {
   static const auto origin = std::chrono::steady_clock::now();
@@ -125,7 +125,7 @@ bool Bench::present(double t) const {
   return config_.unplugAfterSeconds <= 0.0 || t - board_.powerOnTime() < config_.unplugAfterSeconds;
 }
 
-bool Bench::valid(QHANDLE device, double t) const {
+bool Bench::valid(QuickUsbHandle_t device, double t) const {
   return open_ && device == kModuleHandle && present(t);
 }
 
@@ -144,38 +144,53 @@ int Bench::findModules(char *nameList, unsigned long length, Charge &c) {
     open_ = false;
     return 0;
   }
-  const size_t n = config_.moduleName.size();
-  if (!nameList || length < n + 1) return 0;  // the list does not fit: nothing written
-  std::memcpy(nameList, config_.moduleName.c_str(), n + 1);
-  if (length >= n + 2) nameList[n + 1] = '\0';  // the list ends with an empty name
+  // The names that fit, each with its zero, then an empty name when there is room; not even
+  // the first name fits: nothing written.
+  unsigned long at = 0;
+  for (const std::string &name : moduleNames()) {
+    if (!nameList || length - at < name.size() + 1) break;
+    std::memcpy(nameList + at, name.c_str(), name.size() + 1);
+    at += name.size() + 1;
+  }
+  if (at == 0) return 0;
+  if (length > at) nameList[at] = '\0';  // the list ends with an empty name
   return 1;
 }
 
-int Bench::open(QHANDLE *device, const char *name, Charge &c) {
+std::vector<std::string> Bench::moduleNames() const {
+  std::vector<std::string> names = {config_.moduleName};
+  names.insert(names.end(), config_.otherModules.begin(), config_.otherModules.end());
+  return names;
+}
+
+int Bench::open(QuickUsbHandle_t *device, const char *name, Charge &c) {
   begin(c);
   const double t = now();
-  if (!device || !name || !present(t) || std::strncmp(name, config_.moduleName.c_str(), 32) != 0)
-    return 0;
+  if (!device || !name || !present(t)) return 0;
+  bool known = false;
+  for (const std::string &m : moduleNames())
+    known = known || std::strncmp(name, m.c_str(), 32) == 0;
+  if (!known) return 0;
   open_ = true;
   *device = kModuleHandle;
   return 1;
 }
 
-int Bench::close(QHANDLE device, Charge &c) {
+int Bench::close(QuickUsbHandle_t device, Charge &c) {
   begin(c);
   if (!valid(device, now())) return 0;
   open_ = false;
   return 1;
 }
 
-int Bench::readSetting(QHANDLE device, uint16_t address, uint16_t *value, Charge &c) {
+int Bench::readSetting(QuickUsbHandle_t device, uint16_t address, uint16_t *value, Charge &c) {
   begin(c);
   if (!valid(device, now()) || !value || address < 1 || address > 16) return 0;
   *value = address == 4 ? config_.fpgaType : address == 5 ? config_.cpuConfig : settings_[address];
   return 1;
 }
 
-int Bench::writeSetting(QHANDLE device, uint16_t address, uint16_t value, Charge &c) {
+int Bench::writeSetting(QuickUsbHandle_t device, uint16_t address, uint16_t value, Charge &c) {
   begin(c);
   if (!valid(device, now()) || address < 1 || address > 16 || address == 4 || address == 5)
     return 0;
@@ -183,7 +198,8 @@ int Bench::writeSetting(QHANDLE device, uint16_t address, uint16_t value, Charge
   return 1;
 }
 
-int Bench::readSpi(QHANDLE device, uint8_t port, uint8_t *data, uint16_t *length, Charge &c) {
+int Bench::readSpi(QuickUsbHandle_t device, uint8_t port, uint8_t *data, uint16_t *length,
+                   Charge &c) {
   begin(c);
   if (!valid(device, now()) || !data || !length || port > 9 || *length == 0 || *length > 64)
     return 0;
@@ -192,7 +208,8 @@ int Bench::readSpi(QHANDLE device, uint8_t port, uint8_t *data, uint16_t *length
   return 1;
 }
 
-int Bench::writeSpi(QHANDLE device, uint8_t port, const uint8_t *data, uint16_t length, Charge &c) {
+int Bench::writeSpi(QuickUsbHandle_t device, uint8_t port, const uint8_t *data, uint16_t length,
+                    Charge &c) {
   begin(c);
   if (!valid(device, now()) || !data || port > 9 || length == 0 || length > 64) return 0;
   if (port == 4) {
@@ -214,14 +231,14 @@ void Bench::propagate(int port, double t) {
   if (port == 2 || port == 4) fpga_.pins(pins(4), pins(2), board_, t);
 }
 
-int Bench::readPortDir(QHANDLE device, uint16_t address, uint8_t *dir, Charge &c) {
+int Bench::readPortDir(QuickUsbHandle_t device, uint16_t address, uint8_t *dir, Charge &c) {
   begin(c);
   if (!valid(device, now()) || !dir || address >= kPorts) return 0;
   *dir = dir_[address];
   return 1;
 }
 
-int Bench::writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c) {
+int Bench::writePortDir(QuickUsbHandle_t device, uint16_t address, uint8_t dir, Charge &c) {
   begin(c);
   const double t = now();
   if (!valid(device, t) || address >= kPorts) return 0;
@@ -230,15 +247,16 @@ int Bench::writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c
   return 1;
 }
 
-int Bench::readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length, Charge &c) {
+int Bench::readPort(QuickUsbHandle_t device, uint16_t address, uint8_t *data, uint16_t *length,
+                    Charge &c) {
   begin(c);
   if (!valid(device, now()) || !data || !length || *length == 0 || address >= kPorts) return 0;
   for (uint16_t i = 0; i < *length; ++i) data[i] = pins(address);
   return 1;
 }
 
-int Bench::writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint16_t length,
-                     Charge &c) {
+int Bench::writePort(QuickUsbHandle_t device, uint16_t address, const uint8_t *data,
+                     uint16_t length, Charge &c) {
   begin(c);
   const double t = now();
   if (!valid(device, t) || !data || length == 0 || address >= kPorts) return 0;
@@ -249,7 +267,7 @@ int Bench::writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint
   return 1;
 }
 
-int Bench::readData(QHANDLE device, uint8_t *data, unsigned long *length, Charge &c) {
+int Bench::readData(QuickUsbHandle_t device, uint8_t *data, unsigned long *length, Charge &c) {
   const unsigned long want = length ? *length : 0;
   // The module's latency before the bytes flow varies from read to read.
   const double latency =

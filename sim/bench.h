@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "hw/quickusb_api.h"
 #include "sim/blocks.h"
@@ -31,17 +32,20 @@ class Bench {
 
   // The entry points, called under the mutex. Each fills in what the call costs.
   int findModules(char *nameList, unsigned long length, Charge &c);
-  int open(QHANDLE *device, const char *name, Charge &c);
-  int close(QHANDLE device, Charge &c);
-  int readSetting(QHANDLE device, uint16_t address, uint16_t *value, Charge &c);
-  int writeSetting(QHANDLE device, uint16_t address, uint16_t value, Charge &c);
-  int readSpi(QHANDLE device, uint8_t port, uint8_t *data, uint16_t *length, Charge &c);
-  int writeSpi(QHANDLE device, uint8_t port, const uint8_t *data, uint16_t length, Charge &c);
-  int readPortDir(QHANDLE device, uint16_t address, uint8_t *dir, Charge &c);
-  int writePortDir(QHANDLE device, uint16_t address, uint8_t dir, Charge &c);
-  int readPort(QHANDLE device, uint16_t address, uint8_t *data, uint16_t *length, Charge &c);
-  int writePort(QHANDLE device, uint16_t address, const uint8_t *data, uint16_t length, Charge &c);
-  int readData(QHANDLE device, uint8_t *data, unsigned long *length, Charge &c);
+  int open(QuickUsbHandle_t *device, const char *name, Charge &c);
+  int close(QuickUsbHandle_t device, Charge &c);
+  int readSetting(QuickUsbHandle_t device, uint16_t address, uint16_t *value, Charge &c);
+  int writeSetting(QuickUsbHandle_t device, uint16_t address, uint16_t value, Charge &c);
+  int readSpi(QuickUsbHandle_t device, uint8_t port, uint8_t *data, uint16_t *length, Charge &c);
+  int writeSpi(QuickUsbHandle_t device, uint8_t port, const uint8_t *data, uint16_t length,
+               Charge &c);
+  int readPortDir(QuickUsbHandle_t device, uint16_t address, uint8_t *dir, Charge &c);
+  int writePortDir(QuickUsbHandle_t device, uint16_t address, uint8_t dir, Charge &c);
+  int readPort(QuickUsbHandle_t device, uint16_t address, uint8_t *data, uint16_t *length,
+               Charge &c);
+  int writePort(QuickUsbHandle_t device, uint16_t address, const uint8_t *data, uint16_t length,
+                Charge &c);
+  int readData(QuickUsbHandle_t device, uint8_t *data, unsigned long *length, Charge &c);
 
   void attachClock(QuickUsbSimNow_t now, QuickUsbSimAdvance_t advance, void *ctx);
   int configure(const char *path);
@@ -57,7 +61,9 @@ class Bench {
   double now();
   void powerOn(double t);
   bool present(double t) const;
-  bool valid(QHANDLE device, double t) const;
+  bool valid(QuickUsbHandle_t device, double t) const;
+  // The names discovery lists: the configuration's module, then its other modules.
+  std::vector<std::string> moduleNames() const;
   void begin(Charge &c, double extraSeconds = 0.0);
   uint8_t pins(int port) const;
   void propagate(int port, double t);

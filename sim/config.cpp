@@ -1,5 +1,6 @@
 #include "sim/config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -110,6 +111,18 @@ void object(const json &v, const std::string &field, const std::map<std::string,
   }
 }
 
+// A module name as discovery lists it: 1 to 31 letters, digits, '-' or '_'.
+std::string moduleName(const json &x, const std::string &n) {
+  if (!x.is_string()) fail(n, "expected a text");
+  const std::string s = x.get<std::string>();
+  if (s.empty() || s.size() > 31) fail(n, "expected 1 to 31 characters");
+  for (char ch : s)
+    if (!((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+          ch == '-' || ch == '_'))
+      fail(n, "letters, digits, '-' and '_' only");
+  return s;
+}
+
 Reader comparatorReader(Comparator &c) {
   return [&c](const json &v, const std::string &f) {
     object(
@@ -147,16 +160,16 @@ void readAll(const json &root, BoardConfig &c) {
           {"module",
            [&](const json &v, const std::string &f) {
              object(v, f,
-                    {{"name",
+                    {{"name", [&](const json &x,
+                                  const std::string &n) { c.moduleName = moduleName(x, n); }},
+                     {"others",
                       [&](const json &x, const std::string &n) {
-                        if (!x.is_string()) fail(n, "expected a text");
-                        const std::string s = x.get<std::string>();
-                        if (s.empty() || s.size() > 31) fail(n, "expected 1 to 31 characters");
-                        for (char ch : s)
-                          if (!((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
-                                (ch >= '0' && ch <= '9') || ch == '-' || ch == '_'))
-                            fail(n, "letters, digits, '-' and '_' only");
-                        c.moduleName = s;
+                        if (!x.is_array() || x.size() > kMaxOtherModules)
+                          fail(n, "expected an array of at most 7 names");
+                        c.otherModules.clear();
+                        for (size_t k = 0; k < x.size(); ++k)
+                          c.otherModules.push_back(
+                              moduleName(x[k], n + "[" + std::to_string(k) + "]"));
                       }},
                      {"fpgaType",
                       [&](const json &x, const std::string &n) {
@@ -347,6 +360,13 @@ bool parseConfig(const std::string &text, const std::string &path, BoardConfig &
     error = path + ": field '" + e.field + "': " + e.what;
     return false;
   }
+  for (size_t k = 0; k < c.otherModules.size(); ++k) {
+    const std::vector<std::string> &o = c.otherModules;
+    if (o[k] == c.moduleName || std::find(o.begin(), o.begin() + k, o[k]) != o.begin() + k) {
+      error = path + ": field 'module.others': the module name " + o[k] + " is given twice";
+      return false;
+    }
+  }
   if (c.dacJumpChannel != 0 && c.dacJumpBy == 1) {
     error = path + ": field 'channels.dacJump.by': a jump must advance by more than 1";
     return false;
@@ -370,6 +390,7 @@ std::string describeConfig(const BoardConfig &c) {
   j["description"] = c.description;
   j["seed"] = c.seed;
   j["module"] = {{"name", c.moduleName},
+                 {"others", c.otherModules},
                  {"fpgaType", hex(c.fpgaType, 4)},
                  {"cpuConfig", hex(c.cpuConfig, 4)},
                  {"callSeconds", c.callSeconds},

@@ -6,10 +6,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace sim {
 
 inline constexpr int kChannels = 8;
+inline constexpr size_t kMaxOtherModules = 7;
 
 // Switch points of one test-voltage comparator, in volts at the board input: the bit comes on
 // when the voltage rises through `up` and goes off when it falls through `down`.
@@ -25,6 +27,9 @@ struct BoardConfig {
 
   // QuickUSB module.
   std::string moduleName = "QUSB-0";
+  // Further modules on the same PC, listed by discovery after moduleName. Each is a module of
+  // its own bench with this same board: a program opens one of them (a process holds one bench).
+  std::vector<std::string> otherModules;
   uint16_t fpgaType = 0x0001;   // setting 4
   uint16_t cpuConfig = 0x0012;  // setting 5
   double callSeconds = 125e-6;  // one USB transaction

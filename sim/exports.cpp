@@ -28,58 +28,63 @@ SIM_EXPORT long QuickUsbFindModules(char *nameList, unsigned long length) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.findModules(nameList, length, c); });
 }
 
-SIM_EXPORT long QuickUsbOpen(QHANDLE *device, char *name) {
+SIM_EXPORT long QuickUsbOpen(QuickUsbHandle_t *device, char *name) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.open(device, name, c); });
 }
 
-SIM_EXPORT long QuickUsbClose(QHANDLE device) {
+SIM_EXPORT long QuickUsbClose(QuickUsbHandle_t device) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.close(device, c); });
 }
 
-SIM_EXPORT long QuickUsbReadSetting(QHANDLE device, unsigned short address, unsigned short *value) {
+SIM_EXPORT long QuickUsbReadSetting(QuickUsbHandle_t device, unsigned short address,
+                                    unsigned short *value) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readSetting(device, address, value, c); });
 }
 
-SIM_EXPORT long QuickUsbWriteSetting(QHANDLE device, unsigned short address, unsigned short value) {
+SIM_EXPORT long QuickUsbWriteSetting(QuickUsbHandle_t device, unsigned short address,
+                                     unsigned short value) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writeSetting(device, address, value, c); });
 }
 
-SIM_EXPORT long QuickUsbReadSpi(QHANDLE device, unsigned char portNum, unsigned char *data,
+SIM_EXPORT long QuickUsbReadSpi(QuickUsbHandle_t device, unsigned char portNum, unsigned char *data,
                                 unsigned short *length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readSpi(device, portNum, data, length, c); });
 }
 
-SIM_EXPORT long QuickUsbWriteSpi(QHANDLE device, unsigned char portNum, unsigned char *data,
-                                 unsigned short length) {
+SIM_EXPORT long QuickUsbWriteSpi(QuickUsbHandle_t device, unsigned char portNum,
+                                 unsigned char *data, unsigned short length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writeSpi(device, portNum, data, length, c); });
 }
 
-SIM_EXPORT long QuickUsbReadPortDir(QHANDLE device, unsigned short address, unsigned char *dir) {
+SIM_EXPORT long QuickUsbReadPortDir(QuickUsbHandle_t device, unsigned short address,
+                                    unsigned char *dir) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.readPortDir(device, address, dir, c); });
 }
 
-SIM_EXPORT long QuickUsbWritePortDir(QHANDLE device, unsigned short address, unsigned char dir) {
+SIM_EXPORT long QuickUsbWritePortDir(QuickUsbHandle_t device, unsigned short address,
+                                     unsigned char dir) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writePortDir(device, address, dir, c); });
 }
 
-SIM_EXPORT long QuickUsbReadPort(QHANDLE device, unsigned short address, unsigned char *data,
-                                 unsigned short *length) {
+SIM_EXPORT long QuickUsbReadPort(QuickUsbHandle_t device, unsigned short address,
+                                 unsigned char *data, unsigned short *length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.readPort(device, address, data, length, c); });
 }
 
-SIM_EXPORT long QuickUsbWritePort(QHANDLE device, unsigned short address, unsigned char *data,
-                                  unsigned short length) {
+SIM_EXPORT long QuickUsbWritePort(QuickUsbHandle_t device, unsigned short address,
+                                  unsigned char *data, unsigned short length) {
   return run(
       [&](sim::Bench &b, sim::Charge &c) { return b.writePort(device, address, data, length, c); });
 }
 
-SIM_EXPORT long QuickUsbReadData(QHANDLE device, unsigned char *data, unsigned long *length) {
+SIM_EXPORT long QuickUsbReadData(QuickUsbHandle_t device, unsigned char *data,
+                                 unsigned long *length) {
   return run([&](sim::Bench &b, sim::Charge &c) { return b.readData(device, data, length, c); });
 }
 

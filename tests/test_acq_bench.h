@@ -41,10 +41,10 @@ struct Module {
   void clearLog() { commands.clear(), portEWrites.clear(), requests.clear(); }
 
   static long findModules(char *, unsigned long) { return get().present; }
-  static long readPort(QHANDLE, uint16_t a, uint8_t *d, uint16_t *) {
+  static long readPort(QuickUsbHandle_t, uint16_t a, uint8_t *d, uint16_t *) {
     return *d = a == 4 ? get().portE : 0, 1;
   }
-  static long writePort(QHANDLE, uint16_t a, uint8_t *d, uint16_t) {
+  static long writePort(QuickUsbHandle_t, uint16_t a, uint8_t *d, uint16_t) {
     Module &m = get();
     if (a == 2) m.portC = *d;
     if (a != 4) return 1;
@@ -57,7 +57,7 @@ struct Module {
     }
     return 1;
   }
-  static long readData(QHANDLE, uint8_t *data, unsigned long *length) {
+  static long readData(QuickUsbHandle_t, uint8_t *data, unsigned long *length) {
     Module &m = get();
     m.requests.push_back(static_cast<uint32_t>(*length));
     if (!m.readOk) return 0;

@@ -488,6 +488,20 @@ TEST(Callbacks, TheProgramBindsEveryNameThePanelFilesMayUse) {
   for (const char *name : ctl::kCallbackNames) EXPECT_TRUE(bench.rt.HasCallback(name)) << name;
 }
 
+TEST(ModuleNames, WholeNamesUpToTheEmptyOneOrTheBufferEnd) {
+  const struct {
+    std::string list;
+    std::vector<std::string> names;
+  } cases[] = {
+      {std::string("QUSB-0\0QUSB-1\0\0junk\0", 21), {"QUSB-0", "QUSB-1"}},
+      {std::string("QUSB-0\0", 7), {"QUSB-0"}},         // the buffer ends the list
+      {std::string("QUSB-0\0QUSB-1", 13), {"QUSB-0"}},  // a name cut by the end is not taken
+      {std::string("\0QUSB-0\0", 8), {}},               // an empty list
+  };
+  for (const auto &c : cases)
+    EXPECT_EQ(hw::ModuleNames(c.list.data(), c.list.size()), c.names) << c.list;
+}
+
 TEST(BitUtilities, BitStringAndSwap) {
   char text[9];
   EXPECT_EQ(hw::CharToBitString(0xA5, text), 1);

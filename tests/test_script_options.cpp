@@ -119,7 +119,8 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
 
 TEST(CommandLine, OptionsReachTheBenchOptions) {
   Parsed p = parse({"--settings", "s.ini", "--ui-dir", "ui", "--conversion-file", "c.txt",
-                    "--quickusb-lib", "/x/libq.so", "--script", "run.tsk", "--virtual-time"});
+                    "--quickusb-lib", "/x/libq.so", "--script", "run.tsk", "--virtual-time",
+                    "--module", "QUSB-1", "--probe"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(p.options.bench.settingsPath, "s.ini");
   EXPECT_EQ(p.options.bench.uiDir, "ui");
@@ -128,6 +129,9 @@ TEST(CommandLine, OptionsReachTheBenchOptions) {
   EXPECT_EQ(p.options.script, "run.tsk");
   EXPECT_TRUE(p.options.virtualTime);
   EXPECT_FALSE(p.options.sim);
+  EXPECT_EQ(p.options.bench.moduleName, "QUSB-1");
+  EXPECT_TRUE(p.options.probe);
+  EXPECT_EQ(parse({"--module", ""}).error, "--module needs a module name of 1 to 511 characters");
 
   Parsed g = parse({"--acquire", "--sim-config", "dead.json", "--history-window"}, false);
   ASSERT_TRUE(g.ok) << g.error;

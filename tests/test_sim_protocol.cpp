@@ -32,7 +32,7 @@ TEST(SimModule, DiscoveryFitsTheProgramsSevenByteListAndRefusesLess) {
   EXPECT_STREQ(names, "QUSB-0");
   EXPECT_EQ(names[7], 'x');
   EXPECT_EQ(lib().findModules(nullptr, 512), 0);
-  QHANDLE h = 0;
+  QuickUsbHandle_t h = 0;
   char wrong[] = "QUSB-1";
   EXPECT_EQ(lib().open(&h, wrong), 0);
   EXPECT_EQ(lib().open(nullptr, names), 0);
@@ -235,6 +235,8 @@ TEST(SimConfig, MalformedConfigurationsAreRefusedNamingFileAndField) {
       {"{\"fibres\": {\"crcA\": -1}}", "'fibres.crcA'"},
       {"{\"channels\": {\"dead\": [0]}}", "'channels.dead[0]'"},
       {"{\"module\": {\"name\": \"QUSB 0\"}}", "'module.name'"},
+      {"{\"module\": {\"others\": [\"QUSB-1\", \"Q 2\"]}}", "'module.others[1]'"},
+      {"{\"module\": {\"others\": [\"QUSB-1\", \"QUSB-0\"]}}", "'module.others'"},
       {"{\"channels\": {\"dacJump\": {\"channel\": 2}}}", "'channels.dacJump.by'"},
       {"{\"expect\": [\"TEST STATUS TEMP_1 OK STATE\"]}", "'expect'"},
       {"[1, 2]", "'(top level)'"},
@@ -318,7 +320,7 @@ TEST(SimTime, ModuleUnpluggedAfterItsTimeFailsEveryCall) {
   EXPECT_EQ(b.block(1000).size(), 0u);
   uint16_t v = 0;
   EXPECT_EQ(lib().readSetting(b.dev, 1, &v), 0);
-  QHANDLE h = 0;
+  QuickUsbHandle_t h = 0;
   EXPECT_EQ(lib().open(&h, names), 0);
   EXPECT_NE(b.state().moduleGone, 0);
 }

@@ -165,7 +165,7 @@ class Bench {
   void wait(double seconds) { clock.t += seconds; }
 
   VirtualTime clock;
-  QHANDLE dev = 0;
+  QuickUsbHandle_t dev = 0;
 
  private:
   SimLibrary &lib_;

@@ -102,6 +102,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (options.settingsPath.empty()) options.settingsPath = defaultSettingsPath();
   if (!options.quickusbLib.empty()) usb.setLibraryPath(options.quickusbLib);
   usb.setSimConfig(options.simConfig);
+  usb.setModuleName(options.moduleName);
   shell.setSettingsPath(options.settingsPath);
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
@@ -172,6 +173,9 @@ void Bench::StartUp() {
     default:
       break;
   }
+  // An instance that drives a module says which in its window title, so that two instances on
+  // one PC (one per module) are told apart.
+  if (usb.NbrQuickUSBConnected != 0) rt.SetPanelTitle(m, rt.panel(m).title + " - " + usb.NameList);
   // 7. Only the main panel is shown.
   rt.DisplayPanel(m);
   // 8. The no-hardware frame filler draws from the standard generator, always seeded with 1.

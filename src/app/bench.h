@@ -25,6 +25,7 @@ struct BenchOptions {
   std::string settingsPath;         // settings file (empty: the default path)
   std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
   std::string resultsDb = {};       // results store (empty: history::defaultStorePath())
+  std::string moduleName = {};      // QuickUSB module to drive (empty: the first found)
 };
 
 // Default locations, overridable by options.

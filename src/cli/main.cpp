@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "app/bench.h"
+#include "app/probe.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
 #include "rt/input_file.h"
@@ -41,21 +42,23 @@ int main(int argc, char **argv) {
                                      std::cerr);
     error = "--script and the history commands exclude each other";
   }
-  if (!error.empty() || options.script.empty()) {
-    if (error.empty()) error = "--script FILE is required";
+  if (!error.empty() || (options.script.empty() && !options.probe)) {
+    if (error.empty()) error = "--script FILE or --probe is required";
     std::cerr << "tessock-cli: " << error << "\n" << cli::usage("tessock-cli", false);
     return cli::EXIT_USAGE;
   }
-  const rt::InputFile script = rt::readInputFile(options.script, rt::kScriptFileLimit);
-  if (!script.ok()) {
-    std::cerr << "tessock-cli: cannot read script " << options.script << ": " << script.problem
-              << "\n";
-    return cli::EXIT_USAGE;
-  }
   std::vector<cli::ScriptLine> lines;
-  if (!cli::parseScript(script.text, lines, error)) {
-    std::cerr << "tessock-cli: " << options.script << ": " << error << "\n";
-    return cli::EXIT_USAGE;
+  if (!options.script.empty()) {
+    const rt::InputFile script = rt::readInputFile(options.script, rt::kScriptFileLimit);
+    if (!script.ok()) {
+      std::cerr << "tessock-cli: cannot read script " << options.script << ": " << script.problem
+                << "\n";
+      return cli::EXIT_USAGE;
+    }
+    if (!cli::parseScript(script.text, lines, error)) {
+      std::cerr << "tessock-cli: " << options.script << ": " << error << "\n";
+      return cli::EXIT_USAGE;
+    }
   }
 
   rt::RealClock realClock;
@@ -86,6 +89,12 @@ int main(int argc, char **argv) {
   HeadlessHost host(bench.rt);
   cli::ScriptRunner runner(bench, host, op, std::cout, std::cerr);
   int status = runner.run(lines);
+  // --probe: the bench check, after the script when there is one (and it went through).
+  if (options.probe && status == cli::EXIT_OK && !bench.rt.quitRequested()) {
+    const app::ProbeResult r =
+        app::RunProbe(bench, [](const std::string &l) { std::cout << l << std::endl; });
+    if (!r.usable()) status = cli::EXIT_FAILED;
+  }
   bench.ShutDown();
   if (status == cli::EXIT_OK && bench.resultsLost()) status = cli::EXIT_LOST;
   return status;

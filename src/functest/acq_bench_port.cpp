@@ -53,4 +53,8 @@ acq::AcqState &AcqBenchPort::state() { return acq_; }
 
 bool AcqBenchPort::ModuleConnected() { return usb_.NbrQuickUSBConnected != 0; }
 
+std::string AcqBenchPort::ModuleName() {
+  return usb_.NbrQuickUSBConnected != 0 ? std::string(usb_.NameList) : std::string();
+}
+
 }  // namespace functest

@@ -27,6 +27,7 @@ class AcqBenchPort final : public BenchPort {
   void EndRecording() override;
   acq::AcqState &state() override;
   bool ModuleConnected() override;
+  std::string ModuleName() override;
 
  private:
   rt::Runtime &rt_;

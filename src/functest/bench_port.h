@@ -34,6 +34,8 @@ class BenchPort {
   virtual int UpdateFPGAConfigFromOptionPanel() = 0;
   virtual int UpdateCurrentChangeInFPGA() = 0;
 
+  // The name of the QuickUSB module the bench drives; empty without one.
+  virtual std::string ModuleName() { return {}; }
   // Applies Options.ShowGraph to the main window's data graphs (UpdateOptions). A bench
   // without graphs has nothing to do.
   virtual int UpdateOptions() { return 0; }

@@ -238,6 +238,7 @@ void Report::RecordRun(const RunInfo &info) {
                       {"pcbVersion", info.pcbVersion},
                       {"comments", info.comments},
                       {"report", ReportFileName},
+                      {"module", info.module},
                       {"program", ProgramVersion()}};
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (sink_)

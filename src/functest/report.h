@@ -28,6 +28,7 @@ struct RunInfo {
   std::string deviceBarcode1, deviceBarcode2, boardBarcode, otr1Barcode, otr2Barcode;
   int pcbVersion = 0;
   std::vector<std::string> comments;
+  std::string module;  // the QuickUSB module of the bench; empty without one
 };
 
 // The separators of the report.

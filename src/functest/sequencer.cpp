@@ -215,6 +215,7 @@ int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
   info.variant = variant;
   info.wallTime = bench_.WallTime();
   info.cardNumber = bench_.state().CardNumber;
+  info.module = bench_.ModuleName();
   info.deviceBarcode1 = BarcodeText(rt_, page, B::DeviceBarcode1);
   info.deviceBarcode2 = BarcodeText(rt_, page, B::DeviceBarcode2);
   info.boardBarcode = BarcodeText(rt_, page, B::BoardBarcode);

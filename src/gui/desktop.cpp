@@ -1,16 +1,24 @@
 #include "gui/desktop.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QImageWriter>
 #include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QShortcut>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cmath>
 
+#include "app/probe.h"
 #include "rt/input_file.h"
 
 namespace gui {
@@ -43,6 +51,17 @@ void Desktop::start() {
     auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), main);
     key->setContext(Qt::ApplicationShortcut);
     connect(key, &QShortcut::activated, this, [this] { openHistory(); });
+    // The main window's Bench menu: the bench check and the history page.
+    if (QLayout *layout = main->layout()) {
+      auto *bar = new QMenuBar(main);
+      QMenu *menu = bar->addMenu(tr("&Bench"));
+      QAction *check = menu->addAction(tr("Bench &check..."), this, [this] { benchCheck(); });
+      check->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+      check->setObjectName(QStringLiteral("BenchCheckAction"));
+      // Ctrl+H is the application-wide key above; the menu only shows it.
+      menu->addAction(tr("Results &history...\tCtrl+H"), this, [this] { openHistory(); });
+      layout->setMenuBar(bar);
+    }
   }
   pump_.schedule();
 }
@@ -54,6 +73,31 @@ HistoryWindow &Desktop::openHistory() {
   history_->raise();
   history_->activateWindow();
   return *history_;
+}
+
+QDialog *Desktop::benchCheck() {
+  QWidget *main = view_.panelWidget(view_.mainPanel());
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const app::ProbeResult result = app::RunProbe(bench_);
+  QApplication::restoreOverrideCursor();
+  view_.flush();
+  auto *dialog = new QDialog(main);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setObjectName(QStringLiteral("BenchCheckDialog"));
+  dialog->setWindowTitle(result.usable() ? tr("Bench check: OK") : tr("Bench check: FAULT"));
+  auto *layout = new QVBoxLayout(dialog);
+  auto *text = new QPlainTextEdit(QString::fromStdString(result.text()), dialog);
+  text->setObjectName(QStringLiteral("BenchCheckText"));
+  text->setReadOnly(true);
+  text->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text->setMinimumSize(640, 280);
+  layout->addWidget(text);
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+  layout->addWidget(buttons);
+  dialog->show();
+  return dialog;
 }
 
 void Desktop::shutDown() {

@@ -2,6 +2,7 @@
 // event pump and the pop-up dialogs, and the script host for `tessock --script`.
 #pragma once
 
+#include <QDialog>
 #include <QObject>
 #include <functional>
 #include <memory>
@@ -44,6 +45,9 @@ class Desktop : public QObject {
   // again from the store each time it is opened.
   HistoryWindow &openHistory();
   HistoryWindow *historyWindow() const { return history_.get(); }
+  // The bench check (Bench menu, Ctrl+B): runs app::RunProbe and shows its text in a dialog.
+  // Returns the dialog (left open, deleted when closed).
+  QDialog *benchCheck();
 
  signals:
   // The run-time asked to quit (the quit control).

@@ -1,6 +1,7 @@
 #include "hw/quickusb.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <climits>
 #include <cstring>
@@ -24,9 +25,29 @@ int result(long r) {
 
 }  // namespace
 
+std::vector<std::string> ModuleNames(const char *list, size_t size) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  while (at < size && list[at] != '\0') {
+    const void *end = std::memchr(list + at, '\0', size - at);
+    if (!end) break;
+    const size_t length = static_cast<const char *>(end) - (list + at);
+    names.emplace_back(list + at, length);
+    at += length + 1;
+  }
+  return names;
+}
+
 QuickUsb::QuickUsb(rt::Runtime &rt, const ctl::Panels &panels) : rt_(rt), panels_(panels) {}
 
 QuickUsb::~QuickUsb() { Shutdown(); }
+
+std::string QuickUsb::loadedPath() const {
+  if (!Module_Id) return {};
+  struct link_map *map = nullptr;
+  if (dlinfo(Module_Id, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return libraryPath_;
+  return map->l_name[0] ? std::string(map->l_name) : libraryPath_;
+}
 
 void QuickUsb::infoLine(const std::string &line) {
   rt_.InsertTextBoxLine(panels_.MainPanel, ctl::Main::InfoBox, -1, line);
@@ -134,7 +155,24 @@ int QuickUsb::LoadQuickUSB() {
     if (!bindProblem_.empty() && openProblem_.empty()) infoLine(bindProblem_);
     return -1;
   }
-  if (pt_FindModules(NameList, Length) == 0) return -2;
+  if (moduleName_.empty()) {
+    if (pt_FindModules(NameList, Length) == 0) return -2;
+  } else {
+    // A named module: the whole list is asked for (the start-up length of 7 holds one short
+    // name only), and the module is driven only when the library lists it.
+    const std::vector<std::string> names = ListModules();
+    bool listed = false;
+    for (const std::string &n : names) listed = listed || n == moduleName_;
+    if (!listed) {
+      std::string present;
+      for (const std::string &n : names) present += (present.empty() ? "" : ", ") + n;
+      infoLine("Module '" + moduleName_ + "' not found; the library lists " +
+               (present.empty() ? std::string("no module") : present));
+      return -2;
+    }
+    std::memset(NameList, 0, sizeof NameList);
+    moduleName_.copy(NameList, sizeof NameList - 1);
+  }
   infoLine(NameList);
   if (pt_Open(&USBDevice, NameList) == 0) return -3;
   moduleOpened = true;
@@ -206,12 +244,24 @@ int QuickUsb::ReadByteFromSPI(uint8_t *value) {
   unsigned short len = 1;
   return pt_ReadSPI ? result(pt_ReadSPI(USBDevice, 4, value, &len)) : 0;
 }
+std::vector<std::string> QuickUsb::ListModules() {
+  if (!pt_FindModules) return {};
+  std::memset(ModuleList, 0, sizeof ModuleList);
+  if (result(pt_FindModules(ModuleList, sizeof ModuleList)) == 0) return {};
+  return ModuleNames(ModuleList, sizeof ModuleList);
+}
+
 int QuickUsb::FindModules() {
   if (!pt_FindModules) return 1;
-  const int found = result(pt_FindModules(NameList, sizeof NameList));
-  // A list that fills the whole buffer still ends as a string.
-  NameList[sizeof NameList - 1] = '\0';
-  return found;
+  // The list goes into a buffer of its own: NameList keeps the name of the module driven.
+  std::memset(ModuleList, 0, sizeof ModuleList);
+  const int found = result(pt_FindModules(ModuleList, sizeof ModuleList));
+  if (found == 0 || !moduleOpened) return found;
+  // With several modules on the PC, the one this program opened must be among them: another
+  // module still plugged in does not keep a lost one alive.
+  for (const std::string &n : ModuleNames(ModuleList, sizeof ModuleList))
+    if (n == NameList) return found;
+  return 0;
 }
 
 }  // namespace hw

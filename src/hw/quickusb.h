@@ -2,14 +2,20 @@
 // and the seven port wrappers through which the rest of the program talks to it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ctl/panels.h"
 #include "hw/quickusb_api.h"
 #include "rt/runtime.h"
 
 namespace hw {
+
+// The module names of a discovery list: names each ended by a zero, the list ended by an empty
+// name or by the end of the buffer (a name cut by the end is not taken).
+std::vector<std::string> ModuleNames(const char *list, size_t size);
 
 class QuickUsb {
  public:
@@ -21,12 +27,18 @@ class QuickUsb {
   // Library path used by LoadQuickUSB (default: the vendor's libquickusb.so).
   void setLibraryPath(std::string path) { libraryPath_ = std::move(path); }
   const std::string &libraryPath() const { return libraryPath_; }
+  // The file the dynamic loader took for it (a bare name resolved); empty when not loaded.
+  std::string loadedPath() const;
   // Board configuration handed to the simulated bench right after binding (empty: none).
   void setSimConfig(std::string path) { simConfig_ = std::move(path); }
+  // The module to drive (--module); empty: the first one discovery names.
+  void setModuleName(std::string name) { moduleName_ = std::move(name); }
+  const std::string &moduleName() const { return moduleName_; }
 
-  // Binds the library, finds and opens the first module, writes and reads back the settings,
-  // reads the board number. 0 success; -1 library not loaded; -2 no module; -3 module not
-  // opened; -4 a setting could not be read back.
+  // Binds the library, finds and opens the first module (or the one setModuleName names),
+  // writes and reads back the settings, reads the board number. 0 success; -1 library not
+  // loaded; -2 no module (or not the named one); -3 module not opened; -4 a setting could not
+  // be read back.
   int LoadQuickUSB();
   // Closes the module when one was opened and unloads the library when it was loaded.
   void Shutdown();
@@ -41,9 +53,12 @@ class QuickUsb {
   int ReadDataOnParallel(uint8_t *data, uint32_t *length);
   int WriteByteToSPI(uint8_t value);
   int ReadByteFromSPI(uint8_t *value);
-  // Module presence check of the frame reader: QuickUsbFindModules on NameList. Returns 1 when
-  // the entry point is not bound (nothing to ask).
+  // Module presence check of the frame reader: QuickUsbFindModules into ModuleList. Returns 1
+  // when the entry point is not bound (nothing to ask), 0 when the library finds no module or,
+  // once a module is open, no longer lists the one this program drives (NameList).
   int FindModules();
+  // The names the library lists now (a discovery into ModuleList); empty when it finds none.
+  std::vector<std::string> ListModules();
   bool bound() const { return pt_FindModules != nullptr; }
 
   // Lines describing why binding failed (missing entry points, dlopen error); empty if none.
@@ -59,9 +74,10 @@ class QuickUsb {
 
   // Program state of the binding.
   void *Module_Id = nullptr;  // dlopen handle; null when not loaded
-  QHANDLE USBDevice = 0;
+  QuickUsbHandle_t USBDevice = 0;
   int NbrQuickUSBConnected = 0;
-  char NameList[512] = "No card";
+  char NameList[512] = "No card";  // the module driven, once discovery has found it
+  char ModuleList[512] = {};       // the list of the last presence check
   uint32_t Length = 7;
   uint16_t Setting = 0;
   int VELTRA_BoardNumber = 0;
@@ -89,6 +105,7 @@ class QuickUsb {
   const ctl::Panels &panels_;
   std::string libraryPath_ = "libquickusb.so";
   std::string simConfig_;
+  std::string moduleName_;
   std::string bindProblem_;
   std::string simConfigProblem_;
   std::string openProblem_;

@@ -14,27 +14,34 @@ extern "C" {
  * is a long, the device handle a signed short that QuickUsbOpen fills and the others take by
  * value, and the discovery and bulk-read lengths are unsigned long (8 bytes on 64-bit Linux;
  * the bulk-read length is read and written whole). Callers keep their own variables and
- * convert at the call (hw::QuickUsb). */
-typedef signed short QHANDLE;
+ * convert at the call (hw::QuickUsb).
+ *
+ * Every name here is the binding's own: the vendor's header defines QHANDLE, QLONG, QULONG,
+ * QRESULT and QRETURN as macros, so a typedef of any of those names would be rewritten by the
+ * preprocessor wherever this header is included after the vendor's. */
+typedef signed short QuickUsbHandle_t;
 
 typedef long (*QuickUsbFindModules_t)(char *nameList, unsigned long length);
-typedef long (*QuickUsbOpen_t)(QHANDLE *device, char *name);
-typedef long (*QuickUsbClose_t)(QHANDLE device);
-typedef long (*QuickUsbReadSetting_t)(QHANDLE device, unsigned short address,
+typedef long (*QuickUsbOpen_t)(QuickUsbHandle_t *device, char *name);
+typedef long (*QuickUsbClose_t)(QuickUsbHandle_t device);
+typedef long (*QuickUsbReadSetting_t)(QuickUsbHandle_t device, unsigned short address,
                                       unsigned short *value);
-typedef long (*QuickUsbWriteSetting_t)(QHANDLE device, unsigned short address,
+typedef long (*QuickUsbWriteSetting_t)(QuickUsbHandle_t device, unsigned short address,
                                        unsigned short value);
-typedef long (*QuickUsbReadSpi_t)(QHANDLE device, unsigned char portNum, unsigned char *data,
-                                  unsigned short *length);
-typedef long (*QuickUsbWriteSpi_t)(QHANDLE device, unsigned char portNum, unsigned char *data,
-                                   unsigned short length);
-typedef long (*QuickUsbReadPortDir_t)(QHANDLE device, unsigned short address, unsigned char *dir);
-typedef long (*QuickUsbWritePortDir_t)(QHANDLE device, unsigned short address, unsigned char dir);
-typedef long (*QuickUsbReadPort_t)(QHANDLE device, unsigned short address, unsigned char *data,
-                                   unsigned short *length);
-typedef long (*QuickUsbWritePort_t)(QHANDLE device, unsigned short address, unsigned char *data,
-                                    unsigned short length);
-typedef long (*QuickUsbReadData_t)(QHANDLE device, unsigned char *data, unsigned long *length);
+typedef long (*QuickUsbReadSpi_t)(QuickUsbHandle_t device, unsigned char portNum,
+                                  unsigned char *data, unsigned short *length);
+typedef long (*QuickUsbWriteSpi_t)(QuickUsbHandle_t device, unsigned char portNum,
+                                   unsigned char *data, unsigned short length);
+typedef long (*QuickUsbReadPortDir_t)(QuickUsbHandle_t device, unsigned short address,
+                                      unsigned char *dir);
+typedef long (*QuickUsbWritePortDir_t)(QuickUsbHandle_t device, unsigned short address,
+                                       unsigned char dir);
+typedef long (*QuickUsbReadPort_t)(QuickUsbHandle_t device, unsigned short address,
+                                   unsigned char *data, unsigned short *length);
+typedef long (*QuickUsbWritePort_t)(QuickUsbHandle_t device, unsigned short address,
+                                    unsigned char *data, unsigned short length);
+typedef long (*QuickUsbReadData_t)(QuickUsbHandle_t device, unsigned char *data,
+                                   unsigned long *length);
 
 /* Optional entry points of the simulated bench (a vendor library has neither). */
 /* Attaches the host's clock: now(ctx) gives seconds, advance(ctx, s) charges I/O time. */

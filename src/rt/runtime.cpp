@@ -471,6 +471,10 @@ void Runtime::DisplayPanel(int h) {
   p.visible = true;
   notifyPanel(h);
 }
+void Runtime::SetPanelTitle(int h, const std::string &title) {
+  panel(h).title = title;
+  notifyPanel(h);
+}
 void Runtime::HidePanel(int h) {
   Panel &p = panel(h);
   p.visible = false;

@@ -226,6 +226,8 @@ class Runtime {
   int LoadPanelFromString(const std::string &text, const std::string &name);
   void DisplayPanel(int panel);
   void HidePanel(int panel);
+  // The title of the panel's window.
+  void SetPanelTitle(int panel, const std::string &title);
   void DiscardPanel(int panel);
   int GetPanelHandleFromTabPage(int panel, int tabCtrl, int index) const;
   int PanelHandle(std::string_view alias) const;  // 0 when unknown

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string_view>
 
+#include "app/probe.h"
 #include "rt/format.h"
 #include "rt/input_file.h"
 
@@ -30,6 +31,10 @@ constexpr OptionDoc kOptionDocs[] = {
      OptionDoc::Both},
     {"--quickusb-lib", "PATH", "the QuickUSB library to load (default: libquickusb.so)",
      OptionDoc::Both},
+    {"--module", "NAME", "the QuickUSB module to drive (default: the first one found)",
+     OptionDoc::Both},
+    {"--probe", nullptr, "check the bench, after the script if any; exit status 0 only when usable",
+     OptionDoc::Headless},
     {"--settings", "FILE", "the settings file (default: $XDG_CONFIG_HOME/tessock/Corvath.ini)",
      OptionDoc::Both},
     {"--ui-dir", "DIR", "folder of the panel files (default: share/tessock/ui of the install)",
@@ -77,7 +82,7 @@ bool belongsTo(const OptionDoc &d, bool desktop) {
 
 std::string synopsis(const char *program, bool desktop) {
   return std::string("usage: ") + program +
-         (desktop ? " [OPTION]...\n" : " [OPTION]... --script FILE\n");
+         (desktop ? " [OPTION]...\n" : " [OPTION]... --script FILE | --probe\n");
 }
 
 }  // namespace
@@ -101,7 +106,8 @@ std::string helpText(const char *program, bool desktop) {
   }
   if (desktop) h += "  and Qt's own options (-platform NAME, -display DISPLAY, ...)\n";
   h += "\nExit status: 0 done, 1 start-up failed (a panel file missing or malformed), 2 bad "
-       "command line\nor script, 3 an expect or waitfor of the script failed.\n";
+       "command line\nor script, 3 an expect or waitfor of the script failed or the bench check "
+       "found the\nbench unusable.\n";
   return h;
 }
 
@@ -156,6 +162,14 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.sim = true;
     } else if (name == "--quickusb-lib") {
       o.bench.quickusbLib = value;
+    } else if (name == "--module") {
+      if (value.empty() || value.size() > 511) {
+        error = "--module needs a module name of 1 to 511 characters";
+        return false;
+      }
+      o.bench.moduleName = value;
+    } else if (name == "--probe") {
+      o.probe = true;
     } else if (name == "--settings") {
       o.bench.settingsPath = value;
     } else if (name == "--ui-dir") {
@@ -247,7 +261,7 @@ struct CommandShape {
 constexpr CommandShape kCommands[] = {
     {"set", 2, 2},     {"commit", 1, 1},     {"key", 1, 1},    {"wait", 1, 1},
     {"waitfor", 3, 5}, {"answer", 1, 1},     {"choose", 1, 1}, {"print", 1, 1},
-    {"expect", 3, 3},  {"screenshot", 2, 2}, {"quit", 0, 0},
+    {"expect", 3, 3},  {"screenshot", 2, 2}, {"quit", 0, 0},   {"probe", 0, 0},
 };
 
 bool isOp(const std::string &op) {
@@ -546,6 +560,10 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
         if (!host_.screenshot(panel, line.words[2], error)) return fail(line, error, EXIT_USAGE);
       } else if (cmd == "quit") {
         return EXIT_OK;
+      } else if (cmd == "probe") {
+        const app::ProbeResult r =
+            app::RunProbe(bench_, [&](const std::string &l) { out_ << l << std::endl; });
+        if (!r.usable()) return fail(line, "bench check failed", EXIT_FAILED);
       }
     } catch (const std::exception &e) {
       return fail(line, e.what(), EXIT_USAGE);

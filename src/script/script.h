@@ -11,6 +11,7 @@
 //   print Panel.Control              prints "Panel.Control = VALUE"
 //   expect Panel.Control OP VALUE    fails the run unless true
 //   screenshot Panel PATH            desktop program only
+//   probe                            the bench check (app/probe.h); fails the run when unusable
 //   quit
 #pragma once
 
@@ -84,6 +85,7 @@ struct Options {
   app::BenchOptions bench;
   bool sim = false;
   bool virtualTime = false;    // headless program only
+  bool probe = false;          // headless program only: the bench check instead of a script
   bool acquire = false;        // desktop program only: FRAMES acquisition once started
   bool historyWindow = false;  // desktop program only: the history page once started
   std::string script;

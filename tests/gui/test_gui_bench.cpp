@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QtCharts/QLineSeries>
@@ -246,6 +249,27 @@ TEST_F(DesktopOnSimulatedBench, F10StartsFramesAndF3MovesTheFocusChannel) {
   desktop->view().flush();
   EXPECT_EQ(widget<QComboBox>(ctl::Main::ReadOutMode)->currentIndex(), 1);
   EXPECT_EQ(widget<TsGraph>(ctl::Main::DataGraph1)->shownPlots(), 1);
+}
+
+TEST_F(DesktopOnSimulatedBench, BenchMenuChecksTheBenchAndPutsTheAcquisitionBack) {
+  QWidget *window = desktop->view().panelWidget(main);
+  EXPECT_TRUE(window->windowTitle().endsWith(" - QUSB-0")) << window->windowTitle().toStdString();
+  chooseMode(2);  // SUMS, acquiring
+  QTest::keyClick(window, Qt::Key_F10);
+  chooseMode(2);
+  ASSERT_TRUE(running());
+  auto *check = window->findChild<QAction *>("BenchCheckAction");
+  ASSERT_NE(check, nullptr);
+  check->trigger();
+  auto *dialog = window->findChild<QDialog *>("BenchCheckDialog");
+  ASSERT_NE(dialog, nullptr);
+  const QString text = dialog->findChild<QPlainTextEdit *>("BenchCheckText")->toPlainText();
+  EXPECT_TRUE(text.endsWith("\nOK\n")) << text.toStdString();
+  EXPECT_TRUE(text.contains("FPGA JTAG id: 0x0A5E1093")) << text.toStdString();
+  EXPECT_EQ(dialog->windowTitle(), "Bench check: OK");
+  EXPECT_EQ(desktop->rt().GetCtrlValI(main, ctl::Main::ReadOutMode), 2);
+  EXPECT_TRUE(running());
+  dialog->close();
 }
 
 TEST_F(DesktopOnSimulatedBench, SecondaryPanelsOpenAndTheirWindowCloseButtonSavesTheSettings) {

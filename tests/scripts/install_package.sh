@@ -141,7 +141,8 @@ run_installed "$tmp/p/bin" "$tmp/p/share/tessock/Card_3_linearity.txt"
 arch=$(dpkg --print-architecture)
 cpack --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >"$tmp/cpack.log" 2>&1 ||
   fail "cpack: $(cat "$tmp/cpack.log")"
-deb="$tmp/pkg/tessock_${version}_${arch}.deb"
+revision=$(sed -n 's/^TESSOCK_DEBIAN_REVISION:STRING=//p' "$build/CMakeCache.txt")
+deb="$tmp/pkg/tessock_${version}-${revision}_${arch}.deb"
 [ -f "$deb" ] || fail "no $deb: $(ls "$tmp/pkg")"
 depends=$(dpkg-deb -f "$deb" Depends)
 for d in libpugixml1v5 libstdc++6; do
@@ -163,7 +164,44 @@ if [ -x "$build/tessock" ]; then
     [ -f "$tmp/root/$f" ] || fail "package lacks $f"
   done
   command -v desktop-file-validate >/dev/null || fail "desktop-file-validate missing"
-  desktop-file-validate "$tmp/root/usr/share/applications/tessock.desktop" || fail "desktop file"
+  # Its hints and warnings count as complaints too, not only its errors.
+  complaints=$(desktop-file-validate "$tmp/root/usr/share/applications/tessock.desktop" 2>&1)
+  [ $? -eq 0 ] && [ -z "$complaints" ] || fail "desktop-file-validate: $complaints"
 fi
 run_installed "$tmp/root/usr/bin" "$tmp/root/usr/share/tessock/Card_3_linearity.txt"
+
+# The QuickUSB module for the seat's user and plugdev, not for everyone.
+rule="$tmp/root/usr/lib/udev/rules.d/60-tessock-quickusb.rules"
+[ -f "$rule" ] || fail "package lacks the udev rule: $(dpkg -c "$deb" | grep udev)"
+line=$(grep -v '^#' "$rule" | grep .)
+for want in 'SUBSYSTEM=="usb"' 'ATTR{idVendor}=="0fbb"' 'ATTR{idProduct}=="0001"' 'MODE="0660"' \
+  'GROUP="plugdev"' 'TAG+="uaccess"'; do
+  echo "$line" | grep -qF "$want" || fail "udev rule lacks $want: [$line]"
+done
+# The maintainer scripts reload udev only where it runs: with no udev socket (a container, this
+# test's root) they call nothing and succeed; udevadm on the path records any call.
+dpkg-deb -e "$deb" "$tmp/control" || fail "dpkg-deb -e"
+mkdir "$tmp/fakebin"
+printf '#!/bin/sh\necho "$@" >>%s/udevadm.calls\n' "$tmp" >"$tmp/fakebin/udevadm"
+chmod +x "$tmp/fakebin/udevadm"
+for s in "postinst configure" "postrm remove" "postrm purge"; do
+  set -- $s
+  [ -x "$tmp/control/$1" ] || fail "package lacks an executable $1"
+  PATH="$tmp/fakebin:$PATH" "$tmp/control/$1" "$2" || fail "$s: exit status $?"
+done
+if [ ! -S /run/udev/control ] && [ -e "$tmp/udevadm.calls" ]; then
+  fail "udevadm called without udev: $(cat "$tmp/udevadm.calls")"
+fi
+# Debian's documentation files, and a Maintainer field that names somebody.
+gzip -t "$tmp/root/usr/share/doc/tessock/changelog.Debian.gz" || fail "no changelog.Debian.gz"
+zcat "$tmp/root/usr/share/doc/tessock/changelog.Debian.gz" | head -1 |
+  grep -q "^tessock ($version-$revision) " || fail "changelog names another version"
+[ -s "$tmp/root/usr/share/doc/tessock/copyright" ] || fail "no copyright file"
+dpkg-deb -f "$deb" Maintainer | grep -Eq '^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$' ||
+  fail "Maintainer: [$(dpkg-deb -f "$deb" Maintainer)]"
+
+# lintian: no error and no warning (an override in the package says why where one is accepted).
+command -v lintian >/dev/null || fail "lintian missing (scripts/bootstrap installs it)"
+lintian --fail-on error,warning --display-level '>=warning' "$deb" >"$tmp/lintian" 2>&1 ||
+  fail "lintian: $(cat "$tmp/lintian")"
 echo "PASS"

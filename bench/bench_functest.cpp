@@ -104,13 +104,12 @@ void BM_FullBenchRunGoodBoard(benchmark::State &state) {
     auto rig = std::make_unique<testenv::FunctionalRig>("good");
     rig->scanBarcodes();
     for (rt::Ctl s : testenv::AllStepSwitches()) rig->set(rig->p.TabBData, s, 1);
-    testenv::BenchOperator op(*rig);
     const double start = rig->clock.now();
     const auto wall = std::chrono::steady_clock::now();
     state.ResumeTiming();
 
     rig->startBench();
-    const bool ended = rig->runToEnd(20000.0, std::ref(op));
+    const bool ended = rig->runToEnd(20000.0);
 
     state.PauseTiming();
     wallSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count();

@@ -140,13 +140,17 @@ TEST(AcqAnalysis, NormalisationAndRates) {
   EXPECT_FALSE(acq::updateRates(st, 6.0));
   EXPECT_TRUE(acq::updateRates(st, 6.7));
   EXPECT_FLOAT_EQ(st.Erra_rate, 2.0f);  // 7 in 3.5 s
-  // Unsigned 32-bit counters; one that goes down gives a negative rate.
+  // Unsigned 32-bit counters; one that goes down was reset (or its module went): no rate, never a
+  // negative one, and the next interval counts from the new value.
   st.Erra = int32_t(0x80000000u), st.PrevErra = 0x7FFFFFF0;
   st.Losta = 0, st.PrevLosta = 40;
   st.LastRateTime = 10.0;
   acq::updateRates(st, 14.0);
   EXPECT_FLOAT_EQ(st.Erra_rate, 4.0f);
-  EXPECT_FLOAT_EQ(st.Losta_rate, -10.0f);
+  EXPECT_FLOAT_EQ(st.Losta_rate, 0.0f);
+  st.Losta = 8;
+  acq::updateRates(st, 18.0);
+  EXPECT_FLOAT_EQ(st.Losta_rate, 2.0f);
 }
 
 }  // namespace

@@ -20,7 +20,6 @@ namespace {
 
 namespace B = ctl::TabBData;
 namespace SL = ctl::TabSlope;
-using testenv::BenchOperator;
 using testenv::FunctionalRig;
 
 // A result line's check without its figures: "(...)" groups and what follows the last " : "
@@ -73,23 +72,19 @@ class MeasurementSteps : public ::testing::Test {
 TEST_F(MeasurementSteps, GoodBoardPassesEveryMeasurementLine) {
   FunctionalRig r("good");
   enableMeasurements(r);
-  BenchOperator op(r);
   const auto wall0 = std::chrono::steady_clock::now();
   const double bench0 = r.clock.now();
   r.startBench();
-  ASSERT_TRUE(r.runToEnd(3000.0, std::ref(op)));
+  ASSERT_TRUE(r.runToEnd(3000.0));
   const double benchSeconds = r.clock.now() - bench0;
   const double wallSeconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
-  std::printf(
-      "[figures] measurement run on the good board: %.1f s bench time, %.2f s wall time; "
-      "10 pA stopped after %.1f s\n",
-      benchSeconds, wallSeconds, op.stoppedAfter);
+  std::printf("[figures] measurement run on the good board: %.1f s bench time, %.2f s wall time\n",
+              benchSeconds, wallSeconds);
 
   EXPECT_EQ(r.rt().GetCtrlValS(r.p.TestCFCPanel, ctl::Test::StepTitle), "END OF TEST");
   EXPECT_EQ(r.failedChecks(), std::multiset<std::string>{});
-  EXPECT_TRUE(op.stopWithAllIn) << "the 10 pA wait was stopped with every LED on";
-  EXPECT_TRUE(op.skipped.empty());
+  EXPECT_EQ(r.actions(), std::vector<std::string>{"10 pA wait stopped: every channel stable"});
   // 10 pA: 8 periods, 8 currents, 32 ADC checks; 200 counts: 8; calibration: 48 + 8; linearity:
   // the final line.
   const auto passed = r.passedChecks();
@@ -122,12 +117,11 @@ TEST_F(MeasurementSteps, GoodBoardPassesEveryMeasurementLine) {
 TEST_F(MeasurementSteps, DeadChannelFailsChannelFourOnly) {
   FunctionalRig r("dead_channel");
   enableMeasurements(r);
-  BenchOperator op(r);
-  op.giveUpBiasAfter = 90.0;
+  r.policy().biasSeconds = 90.0;
   const auto wall0 = std::chrono::steady_clock::now();
   const double bench0 = r.clock.now();
   r.startBench();
-  ASSERT_TRUE(r.runToEnd(4000.0, std::ref(op)));
+  ASSERT_TRUE(r.runToEnd(4000.0));
   std::printf(
       "[figures] measurement run on the dead channel: %.1f s bench time, %.2f s wall time\n",
       r.clock.now() - bench0,
@@ -146,7 +140,11 @@ TEST_F(MeasurementSteps, DeadChannelFailsChannelFourOnly) {
   for (int line = 1; line <= 20; ++line)
     expected.insert("LINEARITY : Mesure line " + std::to_string(line) + " OutOfRange CH4");
   EXPECT_EQ(keys(r.failedChecks()), expected);
-  EXPECT_EQ(op.skipped, (std::vector<int>{4, 4}));
+  EXPECT_EQ(r.actions(),
+            (std::vector<std::string>{"10 pA wait given up after 90 s",
+                                      "channel 4 skipped after 30 s without its count",
+                                      "calibration bias wait given up after 90 s",
+                                      "channel 4 skipped after 30 s without its count"}));
   EXPECT_EQ(r.rt().GetCtrlValS(r.p.TestCFCPanel, ctl::Test::StepTitle), "END OF TEST");
   EXPECT_EQ(linearityRows(r.reportLines()).size(), 20u);
 }
@@ -164,11 +162,11 @@ TEST_F(MeasurementSteps, NothingOfThePreviousBoardSurvivesTheStart) {
   }
   r.commit(r.p.TabSlope, SL::StopMeasure);  // pressed while no test runs
   EXPECT_EQ(r.rt().GetCtrlValI(r.p.TabSlope, SL::StopRequest), 1);
-  BenchOperator op(r);
-  op.giveUpBiasAfter = 90.0;
+  r.policy().biasSeconds = 90.0;
   r.startBench();
-  ASSERT_TRUE(r.runToEnd(400.0, std::ref(op)));
-  EXPECT_GT(op.stoppedAfter, 60.0) << "the run's own stop ended the wait";
+  ASSERT_TRUE(r.runToEnd(400.0));
+  EXPECT_EQ(r.actions(), std::vector<std::string>{"10 pA wait given up after 90 s"})
+      << "the old stop ended the wait";
   const auto failed = r.failedChecks();
   EXPECT_EQ(failed.count("MESUREMENT Offset current CH4 : 0.00 [s]"), 1u);
   EXPECT_EQ(failed.count("Offset current calc CH4 : 0.00 [pA]"), 1u);
@@ -227,27 +225,11 @@ TEST_F(MeasurementSteps, BoardsMadeForTheChecksFailTheirLines) {
     FunctionalRig r(file, k.start);
     r.scanBarcodes();
     r.enableOnly({k.step});
-    BenchOperator op(r);
-    op.giveUpBiasAfter = 120.0;
+    r.policy().biasSeconds = 120.0;
     r.startBench();
-    ASSERT_TRUE(r.runToEnd(1000.0, std::ref(op))) << k.board;
+    ASSERT_TRUE(r.runToEnd(1000.0)) << k.board;
     EXPECT_EQ(keys(r.failedChecks()), k.failed) << k.board << " started after " << k.start;
   }
-}
-
-// The module goes during the 10 pA step: its verdict stands on the frozen means, the channels of
-// the 200 counts cannot be measured and are given up.
-TEST_F(MeasurementSteps, UnpluggedModuleFailsTheCountsOnly) {
-  FunctionalRig r("unplugged");
-  r.scanBarcodes();
-  r.enableOnly({B::Enable10pA, B::Enable200Counts});
-  BenchOperator op(r);
-  r.startBench();
-  ASSERT_TRUE(r.runToEnd(1000.0, std::ref(op)));
-  std::multiset<std::string> expected;
-  for (int c = 1; c <= 8; ++c) expected.insert("CALIBRATION 200 Counts CH" + std::to_string(c));
-  EXPECT_EQ(keys(r.failedChecks()), expected);
-  EXPECT_EQ(r.bench->usb.NbrQuickUSBConnected, 0);
 }
 
 // The read-out switch of the test panel starts and stops the FRAMES read-out and ends

@@ -69,6 +69,8 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
     if (name == "--card") return "317";
     if (name == "--from" || name == "--to") return "2026-12-07";
     if (name == "--verdict") return "PASSED";
+    if (name == "--bias-timeout" || name == "--channel-timeout" || name == "--long-check")
+      return "90";
     return "/some/path";
   };
   auto listedIn = [](const auto &listed, const std::string &name) {
@@ -132,6 +134,20 @@ TEST(CommandLine, OptionsReachTheBenchOptions) {
   EXPECT_EQ(p.options.bench.moduleName, "QUSB-1");
   EXPECT_TRUE(p.options.probe);
   EXPECT_EQ(parse({"--module", ""}).error, "--module needs a module name of 1 to 511 characters");
+  EXPECT_FALSE(p.options.bench.unattended.on);
+
+  // The give-up policy: off unless asked for, its durations positive numbers of seconds.
+  Parsed u = parse({"--unattended", "--bias-timeout", "120", "--long-check", "61.5"}, false);
+  ASSERT_TRUE(u.ok) << u.error;
+  EXPECT_TRUE(u.options.bench.unattended.on);
+  EXPECT_EQ(u.options.bench.unattended.biasSeconds, 120.0);
+  EXPECT_EQ(u.options.bench.unattended.channelSeconds, 60.0);
+  EXPECT_EQ(u.options.bench.unattended.longCheckSeconds, 61.5);
+  for (const char *bad : {"0", "-5", "1e9", "12s", "nan", ""})
+    EXPECT_EQ(parse({"--channel-timeout", bad}).error,
+              std::string("option --channel-timeout needs a number of seconds above 0, not '") +
+                  bad + "'")
+        << bad;
 
   Parsed g = parse({"--acquire", "--sim-config", "dead.json", "--history-window"}, false);
   ASSERT_TRUE(g.ok) << g.error;

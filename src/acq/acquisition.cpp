@@ -60,7 +60,22 @@ BlockSource &Acquisition::blockSource() {
   return generator_;
 }
 
+bool Acquisition::moduleLost() {
+  if (usb_.ModuleLost) return true;
+  if (usb_.bound() && usb_.NbrQuickUSBConnected != 0 && usb_.FindModules() == 0) loseModule();
+  return usb_.ModuleLost;
+}
+
+void Acquisition::loseModule() {
+  usb_.NbrQuickUSBConnected = 0;
+  usb_.ModuleLost = true;
+  usb_.ModuleLostAt = rt_.Timer();
+}
+
 int Acquisition::ReadShowFrame() {
+  // A module that went away stays gone: nothing is read, and no pseudo-random block takes its
+  // place, so no figure is ever computed from anything but the board.
+  if (usb_.ModuleLost) return kModuleLost;
   const bool hardware = usb_.NbrQuickUSBConnected != 0;
 
   // No hardware: one demo sample for channel 1 (the block itself comes from the generator).
@@ -72,10 +87,7 @@ int Acquisition::ReadShowFrame() {
   }
 
   // Is the module still there?
-  if (usb_.bound() && usb_.FindModules() == 0 && usb_.NbrQuickUSBConnected != 0) {
-    usb_.NbrQuickUSBConnected = 0;
-    return kModuleLost;
-  }
+  if (hardware && moduleLost()) return kModuleLost;
 
   // The read-out mode decides the size of the block: 1000 bytes unless the mode asks for
   // another size.
@@ -88,7 +100,15 @@ int Acquisition::ReadShowFrame() {
   const uint32_t request = source.requestFor(count, uint32_t(sizeof buffer_));
   uint32_t got = 0;
   source.raiseGate();
-  if (!source.read(buffer_, request, got)) return kReadFailed;
+  if (!source.read(buffer_, request, got)) {
+    // A module whose reads keep failing is as lost as one that is no longer listed.
+    if (hardware && &source == &module_ && ++failedModuleReads_ >= kLostAfterFailedReads) {
+      loseModule();
+      return kModuleLost;
+    }
+    return kReadFailed;
+  }
+  failedModuleReads_ = 0;
   source.lowerGate();
   std::memset(buffer_ + got, 0, sizeof buffer_ - got);
   delivered_ = std::min(got, count);

@@ -42,6 +42,9 @@ class Acquisition : public AcqState {
   // the statistics, refreshes the displays and records it when recording is on. 0 done; -1 the
   // read failed, or a FRAMES block was short or held no frame; -10 the module is lost.
   int ReadShowFrame();
+  // Whether the module this program drives is lost: asks the library when it is not known to
+  // be, and remembers a loss (the acquisition state keeps its last figures).
+  bool moduleLost();
   // Starts or stops the continuous acquisition (Main.AcqTimer).
   int ContinuousReadStartStop();
 
@@ -116,8 +119,13 @@ class Acquisition : public AcqState {
   std::function<void()> refreshIdentification;
 
  private:
+  // Consecutive failed module reads that mean the module is lost.
+  static constexpr int kLostAfterFailedReads = 25;
+
   // Read cycle.
   int processFrames(double now);
+  void loseModule();
+  int failedModuleReads_ = 0;
   void processSums(double now);
   int focus() const;
 

@@ -105,7 +105,9 @@ bool updateRates(AcqState &st, double now) {
   if (!(now - st.LastRateTime > 3.0)) return false;
   const double elapsed = now - st.LastRateTime;
   auto rate = [elapsed](int32_t counter, int32_t previous) {
-    // Both as unsigned 32-bit values; a counter that went down gives a negative rate.
+    // Both as unsigned 32-bit values. A counter that went down was reset (or its module went
+    // away): that interval has no rate, and the new value is the base of the next one.
+    if (uint32_t(counter) < uint32_t(previous)) return 0.0f;
     return static_cast<float>((double(uint32_t(counter)) - double(uint32_t(previous))) / elapsed);
   };
   if (st.LastRateTime == 0.0) {

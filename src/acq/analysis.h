@@ -41,7 +41,8 @@ int nextStatsColumn(AcqState &st);
 void normaliseSums(AcqState &st);
 
 // Error and lost-frame rates over intervals of more than three seconds; the first computation
-// only sets the time base and gives 0. True when computed.
+// only sets the time base and gives 0, and so does a counter that went down (a reset, never a
+// negative rate). True when computed.
 bool updateRates(AcqState &st, double now);
 
 }  // namespace acq

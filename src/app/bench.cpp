@@ -107,6 +107,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   test.report.setSink(&resultsWriter);
+  test.unattended = options.unattended;
   registerCallbacks();
 }
 

@@ -26,6 +26,7 @@ struct BenchOptions {
   std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
   std::string resultsDb = {};       // results store (empty: history::defaultStorePath())
   std::string moduleName = {};      // QuickUSB module to drive (empty: the first found)
+  functest::UnattendedPolicy unattended = {};  // the operator's give-up policy (off by default)
 };
 
 // Default locations, overridable by options.

@@ -95,7 +95,18 @@ int main(int argc, char **argv) {
         app::RunProbe(bench, [](const std::string &l) { std::cout << l << std::endl; });
     if (!r.usable()) status = cli::EXIT_FAILED;
   }
+  const bool stillRunning = bench.test.running();
   bench.ShutDown();
-  if (status == cli::EXIT_OK && bench.resultsLost()) status = cli::EXIT_LOST;
+  // The verdicts of the runs the script started: a lost module first, then lost lines, then a
+  // run that did not end, then a failed one.
+  if (status == cli::EXIT_OK) {
+    const int runs = cli::runsExitStatus(bench.test.outcomes(), stillRunning);
+    if (runs == cli::EXIT_MODULE_LOST)
+      status = runs;
+    else if (bench.resultsLost())
+      status = cli::EXIT_LOST;
+    else
+      status = runs;
+  }
   return status;
 }

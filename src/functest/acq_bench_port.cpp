@@ -52,9 +52,12 @@ void AcqBenchPort::EndRecording() { acq_.EndRecording(); }
 acq::AcqState &AcqBenchPort::state() { return acq_; }
 
 bool AcqBenchPort::ModuleConnected() { return usb_.NbrQuickUSBConnected != 0; }
+bool AcqBenchPort::ModuleLost() { return acq_.moduleLost(); }
+double AcqBenchPort::ModuleLostAt() { return usb_.ModuleLostAt; }
 
 std::string AcqBenchPort::ModuleName() {
-  return usb_.NbrQuickUSBConnected != 0 ? std::string(usb_.NameList) : std::string();
+  // The module opened at start-up keeps its name when it is lost: the loss is said by name.
+  return usb_.moduleOpened ? std::string(usb_.NameList) : std::string();
 }
 
 }  // namespace functest

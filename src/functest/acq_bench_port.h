@@ -28,6 +28,8 @@ class AcqBenchPort final : public BenchPort {
   acq::AcqState &state() override;
   bool ModuleConnected() override;
   std::string ModuleName() override;
+  bool ModuleLost() override;
+  double ModuleLostAt() override;
 
  private:
   rt::Runtime &rt_;

@@ -47,6 +47,9 @@ class BenchPort {
   virtual acq::AcqState &state() = 0;
   // A module is open (0 after a module was lost or when none was found).
   virtual bool ModuleConnected() = 0;
+  // The module the bench drove went away (asked of the library when not yet known), and when.
+  virtual bool ModuleLost() { return false; }
+  virtual double ModuleLostAt() { return 0; }
 };
 
 }  // namespace functest

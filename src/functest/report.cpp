@@ -254,6 +254,12 @@ void Report::RecordStep(int state, const std::string &title, double clockNow) {
   if (sink_) sinkProblem(sink_->stepBegun(state, title, clockNow));
 }
 
+void Report::RecordAction(const std::string &by, const std::string &action, double clockNow) {
+  const nlohmann::json r = {
+      {"type", "action"}, {"by", by}, {"action", action}, {"clock", number(clockNow)}};
+  appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
 std::string Report::Verdict(bool stopped) const {
   if (!lost_.empty()) return "INCOMPLETE";
   if (stopped) return "STOPPED";
@@ -272,7 +278,8 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
                       {"failCopy", failCopy.empty() ? nlohmann::json() : nlohmann::json(failCopy)},
                       {"how", stopped ? "stopped" : "ended"},
                       {"clock", number(clockNow)}};
-  if (!lost_.empty()) r["reason"] = lost_;
+  if (!lost_.empty() || !endReason.empty())
+    r["reason"] = lost_.empty() ? endReason : endReason.empty() ? lost_ : lost_ + "; " + endReason;
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (!recordPath_.empty() && !recordFailureShown_) {
     if (const std::string why = SyncFile(recordPath_); !why.empty()) {

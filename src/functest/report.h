@@ -82,6 +82,8 @@ class Report {
   // Record lines that have no report line of their own.
   void RecordRun(const RunInfo &info);
   void RecordStep(int state, const std::string &title, double clock);
+  // What the program did in the operator's place (the unattended policy), with its moment.
+  void RecordAction(const std::string &by, const std::string &action, double clock);
   // The end: the report and record flushed to the disk, the end line with the verdict, and
   // what the run could not keep said in the log box and a pop-up.
   void RecordEnd(bool stopped, const std::string &failCopy, double clock);
@@ -103,6 +105,9 @@ class Report {
 
   std::string ReportFileName;
   float ErrorCounts = 0.0f;
+  // Why the run ended otherwise than by its last step (a lost module); the record's end says
+  // it. Cleared by Begin.
+  std::string endReason;
   double clock = 0;  // the program's clock for records (set by the sequencer before each call)
 
  private:

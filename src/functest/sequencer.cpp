@@ -131,6 +131,8 @@ int FunctionalTest::StartTestCFC(int, int, int event) {
   bench_.ReadShowFrame();
   ctx.acquisition(true);
   rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
+  // Without its module the card number is no reading of the board: say that, not a mismatch.
+  if (!bench_.ModuleConnected() || bench_.ModuleLost()) return refuse(moduleMissing());
 
   const int page = panels_.TabBData;
   const int card = bench_.state().CardNumber;
@@ -188,6 +190,7 @@ int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
   for (int k = 0; k < 5; ++k) bench_.ReadShowFrame();
   ctx.acquisition(true);
   rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
+  if (!bench_.ModuleConnected() || bench_.ModuleLost()) return refuse(moduleMissing());
   const int card = bench_.state().CardNumber;
   rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
 
@@ -228,6 +231,7 @@ int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
   report.RecordRun(info);
   runOpen_ = true;
   runInfo_ = info;
+  watch_.reset();
   return StartTest(1);
 }
 
@@ -256,6 +260,21 @@ StepResult FunctionalTest::callStep(int s) {
 int FunctionalTest::InterruptTestCfc(int, int, int event) {
   if (event != rt::EVENT_TIMER_TICK) return 0;
   ctx.SetTimer(ctx.GetTimer() - 0.5f);
+  // A lost module ends the run before any step can look at what is left of its data.
+  if (runOpen_ && bench_.ModuleLost()) {
+    endOnLostModule();
+    return 0;
+  }
+  if (unattended.on && runOpen_) {
+    actions_.clear();
+    const double now = bench_.Timer();
+    watch_.tick(unattended, state, rt_, panels_, now, actions_);
+    for (const std::string &a : actions_) {
+      rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1,
+                            rt::format("UNATTENDED at %.2f [s] : ", now) + a);
+      report.RecordAction("unattended", a, now);
+    }
+  }
   for (;;) {
     const int s = state.StateTest;
     const bool inTable = s >= 0 && s < kStates;
@@ -287,6 +306,36 @@ void FunctionalTest::endRecord(bool stopped, const std::string &failCopy) {
   if (!runOpen_) return;
   runOpen_ = false;
   report.RecordEnd(stopped || stopping_, failCopy, bench_.Timer());
+  outcomes_.push_back(Outcome{report.Verdict(stopped || stopping_), moduleLost_});
+}
+
+std::string FunctionalTest::moduleMissing() {
+  const std::string name = bench_.ModuleName();
+  if (bench_.ModuleLost())
+    return rt::format("QuickUSB module %s lost at %.2f s: the board cannot be tested", name.c_str(),
+                      bench_.ModuleLostAt());
+  return "No QuickUSB module: the board cannot be tested";
+}
+
+void FunctionalTest::endOnLostModule() {
+  const std::string name = bench_.ModuleName().empty() ? "?" : bench_.ModuleName();
+  const double at = bench_.ModuleLostAt();
+  ctx.StopInterruptions();
+  report.clock = bench_.Timer();
+  report.WriteToLogC(rt::format("QUICKUSB MODULE LOST : %s at %.2f [s]", name.c_str(), at), 0, 1);
+  report.endReason = rt::format("QuickUSB module %s lost at %.2f s", name.c_str(), at);
+  moduleLost_ = true;
+  // The sequence is over: the panel says so, as at the end of the last step.
+  report.WriteMessage(kStateTable[kEndState].title);
+  EndOfTest();
+  moduleLost_ = false;
+  report.endReason.clear();
+  state.StartedAlready = 0;
+  rt_.SetCtrlAttribute(panels_.TabBData, B::RefreshTimer, rt::ATTR_ENABLED, 1);
+  rt_.MessagePopup("QuickUSB module lost",
+                   rt::format("The module %s stopped answering at %.2f s. The run ends FAILED; "
+                              "check the module and its cable, then restart the program.",
+                              name.c_str(), at));
 }
 
 int FunctionalTest::EndOfTest() {

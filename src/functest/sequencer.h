@@ -6,12 +6,14 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ctl/panels.h"
 #include "ctl/test_panel.h"
 #include "functest/bench_port.h"
 #include "functest/report.h"
 #include "functest/step.h"
+#include "functest/unattended.h"
 #include "rt/runtime.h"
 
 namespace functest {
@@ -80,9 +82,18 @@ class FunctionalTest {
   // True while a run is under way (from its start until its end or the stop button).
   bool running() const;
 
+  // How each run that ended came out, in order; a run still open is not among them.
+  struct Outcome {
+    std::string verdict;  // PASSED, FAILED, STOPPED, INCOMPLETE
+    bool moduleLost = false;
+  };
+  const std::vector<Outcome> &outcomes() const { return outcomes_; }
+
   TestState state;
   Report report;
   TestContext ctx;
+  // The operator's give-up policy (off: the operator ends the waits, as on the desktop).
+  UnattendedPolicy unattended;
 
  private:
   // The parts of the two starts.
@@ -94,6 +105,9 @@ class FunctionalTest {
   int startRun(const std::string &prefix, const char *variant);
   StepResult callStep(int stateTest);
   void endRecord(bool stopped, const std::string &failCopy);
+  // The module went away during a run: one named FAILED line, the run ended, one pop-up.
+  void endOnLostModule();
+  std::string moduleMissing();
 
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
@@ -102,6 +116,10 @@ class FunctionalTest {
   bool runOpen_ = false;   // a run's record is open: its end line is still to be written
   bool stopping_ = false;  // EndOfTest called by the stop button
   RunInfo runInfo_;
+  Unattended watch_;
+  std::vector<std::string> actions_;  // the policy's presses of one tick
+  bool moduleLost_ = false;           // the running run ended on a lost module
+  std::vector<Outcome> outcomes_;
 };
 
 }  // namespace functest

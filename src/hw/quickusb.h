@@ -82,6 +82,10 @@ class QuickUsb {
   uint16_t Setting = 0;
   int VELTRA_BoardNumber = 0;
   bool moduleOpened = false;
+  // The module this program drove went away (no longer listed, or its reads kept failing): it
+  // stays lost until the program starts again, and nothing is read in its place.
+  bool ModuleLost = false;
+  double ModuleLostAt = 0;  // the program's clock when the loss was seen
 
   QuickUsbFindModules_t pt_FindModules = nullptr;
   QuickUsbOpen_t pt_Open = nullptr;

@@ -33,6 +33,14 @@ constexpr OptionDoc kOptionDocs[] = {
      OptionDoc::Both},
     {"--module", "NAME", "the QuickUSB module to drive (default: the first one found)",
      OptionDoc::Both},
+    {"--unattended", nullptr,
+     "end the test's operator waits by the give-up policy (unattended runs)", OptionDoc::Both},
+    {"--bias-timeout", "SECONDS", "unattended: give a bias wait up after SECONDS (default 300)",
+     OptionDoc::Both},
+    {"--channel-timeout", "SECONDS",
+     "unattended: skip a channel without its count after SECONDS (default 60)", OptionDoc::Both},
+    {"--long-check", "SECONDS",
+     "unattended: end the long-time fibre check after SECONDS (default 600)", OptionDoc::Both},
     {"--probe", nullptr, "check the bench, after the script if any; exit status 0 only when usable",
      OptionDoc::Headless},
     {"--settings", "FILE", "the settings file (default: $XDG_CONFIG_HOME/tessock/Corvath.ini)",
@@ -107,7 +115,11 @@ std::string helpText(const char *program, bool desktop) {
   if (desktop) h += "  and Qt's own options (-platform NAME, -display DISPLAY, ...)\n";
   h += "\nExit status: 0 done, 1 start-up failed (a panel file missing or malformed), 2 bad "
        "command line\nor script, 3 an expect or waitfor of the script failed or the bench check "
-       "found the\nbench unusable.\n";
+       "found the\nbench unusable";
+  if (!desktop)
+    h += ", 4 a test run lost lines, 5 a test run ended FAILED, 6 a test\nrun was stopped or "
+         "did not end, 7 the QuickUSB module went away during a run";
+  h += ".\n";
   return h;
 }
 
@@ -170,6 +182,20 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.bench.moduleName = value;
     } else if (name == "--probe") {
       o.probe = true;
+    } else if (name == "--unattended") {
+      o.bench.unattended.on = true;
+    } else if (name == "--bias-timeout" || name == "--channel-timeout" || name == "--long-check") {
+      // A duration of the policy: seconds, a plain positive number.
+      char *end = nullptr;
+      const double v = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(v > 0.0) || v > 1e7) {
+        error = "option " + a + " needs a number of seconds above 0, not '" + value + "'";
+        return false;
+      }
+      auto &u = o.bench.unattended;
+      (name == "--bias-timeout"      ? u.biasSeconds
+       : name == "--channel-timeout" ? u.channelSeconds
+                                     : u.longCheckSeconds) = v;
     } else if (name == "--settings") {
       o.bench.settingsPath = value;
     } else if (name == "--ui-dir") {
@@ -569,6 +595,20 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
       return fail(line, e.what(), EXIT_USAGE);
     }
   }
+  return EXIT_OK;
+}
+
+int runsExitStatus(const std::vector<functest::FunctionalTest::Outcome> &outcomes,
+                   bool stillRunning) {
+  bool moduleLost = false, unended = stillRunning, failed = false;
+  for (const auto &o : outcomes) {
+    moduleLost = moduleLost || o.moduleLost;
+    unended = unended || o.verdict == "STOPPED" || o.verdict == "UNFINISHED";
+    failed = failed || o.verdict != "PASSED";
+  }
+  if (moduleLost) return EXIT_MODULE_LOST;
+  if (unended) return EXIT_RUN_UNENDED;
+  if (failed) return EXIT_RUN_FAILED;
   return EXIT_OK;
 }
 

@@ -49,6 +49,7 @@ FunctionalRig::FunctionalRig(const std::string &board, double barcodeSeconds,
                                {},
                                resultsDb.empty() ? dir.file("results.sqlite") : resultsDb});
   bench->rt.setOperator(&op);
+  bench->test.unattended = functest::UnattendedPolicy{true, 150.0, 30.0, 60.0, 0.0};
   bench->StartUp();
   p = bench->panels;
   setText(p.TabBData, B::LinearityFile, sourceDir() + "/data/Card_3_linearity.txt");
@@ -133,55 +134,11 @@ std::vector<nlohmann::json> FunctionalRig::record() const {
   return out;
 }
 
-void BenchOperator::operator()() {
-  if (!r.sequencerRunning()) return;
-  namespace SL = ctl::TabSlope;
-  constexpr int k10pA = 13, k200Counts = 14, kCalibrate = 6, kLongTime = 15;
-  const auto &st = r.test().state;
-  const double now = r.clock.now();
-  if (st.StateTest != state_) {
-    state_ = st.StateTest;
-    stepStart_ = now;
-    channel_ = -1;
-    allInSince_ = -1;
-  }
-  const int slope = r.p.TabSlope;
-  auto ledsOn = [&] {
-    int on = 0;
-    for (const rt::Ctl &led : SL::PeriodOk) on += r.rt().GetCtrlValI(slope, led);
-    return on;
-  };
-  const bool biasWait = (state_ == k10pA || state_ == kCalibrate) && st.StepNbr == 1;
-  if (biasWait && r.rt().GetCtrlValI(slope, SL::StopRequest) == 0 && now > stepStart_ + 1.0) {
-    const bool allIn = state_ == k10pA && ledsOn() == 8;
-    if (!allIn)
-      allInSince_ = -1;
-    else if (allInSince_ < 0)
-      allInSince_ = now;
-    if ((allIn && now - allInSince_ >= stopAfterAllIn) || now - stepStart_ > giveUpBiasAfter) {
-      if (state_ == k10pA) stopWithAllIn = allIn, stoppedAfter = now - stepStart_;
-      r.commit(slope, SL::StopMeasure);
-    }
-  }
-  const bool channelPhase =
-      (state_ == k200Counts && st.StepNbr == 1) || (state_ == kCalibrate && st.StepNbr >= 2);
-  if (!channelPhase) {
-    channel_ = -1;  // the clock of a channel runs only while its phase does
-  } else {
-    if (st.ChannelUnderTest != channel_) {
-      channel_ = st.ChannelUnderTest;
-      channelStart_ = now;
-    } else if (now - channelStart_ > skipChannelAfter &&
-               r.rt().GetCtrlValI(slope, SL::SkipChannel) == 0) {
-      r.set(slope, SL::SkipChannel, 1);
-      skipped.push_back(channel_ + 1);
-      channelStart_ = now;
-    }
-  }
-  if (state_ == kLongTime && !longTestEnded && now - stepStart_ >= longTestSeconds) {
-    longTestEnded = true;
-    r.commit(r.p.TestCFCPanel, ctl::Test::EndLongTest);
-  }
+std::vector<std::string> FunctionalRig::actions() const {
+  std::vector<std::string> out;
+  for (const nlohmann::json &r : record())
+    if (r.value("type", "") == "action") out.push_back(r.value("action", ""));
+  return out;
 }
 
 }  // namespace testenv

@@ -74,37 +74,17 @@ class FunctionalRig {
   int resultLines() const;
   // The structured record of the last run, one object per line.
   std::vector<nlohmann::json> record() const;
+  // What the unattended policy did in the last run ("action" entries of the record).
+  std::vector<std::string> actions() const;
+  // The program's give-up policy: on in the rig, with the waits of the defect matrix (a bias wait
+  // given up after 150 s, a channel after 30 s, the long-time check ended after a minute).
+  functest::UnattendedPolicy &policy() { return test().unattended; }
 
   TempDir dir;
   rt::VirtualClock clock;
   QueuedOperator op;
   std::unique_ptr<app::Bench> bench;
   ctl::Panels p;
-};
-
-// What an operator does while a run waits for him, called before every event of the run (pass it
-// to runToEnd): the bias wait of the 10 pA step is stopped once every period LED is on, the bias
-// waits of the 10 pA step and of the calibration are given up after a while, a channel that does
-// not reach its count window is skipped, and the long-time fibre check is ended after a minute.
-struct BenchOperator {
-  explicit BenchOperator(FunctionalRig &rig) : r(rig) {}
-  void operator()();
-
-  FunctionalRig &r;
-  double giveUpBiasAfter = 150.0;
-  double skipChannelAfter = 30.0;
-  double longTestSeconds = 60.0;
-  // The 10 pA wait is stopped this long after the last period LED came on.
-  double stopAfterAllIn = 0.0;
-  // What the operator did.
-  bool stopWithAllIn = false;  // the 10 pA wait was stopped with every LED on
-  double stoppedAfter = 0;     // seconds into the 10 pA step
-  std::vector<int> skipped;    // channels given up, 1..8
-  bool longTestEnded = false;
-
- private:
-  int state_ = -1, channel_ = -1;
-  double stepStart_ = 0, channelStart_ = 0, allInSince_ = -1;
 };
 
 }  // namespace testenv

@@ -100,9 +100,16 @@ TEST_F(SimAcquisition, UnpluggedModuleStopsTheAcquisition) {
   EXPECT_EQ(bench->usb.NbrQuickUSBConnected, 0);
   EXPECT_FALSE(
       bench->rt.GetCtrlAttribute(bench->panels.MainPanel, M::ReadOutMode, rt::ATTR_DIMMED));
-  const int index = bench->acq.NewestIndex;
-  run(kF10, 1.0);  // started again: demo values
-  EXPECT_NE(bench->acq.NewestIndex, index);
+  // Started again, the acquisition reads nothing: no pseudo-random data takes the module's
+  // place, and the last figures of the board stay as they were.
+  const uint16_t adc = bench->acq.ADC[0][199];
+  const double lostAt = bench->usb.ModuleLostAt;
+  EXPECT_NEAR(lostAt, 120.0, 0.5);
+  run(kF10, 1.0);
+  EXPECT_FALSE(running());
+  EXPECT_EQ(bench->acq.ADC[0][199], adc);
+  EXPECT_EQ(bench->acq.ReadShowFrame(), -10);
+  EXPECT_EQ(bench->usb.ModuleLostAt, lostAt);
 
   bench.reset();  // the read itself returns -10
   start(data("unplugged"));

@@ -18,7 +18,7 @@ for m in QUSB-0 QUSB-1; do
     echo "set TabBData.BenchReportPrefix \"$tmp/$m/bench\""
     sed -n '/^commit Main.OpenTest/,/^quit/p' "$src/scripts/demo"
   } >"$tmp/$m/run.tsk"
-  "$build/tessock-cli" --sim-config "$tmp/two.json" --module "$m" --virtual-time \
+  "$build/tessock-cli" --sim-config "$tmp/two.json" --module "$m" --virtual-time --unattended \
     --settings "$tmp/$m/s.ini" --results-db "$tmp/$m/results.sqlite" --script "$tmp/$m/run.tsk" \
     >"$tmp/$m/out" 2>&1 &
   echo $! >"$tmp/$m/pid"

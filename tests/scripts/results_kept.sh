@@ -133,7 +133,7 @@ db="$tmp/stop.sqlite"
   echo "quit"
 } > "$tmp/stop.tsk"
 run "$db" "$tmp/stop.tsk"
-[ $rc -eq 0 ] || fail "stopped run: status $rc $out"
+[ $rc -eq 6 ] || fail "stopped run: status $rc $out"
 tail -1 "$tmp/stop_DN_317_0.txt" | grep -q '^TEST STOPPED BY THE OPERATOR => Stop at ' ||
   fail "report's last line: $(tail -1 "$tmp/stop_DN_317_0.txt")"
 tail -1 "$tmp/stop_DN_317_0.jsonl" | grep -q '"verdict":"STOPPED"' || fail "record's end"

@@ -292,6 +292,8 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
     sinkProblem(sink_->runEnded(
         EndEvent{ErrorCounts, stopped, failCopy, clockNow, Verdict(stopped), lost_}));
     unstored = sink_->unsettled();
+    // A run faster than the sink's first attempt hears of its problem only now.
+    sinkProblem(sink_->unsaidProblem());
   }
   // What the run could not keep is said at its end, in the log box and in a pop-up.
   std::string message;

@@ -52,6 +52,8 @@ class RunSink {
   // After the end: waits a moment for what the sink still holds, then describes what is not
   // kept yet (empty: everything is). A sink that keeps each event at once holds nothing.
   virtual std::string unsettled() { return {}; }
+  // A problem met since the last answer that no answer has told yet (empty: none).
+  virtual std::string unsaidProblem() { return {}; }
 };
 
 }  // namespace functest

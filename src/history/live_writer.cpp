@@ -168,6 +168,11 @@ std::string LiveWriter::unsettled() {
   return pendingText();
 }
 
+std::string LiveWriter::unsaidProblem() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(unsaid_, std::string());
+}
+
 std::string LiveWriter::finish(double seconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!thread_.joinable()) return {};

@@ -34,6 +34,9 @@ class LiveWriter : public functest::RunSink {
   // Waits up to a second for the queue while the writer gets on with it, then names what is
   // not stored yet.
   std::string unsettled() override;
+  // A problem the writer met that no event's answer has told yet (a run shorter than the
+  // writer's first attempt ends before any answer could carry it).
+  std::string unsaidProblem() override;
 
   // At the program's end: waits up to `seconds` while the store is only locked (not when it
   // cannot be written at all), then stops the writer. Names what was not stored, empty when

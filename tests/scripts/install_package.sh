@@ -99,7 +99,9 @@ run_hidden() {
   work="$tmp/work.$RANDOM"
   mkdir "$work"
   cat > "$work/run.tsk"
-  local cmd=("$program" --sim "$@" --settings "$work/s.ini" --script run.tsk)
+  # The user's folders of a fresh account: the test runner's point into the build tree.
+  local cmd=(env XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
+    XDG_CACHE_HOME="$work/cache" "$program" --sim "$@" --settings "$work/s.ini" --script run.tsk)
   local hide=("$(realpath "$src")") rc
   case "$(realpath "$build")/" in "${hide[0]}"/*) ;; *) hide+=("$(realpath "$build")") ;; esac
   case "$(realpath "$tmp")/" in "${hide[0]}"/* | "${hide[1]:-/nonexistent}"/*)

@@ -177,6 +177,7 @@ class Store : public functest::RunSink {
   long long liveRun_ = 0, liveStep_ = 0;
   int liveLine_ = 0;
   bool runWasStored_ = false;
+  bool standIn_ = false;  // the open database is the empty one in memory of a store not made yet
 };
 
 }  // namespace history

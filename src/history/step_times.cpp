@@ -15,6 +15,15 @@ constexpr size_t kRunsPerStep = 20;
 
 std::map<int, double> Store::stepSeconds(std::string &error) {
   std::map<int, double> out;
+  // A connection opened for this question only is closed again: a read-only one left open
+  // would be the store's last at exit, and could not fold the write-ahead log into the file.
+  struct CloseAfter {
+    Database &db;
+    bool close;
+    ~CloseAfter() {
+      if (close) db.close();
+    }
+  } closeAfter{db_, !db_.isOpen()};
   if (!ensureReadable(error)) return out;
   // A step ends where the next one of its run begins; the last one at its last result line.
   Statement st = db_.prepare(

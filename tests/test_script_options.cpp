@@ -102,7 +102,9 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
       if (listedIn(listed, name)) continue;
       Parsed p = parse({name}, headless);
       EXPECT_FALSE(p.ok) << name << " headless=" << headless;
-      EXPECT_EQ(p.error, "unknown option " + name);
+      EXPECT_EQ(p.error, name + (headless ? " is an option of the desktop program tessock only"
+                                          : " is an option of the headless program tessock-cli "
+                                            "only"));
     }
   }
   EXPECT_TRUE(listedIn(cliListed, "--virtual-time"));

@@ -97,6 +97,9 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
       acq(rt, panels, usb, config),
       testBench(rt, panels, acq, config, usb),
       test(rt, panels, testBench),
+      progress(rt, panels),
+      htmlReport(rt, panels),
+      runSinks({&resultsWriter, &progress, &htmlReport}),
       shell(rt, panels, config, acq, setups, test.state) {
   if (options.uiDir.empty()) options.uiDir = defaultUiDir();
   if (options.settingsPath.empty()) options.settingsPath = defaultSettingsPath();
@@ -106,8 +109,13 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   shell.setSettingsPath(options.settingsPath);
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
-  test.report.setSink(&resultsWriter);
+  test.report.setSink(&runSinks);
   test.unattended = options.unattended;
+  // The time left is estimated from the same steps of earlier runs in the store.
+  progress.estimates = [this] {
+    std::string error;
+    return results.stepSeconds(error);
+  };
   registerCallbacks();
 }
 

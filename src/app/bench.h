@@ -8,6 +8,8 @@
 #include "app/shell.h"
 #include "ctl/panels.h"
 #include "functest/acq_bench_port.h"
+#include "functest/html_report.h"
+#include "functest/progress.h"
 #include "functest/sequencer.h"
 #include "history/live_writer.h"
 #include "history/store.h"
@@ -69,6 +71,11 @@ class Bench {
   acq::Acquisition acq;
   functest::AcqBenchPort testBench;
   functest::FunctionalTest test;
+  // Beside the store, the run is watched by its progress (step n of m, time left, verdict) and
+  // by the writer of its HTML report at the end.
+  functest::Progress progress;
+  functest::HtmlReportSink htmlReport;
+  functest::SinkTee runSinks;
   Shell shell;
   int loadOutcome = 0;  // result of LoadQuickUSB
 

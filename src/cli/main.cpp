@@ -5,6 +5,7 @@
 #include "app/probe.h"
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
+#include "functest/html_report.h"
 #include "rt/input_file.h"
 #include "script/script.h"
 #include "tessock_version.h"
@@ -35,6 +36,20 @@ int main(int argc, char **argv) {
     std::cout << (options.help ? cli::helpText("tessock-cli", false)
                                : cli::versionLine("tessock-cli", TESSOCK_VERSION, TESSOCK_COMMIT));
     return cli::EXIT_OK;
+  }
+  if (error.empty() && !options.htmlReport.empty()) {
+    if (!options.script.empty() || options.probe || options.history.any()) {
+      error = "--html-report excludes --script, --probe and the history commands";
+    } else {
+      std::string page;
+      if (const std::string why = functest::WriteHtmlReport(options.htmlReport, page);
+          !why.empty()) {
+        std::cerr << "tessock-cli: HTML report not written: " << why << "\n";
+        return 1;
+      }
+      std::cout << page << "\n";
+      return cli::EXIT_OK;
+    }
   }
   if (error.empty() && options.history.any()) {
     if (options.script.empty())
@@ -86,6 +101,8 @@ int main(int argc, char **argv) {
     std::cerr << "tessock-cli: " << e.what() << "\n";
     return 1;
   }
+  // A line when each step of a test begins: where the run stands and the time left.
+  bench.progress.onStep = [&bench] { std::cout << bench.progress.line() << std::endl; };
   HeadlessHost host(bench.rt);
   cli::ScriptRunner runner(bench, host, op, std::cout, std::cerr);
   int status = runner.run(lines);

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QImageWriter>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,6 +20,10 @@
 #include <cmath>
 
 #include "app/probe.h"
+#include "ctl/main_panel.h"
+#include "ctl/test_panel.h"
+#include "gui/log_view.h"
+#include "gui/window_fit.h"
 #include "rt/input_file.h"
 
 namespace gui {
@@ -46,6 +51,7 @@ void Desktop::start() {
   bench_.StartUp();
   started_ = true;
   view_.loadNewPanels();
+  attachOperatorView();
   view_.flush();
   if (QWidget *main = view_.panelWidget(view_.mainPanel())) {
     auto *key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), main);
@@ -64,6 +70,52 @@ void Desktop::start() {
     }
   }
   pump_.schedule();
+}
+
+// What the desktop adds to the panels for the operator: windows that scroll on small screens,
+// the run's verdict and progress on the test panel, a test log in colour that follows the run,
+// and a plain word on the main window when its data are not from a board.
+void Desktop::attachOperatorView() {
+  const ctl::Panels &p = bench_.panels;
+  for (int h : {p.MainPanel, p.OptionsPanel, p.TestCFCPanel})
+    scrollPanelContent(view_.panelWidget(h));
+  auto *log =
+      qobject_cast<QPlainTextEdit *>(view_.controlWidget(p.TestCFCPanel, ctl::Test::LogBox.id));
+  colourReportLines(log);
+  followNewLines(log);
+  followNewLines(
+      qobject_cast<QAbstractScrollArea *>(view_.controlWidget(p.MainPanel, ctl::Main::InfoBox.id)));
+
+  QWidget *test = view_.panelWidget(p.TestCFCPanel);
+  if (auto *outer = qobject_cast<QBoxLayout *>(test ? test->layout() : nullptr)) {
+    runStatus_ = new RunStatusPanel(bench_.progress, bench_.htmlReport, test);
+    runStatus_->setLog(log);
+    runStatus_->openHistory = [this] { openHistory(); };
+    runStatus_->setTitled([this](const QString &suffix) {
+      for (int h : {bench_.panels.TestCFCPanel, bench_.panels.MainPanel})
+        if (QWidget *w = view_.panelWidget(h))
+          w->setWindowTitle(QString::fromStdString(bench_.rt.panel(h).title) + suffix);
+    });
+    outer->insertWidget(0, runStatus_);
+  }
+  QWidget *main = view_.panelWidget(p.MainPanel);
+  if (auto *outer = qobject_cast<QBoxLayout *>(main ? main->layout() : nullptr)) {
+    auto *notice = new QLabel(
+        tr("No QuickUSB module: the values shown are pseudo-random demo data, not read from a "
+           "board."),
+        main);
+    notice->setObjectName(QStringLiteral("NoHardwareNotice"));
+    notice->setStyleSheet(QStringLiteral(
+        "QLabel { background: #fff3cd; color: #6b4e00; font-weight: bold; padding: 4px 8px; "
+        "border: 1px solid #e0c36a; }"));
+    outer->insertWidget(0, notice);
+    noHardware_ = notice;
+    auto check = [this] { noHardware_->setVisible(bench_.usb.NbrQuickUSBConnected == 0); };
+    check();
+    connect(&hardwareCheck_, &QTimer::timeout, this, check);
+    hardwareCheck_.start(500);
+  }
+  for (int h : {p.MainPanel, p.OptionsPanel, p.TestCFCPanel}) fitToScreen(view_.panelWidget(h));
 }
 
 HistoryWindow &Desktop::openHistory() {

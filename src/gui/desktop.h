@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "gui/history_window.h"
 #include "gui/panel_view.h"
 #include "gui/pump.h"
+#include "gui/run_status.h"
 #include "rt/clock.h"
 #include "script/script.h"
 
@@ -41,6 +43,10 @@ class Desktop : public QObject {
   PanelView &view() { return view_; }
   EventPump &pump() { return pump_; }
   CaptureDialog &captureDialog() { return capture_; }
+  // The verdict, progress and failed lines of the functional test on the test panel.
+  RunStatusPanel *runStatus() const { return runStatus_; }
+  // The main window's line saying that no QuickUSB module is driven (demo data).
+  QWidget *noHardwareNotice() const { return noHardware_; }
   // The results history page (Ctrl+H in every panel's window), made on first use and read
   // again from the store each time it is opened.
   HistoryWindow &openHistory();
@@ -61,6 +67,10 @@ class Desktop : public QObject {
   DialogOperator dialogs_;
   CaptureDialog capture_;
   std::unique_ptr<HistoryWindow> history_;
+  RunStatusPanel *runStatus_ = nullptr;
+  QWidget *noHardware_ = nullptr;
+  QTimer hardwareCheck_;
+  void attachOperatorView();
   bool started_ = false;
   bool shutDown_ = false;
 };

@@ -20,6 +20,9 @@
 #include <cmath>
 #include <set>
 
+#include "functest/html_report.h"
+#include "functest/report.h"
+
 namespace gui {
 
 namespace {
@@ -64,7 +67,7 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   card_->setPlaceholderText(tr("any"));
   card_->setMaximumWidth(90);
   verdict_ = new QComboBox();
-  verdict_->addItems({tr("any"), "PASSED", "FAILED", "UNFINISHED"});
+  verdict_->addItems({tr("any"), "PASSED", "FAILED", "STOPPED", "INCOMPLETE", "UNFINISHED"});
   checkText_ = new QLineEdit();
   checkText_->setPlaceholderText(tr("text of a result line"));
   auto *reload = new QPushButton(tr("Refresh"));
@@ -172,8 +175,14 @@ void HistoryWindow::refresh() {
     table_->setItem(row, StartColumn, cell(startText(r.start)));
     table_->setItem(row, VariantColumn, cell(QString::fromStdString(r.variant)));
     QTableWidgetItem *verdict = cell(QString::fromStdString(r.verdict));
-    if (r.verdict == "FAILED") verdict->setForeground(QColor(190, 0, 0));
-    if (r.verdict == "UNFINISHED") verdict->setForeground(QColor(170, 110, 0));
+    // Green and red both ways; a run without its verdict in grey, a stopped one in amber.
+    verdict->setForeground(r.verdict == "PASSED"    ? QColor(0, 120, 0)
+                           : r.verdict == "FAILED"  ? QColor(190, 0, 0)
+                           : r.verdict == "STOPPED" ? QColor(170, 110, 0)
+                                                    : QColor(100, 100, 100));
+    QFont bold = verdict->font();
+    bold.setBold(true);
+    verdict->setFont(bold);
     table_->setItem(row, VerdictColumn, verdict);
     table_->setItem(row, FailedColumn, cell(QString::number(r.failedLines), Qt::AlignRight));
     table_->item(row, CardColumn)->setToolTip(QString::fromStdString(r.report));
@@ -211,7 +220,17 @@ bool HistoryWindow::openReport(int row) {
     tell(tr("Report not found"), tr("The report of this run is not there any more:\n%1").arg(path));
     return false;
   }
-  if (!openUrl(QUrl::fromLocalFile(info.absoluteFilePath()))) {
+  // The HTML page of the run when its record is there (made now for a run before the pages).
+  QString shown = info.absoluteFilePath();
+  const std::string record = functest::RecordPathFor(path.toStdString());
+  if (QFileInfo(QString::fromStdString(record)).isFile()) {
+    std::string page;
+    const std::string html = functest::HtmlReportPathFor(record);
+    if (QFileInfo(QString::fromStdString(html)).isFile() ||
+        functest::WriteHtmlReport(record, page).empty())
+      shown = QFileInfo(QString::fromStdString(html)).absoluteFilePath();
+  }
+  if (!openUrl(QUrl::fromLocalFile(shown))) {
     tell(tr("Report not opened"), tr("No program could open %1").arg(path));
     return false;
   }

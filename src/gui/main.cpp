@@ -4,7 +4,11 @@
 #include <QLocale>
 #include <QTimer>
 #include <clocale>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "ctl/main_panel.h"
 #include "ctl/test_panel.h"
@@ -25,6 +29,100 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
   if (qtDefaultHandler) qtDefaultHandler(type, context, message);
 }
 
+// Qt's own options that take a value, and those that do not. Qt reads them with one dash or
+// two.
+bool qtOption(const std::string &arg, bool &takesValue) {
+  static const char *const withValue[] = {"platform",
+                                          "platformpluginpath",
+                                          "platformtheme",
+                                          "plugin",
+                                          "display",
+                                          "style",
+                                          "stylesheet",
+                                          "session",
+                                          "qwindowgeometry",
+                                          "qwindowtitle",
+                                          "qwindowicon",
+                                          "geometry",
+                                          "title",
+                                          "name",
+                                          "qmljsdebugger",
+                                          "visual",
+                                          "font",
+                                          "bg",
+                                          "fg",
+                                          "btn",
+                                          "background",
+                                          "foreground",
+                                          "button",
+                                          "cmap",
+                                          "im",
+                                          "inputstyle"};
+  static const char *const flags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+  std::string a = arg;
+  if (a.rfind("--", 0) == 0) a.erase(0, 1);
+  if (a.size() < 2 || a[0] != '-') return false;
+  a.erase(0, 1);
+  if (const size_t eq = a.find('='); eq != std::string::npos) {
+    a.resize(eq);
+    takesValue = false;
+    for (const char *n : withValue)
+      if (a == n) return true;
+    return false;
+  }
+  for (const char *n : withValue)
+    if (a == n) {
+      takesValue = true;
+      return true;
+    }
+  takesValue = false;
+  for (const char *n : flags)
+    if (a == n) return true;
+  return false;
+}
+
+bool envSet(const char *name) {
+  const char *v = std::getenv(name);
+  return v && *v;
+}
+
+// Whether Qt has a window system to open: a platform named on the command line or in
+// QT_QPA_PLATFORM, or an X11 or Wayland display. Without one, QApplication aborts the process.
+bool displayAvailable(int argc, char **argv) {
+  const char *env = std::getenv("QT_QPA_PLATFORM");
+  std::string platform = env ? env : "";
+  for (int i = 1; i + 1 < argc; ++i)
+    if (!std::strcmp(argv[i], "-platform") || !std::strcmp(argv[i], "--platform"))
+      platform = argv[i + 1];
+  if (platform.rfind("xcb", 0) == 0) return envSet("DISPLAY");
+  if (platform.rfind("wayland", 0) == 0) return envSet("WAYLAND_DISPLAY");
+  if (!platform.empty()) return true;  // offscreen, vnc, eglfs, linuxfb ...
+  return envSet("DISPLAY") || envSet("WAYLAND_DISPLAY");
+}
+
+// Without a display the options are still checked (the ones Qt would have taken left out), so
+// that a wrong option is named before the missing display is.
+int noDisplay(int argc, char **argv) {
+  std::vector<char *> ours = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    bool takesValue = false;
+    if (qtOption(argv[i], takesValue)) {
+      if (takesValue) ++i;
+      continue;
+    }
+    ours.push_back(argv[i]);
+  }
+  cli::Options options;
+  std::string error;
+  if (!cli::parseOptions(static_cast<int>(ours.size()), ours.data(), options, error, false)) {
+    std::cerr << "tessock: " << error << "\n" << cli::usage("tessock", true);
+    return cli::EXIT_USAGE;
+  }
+  std::cerr << "tessock: no display found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+               "tessock-cli runs the bench without one\n";
+  return cli::EXIT_USAGE;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -35,6 +133,7 @@ int main(int argc, char **argv) {
                       : cli::versionLine("tessock", TESSOCK_VERSION, TESSOCK_COMMIT));
     return cli::EXIT_OK;
   }
+  if (!displayAvailable(argc, argv)) return noDisplay(argc, argv);
   qtDefaultHandler = qInstallMessageHandler(messageHandler);
   QApplication app(argc, argv);
   // QApplication has switched the C library to the operator's locale. Panel files, scripts,

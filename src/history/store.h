@@ -15,6 +15,7 @@
 // and left as it is; a store of an older version is brought up to date in one transaction.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -150,6 +151,9 @@ class Store : public functest::RunSink {
   std::vector<FailureRow> failures(const Filter &filter, std::string &error);
   // Measured values of the checks whose name contains `check`, by check name, then start.
   std::vector<ValueRow> values(const std::string &check, const Filter &filter, std::string &error);
+  // The median bench seconds each state's step took in the latest finished runs (PASSED or
+  // FAILED) that ran it: from its start to the next step's, the last step to its last line.
+  std::map<int, double> stepSeconds(std::string &error);
 
  private:
   struct NewRun;
@@ -173,6 +177,7 @@ class Store : public functest::RunSink {
   long long liveRun_ = 0, liveStep_ = 0;
   int liveLine_ = 0;
   bool runWasStored_ = false;
+  bool standIn_ = false;  // the open database is the empty one in memory of a store not made yet
 };
 
 }  // namespace history

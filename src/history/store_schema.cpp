@@ -238,7 +238,9 @@ bool Store::recognise(bool writable, std::string &reason) {
 }
 
 bool Store::open(std::string &reason, int busyMs) {
-  if (db_.isOpen()) return true;
+  if (db_.isOpen() && !standIn_) return true;
+  db_.close();
+  standIn_ = false;
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
   const rt::PathCheck existing = rt::checkPath(path_);
   if (existing.exists && !existing.problem.empty()) {
@@ -323,10 +325,16 @@ bool Store::openReadOnly(std::string &reason) {
     }
     version_ = kVersion;
   }
+  standIn_ = empty;
   return true;
 }
 
-bool Store::ensureReadable(std::string &reason) { return db_.isOpen() || openReadOnly(reason); }
+bool Store::ensureReadable(std::string &reason) {
+  // The empty stand-in answered while there was no store; once the bench has made one (or
+  // stored a run in an empty one), the questions read the file.
+  if (db_.isOpen() && standIn_) db_.close();
+  return db_.isOpen() || openReadOnly(reason);
+}
 
 std::string Store::runColumns() const {
   return std::string(

@@ -57,6 +57,8 @@ constexpr OptionDoc kOptionDocs[] = {
      OptionDoc::Both},
     {"--virtual-time", nullptr, "run the event loop in virtual time (hours of a test in seconds)",
      OptionDoc::Headless},
+    {"--html-report", "RECORD",
+     "write the HTML report of a test record (*.jsonl) beside it, then exit", OptionDoc::Headless},
     {"--import", "DIR", "store the test records (*.jsonl) and lone reports of DIR",
      OptionDoc::Headless},
     {"--history", nullptr, "print the stored runs", OptionDoc::Headless},
@@ -146,8 +148,14 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
     const std::string a = argv[i];
     // Only what --help lists is accepted.
     const OptionDoc *d = findOption(a == "-h" ? "--help" : a);
-    if (!d || !belongsTo(*d, !headless)) {
+    if (!d) {
       error = "unknown option " + a;
+      return false;
+    }
+    // An option of the other program is named as such: the operator picked the wrong one.
+    if (!belongsTo(*d, !headless)) {
+      error = a + (headless ? " is an option of the desktop program tessock only"
+                            : " is an option of the headless program tessock-cli only");
       return false;
     }
     std::string value;
@@ -210,6 +218,8 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.historyWindow = true;
     } else if (name == "--results-db") {
       o.bench.resultsDb = value;
+    } else if (name == "--html-report") {
+      o.htmlReport = value;
     } else {
       // The history commands and their filters read the option and its value themselves.
       int at = d->value ? i - 1 : i;

@@ -99,6 +99,7 @@ struct Options {
   bool acquire = false;        // desktop program only: FRAMES acquisition once started
   bool historyWindow = false;  // desktop program only: the history page once started
   std::string script;
+  std::string htmlReport;  // headless program only: the record to write an HTML report of
   bool help = false;       // --help: print helpText() and leave with status 0
   bool version = false;    // --version: print versionLine() and leave with status 0
   HistoryOptions history;  // tessock-cli only

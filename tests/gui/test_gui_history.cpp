@@ -99,7 +99,9 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   table->setFocus();
   QTest::keyClick(table, Qt::Key_Return);
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(fs::path(opened[0].toLocalFile().toStdString()), fs::absolute(reports[1]));
+  // The run's HTML page, made from its record.
+  EXPECT_EQ(fs::path(opened[0].toLocalFile().toStdString()),
+            fs::absolute(fs::path(reports[1]).replace_extension(".html")));
   fs::remove(reports[2]);
   EXPECT_FALSE(page->openReport(2));
   ASSERT_EQ(told.size(), 1u);

@@ -1,0 +1,166 @@
+#include "gui/run_status.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace gui {
+
+namespace {
+
+// Banner colours: text on background.
+struct Look {
+  const char *background, *text;
+};
+
+Look lookOf(const QString &verdict) {
+  if (verdict == QLatin1String("PASSED")) return {"#1a7f1a", "#ffffff"};
+  if (verdict == QLatin1String("FAILED")) return {"#c00000", "#ffffff"};
+  if (verdict == QLatin1String("STOPPED")) return {"#b36b00", "#ffffff"};
+  if (verdict.isEmpty()) return {"#d8dde3", "#202020"};
+  return {"#606060", "#ffffff"};  // UNFINISHED, INCOMPLETE
+}
+
+QString clockText(double seconds) { return QString::fromStdString(functest::ClockText(seconds)); }
+
+}  // namespace
+
+RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
+                               const functest::HtmlReportSink &html, QWidget *parent)
+    : QWidget(parent), progress_(progress), html_(html) {
+  setObjectName(QStringLiteral("RunStatus"));
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+  auto *layout = new QHBoxLayout(this);
+  layout->setContentsMargins(9, 6, 9, 0);
+
+  auto *left = new QVBoxLayout;
+  banner_ = new QLabel(this);
+  banner_->setObjectName(QStringLiteral("VerdictBanner"));
+  banner_->setAlignment(Qt::AlignCenter);
+  banner_->setMinimumSize(300, 44);
+  banner_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  QFont big = banner_->font();
+  big.setPointSize(big.pointSize() + 9);
+  big.setBold(true);
+  banner_->setFont(big);
+  left->addWidget(banner_);
+  progressText_ = new QLabel(this);
+  progressText_->setObjectName(QStringLiteral("ProgressText"));
+  progressText_->setTextFormat(Qt::PlainText);
+  left->addWidget(progressText_);
+  bar_ = new QProgressBar(this);
+  bar_->setObjectName(QStringLiteral("ProgressBar"));
+  bar_->setRange(0, 1000);
+  bar_->setTextVisible(false);
+  bar_->setMaximumHeight(14);
+  left->addWidget(bar_);
+  auto *buttons = new QHBoxLayout;
+  auto *history = new QPushButton(tr("Results history..."), this);
+  history->setObjectName(QStringLiteral("HistoryButton"));
+  connect(history, &QPushButton::clicked, this, [this] {
+    if (openHistory) openHistory();
+  });
+  report_ = new QPushButton(tr("HTML report"), this);
+  report_->setObjectName(QStringLiteral("HtmlReportButton"));
+  report_->setToolTip(tr("Open the HTML report of the run that ended last"));
+  connect(report_, &QPushButton::clicked, this, [this] {
+    const QString page = QString::fromStdString(html_.lastPage());
+    if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+  });
+  buttons->addWidget(history);
+  buttons->addWidget(report_);
+  buttons->addStretch(1);
+  left->addLayout(buttons);
+  layout->addLayout(left, 3);
+
+  failed_ = new QListWidget(this);
+  failed_->setObjectName(QStringLiteral("FailedLines"));
+  failed_->setToolTip(tr("Failed lines of the run: choose one to find it in the test log"));
+  failed_->setMaximumHeight(110);
+  failed_->hide();  // shown once a line has failed
+  failed_->setStyleSheet(QStringLiteral("QListWidget { color: #b00000; }"));
+  connect(failed_, &QListWidget::currentRowChanged, this, &RunStatusPanel::showFailed);
+  layout->addWidget(failed_, 4);
+
+  connect(&tick_, &QTimer::timeout, this, &RunStatusPanel::refresh);
+  tick_.start(250);
+  refresh();
+}
+
+void RunStatusPanel::refresh() {
+  const functest::ProgressSnapshot p = progress_.snapshot();
+  QString verdict, banner;
+  if (p.ended) {
+    verdict = QString::fromStdString(p.verdict.empty() ? "UNFINISHED" : p.verdict);
+    banner = verdict;
+    if (p.failedCount > 0) banner += tr("  %n failed", nullptr, p.failedCount);
+  } else if (p.active) {
+    banner = tr("RUNNING");
+    if (p.failedCount > 0) banner += tr("  %n failed so far", nullptr, p.failedCount);
+  } else {
+    banner = tr("No run yet");
+  }
+  const Look look = lookOf(p.active ? QString() : verdict);
+  banner_->setText(banner);
+  banner_->setStyleSheet(QStringLiteral("QLabel { background: %1; color: %2; border-radius: 4px; "
+                                        "padding: 4px 12px; }")
+                             .arg(QLatin1String(look.background), QLatin1String(look.text)));
+
+  if (p.active || p.ended) {
+    QString text =
+        p.step > 0
+            ? tr("Step %1 of %2: %3").arg(p.step).arg(p.steps).arg(QString::fromStdString(p.title))
+            : tr("Starting (%1 steps switched on)").arg(p.steps);
+    text += tr("\nstep %1   run %2").arg(clockText(p.stepElapsed), clockText(p.runElapsed));
+    if (p.active)
+      text += tr("   left ~%1 (%2)")
+                  .arg(clockText(p.left),
+                       p.leftFromHistory ? tr("from earlier runs") : tr("typical durations"));
+    progressText_->setText(text);
+  } else {
+    progressText_->setText(tr("Step -\n"));
+  }
+  bar_->setValue(static_cast<int>(p.fraction * 1000 + 0.5));
+  report_->setEnabled(!html_.lastPage().empty() && !p.active);
+
+  // The failed list changes only when a line is added or a run starts.
+  if (static_cast<int>(p.failed.size()) != shownFailed_) {
+    QSignalBlocker block(failed_);
+    if (static_cast<int>(p.failed.size()) < shownFailed_ || shownFailed_ < 0) failed_->clear();
+    for (size_t k = static_cast<size_t>(failed_->count()); k < p.failed.size(); ++k)
+      failed_->addItem(QString::fromStdString(p.failed[k].step + ": " + p.failed[k].text));
+    shownFailed_ = static_cast<int>(p.failed.size());
+    lines_ = p.failed;
+    failed_->setVisible(!lines_.empty());
+  }
+  const QString title = p.active ? tr("RUNNING %1/%2").arg(p.step).arg(p.steps) : verdict;
+  if (title != shownVerdict_) {
+    shownVerdict_ = title;
+    if (titles_) titles_(title.isEmpty() ? QString() : QStringLiteral(" - ") + title);
+  }
+}
+
+void RunStatusPanel::setLog(QPlainTextEdit *log) { log_ = log; }
+
+void RunStatusPanel::showFailed(int row) {
+  if (!log_ || row < 0 || row >= static_cast<int>(lines_.size())) return;
+  const int line = lines_[static_cast<size_t>(row)].logLine;
+  QTextBlock block = log_->document()->findBlockByNumber(line);
+  if (!block.isValid()) return;
+  QTextCursor cursor(block);
+  cursor.select(QTextCursor::LineUnderCursor);
+  log_->setTextCursor(cursor);
+  log_->centerCursor();
+}
+
+}  // namespace gui

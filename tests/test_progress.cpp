@@ -1,0 +1,97 @@
+// The operator's view of a run: where it stands and the time left (from the typical durations,
+// then from the same steps of the stored run), the verdict and the failed lines with their place
+// in the log, cleared by the next start; and the HTML page of a record that is damaged or
+// hostile.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "functest/html_report.h"
+#include "functest/progress.h"
+#include "support/functest_rig.h"
+
+namespace {
+
+namespace B = ctl::TabBData;
+using testenv::FunctionalRig;
+
+TEST(Progress, FollowsRunsAndEstimatesFromTheStoredOne) {
+  FunctionalRig rig("dead_channel");
+  rig.scanBarcodes();
+  rig.enableOnly({B::EnableTempOtrDac, B::EnableIntegratorLevel});
+  functest::Progress &progress = rig.bench->progress;
+  std::vector<std::string> lines;
+  progress.onStep = [&] { lines.push_back(progress.line()); };
+
+  rig.startBench();
+  functest::ProgressSnapshot p = progress.snapshot();
+  EXPECT_TRUE(p.active);
+  EXPECT_EQ(p.steps, 2);
+  EXPECT_FALSE(p.leftFromHistory);
+  EXPECT_DOUBLE_EQ(p.left, functest::TypicalStepSeconds(11) + functest::TypicalStepSeconds(1));
+  ASSERT_TRUE(rig.runToEnd());
+
+  p = progress.snapshot();
+  EXPECT_FALSE(p.active);
+  EXPECT_EQ(p.verdict, "FAILED");
+  EXPECT_EQ(p.step, 2);
+  EXPECT_DOUBLE_EQ(p.fraction, 1.0);
+  ASSERT_EQ(p.failedCount, 1);
+  ASSERT_EQ(p.failed.size(), 1u);
+  // The failed line points at its own line of the log.
+  EXPECT_EQ(rig.rt().GetTextBoxLine(rig.p.TestCFCPanel, ctl::Test::LogBox, p.failed[0].logLine),
+            p.failed[0].text);
+  EXPECT_EQ(p.failed[0].step, "TEST STATUS INTEGRATOR LEVEL");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(
+      lines[0].rfind("[step 1/2] TEST STATUS TEMP OTR DAC OVERFLOW  elapsed 0:00:00  left ~", 0),
+      0u);
+  EXPECT_EQ(lines[1].rfind("[step 2/2] TEST STATUS INTEGRATOR LEVEL  elapsed ", 0), 0u);
+
+  // The stored run's step times are the next run's estimate; its verdict and lines are gone.
+  double stepped[2] = {};
+  int k = 0;
+  for (const nlohmann::json &r : rig.record())
+    if (r["type"] == "step") stepped[k++] = r["clock"].get<double>();
+  const double firstStep = stepped[1] - stepped[0];
+  rig.scanBarcodes();  // the end of a run clears the board's
+  rig.startBench();
+  p = progress.snapshot();
+  EXPECT_TRUE(p.active);
+  EXPECT_TRUE(p.verdict.empty());
+  EXPECT_TRUE(p.failed.empty());
+  EXPECT_TRUE(p.leftFromHistory);
+  EXPECT_GT(p.left, firstStep);
+  EXPECT_LT(p.left, functest::TypicalStepSeconds(11) + functest::TypicalStepSeconds(1) + 60);
+  rig.stop();
+  EXPECT_EQ(progress.snapshot().verdict, "STOPPED");
+}
+
+TEST(Progress, ClockText) {
+  EXPECT_EQ(functest::ClockText(3725.9), "1:02:05");
+  EXPECT_EQ(functest::ClockText(-4), "0:00:00");
+  EXPECT_EQ(functest::ClockText(std::nan("")), "0:00:00");
+}
+
+TEST(HtmlReport, EscapesTextAndCountsWhatItCannotRead) {
+  const std::string record =
+      R"({"type":"run","report":"r_DN_1_0.txt","cardNumber":1,"comments":["<b>x</b>"]})"
+      "\n"
+      "not json\n"
+      R"({"type":"step","state":5,"title":"TEST HV LEVELS","clock":1})"
+      "\n"
+      R"({"type":"result","state":5,"step":"TEST HV LEVELS","check":"<script>alert(1)</script> & co","passed":false,"value":3.1,"unit":"V","high":3.0})"
+      "\n";
+  const std::string page = functest::HtmlReportFromRecord(record, "r_DN_1_0.jsonl");
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  EXPECT_EQ(page.find("<b>x</b>"), std::string::npos);
+  EXPECT_NE(page.find("***FAILED : &lt;script&gt;alert(1)&lt;/script&gt; &amp; co"),
+            std::string::npos);
+  EXPECT_NE(page.find("id=\"verdict\">UNFINISHED"), std::string::npos);
+  EXPECT_NE(page.find("1 line of the record could not be read"), std::string::npos);
+  EXPECT_NE(page.find("<svg"), std::string::npos);  // the HV point against its limit
+  EXPECT_EQ(functest::HtmlReportPathFor("/a.b/r_DN_1_0.jsonl"), "/a.b/r_DN_1_0.html");
+  EXPECT_EQ(functest::HtmlReportPathFor("/a.b/record"), "/a.b/record.html");
+}
+
+}  // namespace

@@ -206,6 +206,39 @@ std::vector<std::string> startUpLines(const std::string &path) {
   return b.rt.control(b.panels.MainPanel, ctl::Main::InfoBox).lines;
 }
 
+// The unattended policy's durations: read from an "[Unattended]" section the operator added,
+// kept when the file is written again, never added to a file without them; a duration the
+// command line gives wins over the file's; a malformed line changes nothing.
+TEST(SettingsFile, UnattendedDurationsComeFromTheFileUnlessTheCommandLineGivesThem) {
+  EXPECT_FALSE(parse("[Unattended]\n90 0 600 \n").Unattended);
+  EXPECT_FALSE(parse("[Unattended]\n90 x 600 \n").Unattended);
+  app::UiSettings plain;
+  EXPECT_EQ(app::FormatSettings(plain).find("[Unattended]"), std::string::npos);
+
+  testenv::TempDir dir;
+  const std::string path = dir.file("s.ini");
+  plain.Unattended = std::array<double, 3>{90, 45.5, 120};
+  testenv::writeFile(path, app::FormatSettings(plain));
+  EXPECT_NE(testenv::readFile(path).find("[Unattended]\n90 45.5 120 \n"), std::string::npos);
+  for (const bool option : {false, true}) {
+    rt::VirtualClock clock;
+    app::BenchOptions o{testenv::uiDir(), "/nonexistent/libquickusb.so", "", path};
+    if (option) {
+      o.unattended.channelSeconds = 20;
+      o.unattendedFromOptions[1] = true;
+    }
+    app::Bench b(clock, o);
+    b.StartUp();
+    EXPECT_EQ(b.test.unattended.biasSeconds, 90.0);
+    EXPECT_EQ(b.test.unattended.channelSeconds, option ? 20.0 : 45.5);
+    EXPECT_EQ(b.test.unattended.longCheckSeconds, 120.0);
+    EXPECT_FALSE(b.test.unattended.on);
+    b.shell.SaveTheUserInterfaceSettings();
+    EXPECT_NE(testenv::readFile(path).find("[Unattended]\n90 45.5 120 \n"), std::string::npos)
+        << "the command line's duration is not kept";
+  }
+}
+
 TEST(SettingsFile, FileThatCannotBeReadIsNamedWithItsReason) {
   testenv::TempDir dir;
   testenv::FifoGuard fifo(dir.file("pipe.ini"));

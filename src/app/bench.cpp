@@ -111,6 +111,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   test.report.setSink(&runSinks);
   test.unattended = options.unattended;
+  shell.setUnattended(&test.unattended, options.unattendedFromOptions);
   // The time left is estimated from the same steps of earlier runs in the store.
   progress.estimates = [this] {
     std::string error;

@@ -28,7 +28,8 @@ struct BenchOptions {
   std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
   std::string resultsDb = {};       // results store (empty: history::defaultStorePath())
   std::string moduleName = {};      // QuickUSB module to drive (empty: the first found)
-  functest::UnattendedPolicy unattended = {};  // the operator's give-up policy (off by default)
+  functest::UnattendedPolicy unattended = {};      // the operator's give-up policy (off by default)
+  std::array<bool, 3> unattendedFromOptions = {};  // durations the command line gave
 };
 
 // Default locations, overridable by options.

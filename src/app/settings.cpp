@@ -32,6 +32,7 @@ constexpr const char *kModulationMultiplication = "[ModulationMultiplication]";
 constexpr const char *kModulationOffset = "[ModulationOffset]";
 constexpr const char *kVoltageTestCFC = "[VoltageTestCFC]";
 constexpr const char *kCurrentSet = "[CurrentSet]";
+constexpr const char *kUnattended = "[Unattended]";
 
 using rt::scanInt;
 
@@ -78,6 +79,10 @@ std::string FormatSettings(const UiSettings &s) {
   for (const SourceSettings &ch : s.Sources)
     out += rt::format("%d  %d  %d  %d \n", unsigned16(ch.SourceValue), ch.SourceSelA, ch.SourceSelB,
                       ch.SourceOn);
+  if (s.Unattended) {
+    const auto &u = *s.Unattended;
+    section(kUnattended, rt::format("%g %g %g \n", u[0], u[1], u[2]));
+  }
   return out;
 }
 
@@ -122,6 +127,20 @@ SettingsFound ParseSettings(std::istream &in) {
           if (!scanInt(*line, pos, v)) break;
           field = v;
         }
+      }
+    }
+    if (buf == kUnattended) {
+      if (std::optional<std::string> line = next()) {
+        std::array<double, 3> u{};
+        const char *p = line->c_str();
+        bool ok = true;
+        for (double &v : u) {
+          char *end = nullptr;
+          v = std::strtod(p, &end);
+          ok = ok && end != p && v > 0.0 && v <= 1e7;
+          p = end;
+        }
+        if (ok) f.Unattended = u;
       }
     }
     if (buf == kSettingsEndMarker) {

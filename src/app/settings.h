@@ -1,7 +1,8 @@
 // The settings file: the operator's choices on the main panel, the options panel and the test
 // panel's data page, kept across runs in a small text file of sections ("[DataType]", ...).
 //
-// Layout, exactly 28 lines: ten section headers, each followed by its value line; "%d " (one
+// Layout, exactly 28 lines (30 when the operator added the unattended policy's "[Unattended]"
+// section, which is kept): ten section headers, each followed by its value line; "%d " (one
 // trailing blank) for single numbers, the calibration file name verbatim, and one line
 // "%d  %d  %d  %d " per channel (source value, selector A, selector B, source switch) after
 // "[CurrentSet]" and its link switch.
@@ -41,6 +42,10 @@ struct UiSettings {
   int TestCfcVoltage = 0;
   int LinkSources = 0;
   std::array<SourceSettings, kSettingsChannels> Sources{};
+  // The unattended policy's durations (bias wait, channel, long-time check, in seconds), as the
+  // file held them: written back only when the file had them, so that a file without them keeps
+  // its 28 lines.
+  std::optional<std::array<double, 3>> Unattended;
 };
 
 // What a read of the file found. A value is absent when its section was not read, or when its
@@ -58,6 +63,8 @@ struct SettingsFound {
   std::optional<int> LinkSources;
   // Per channel: source value, selector A, selector B, source switch.
   std::array<std::array<std::optional<int>, 4>, kSettingsChannels> Sources{};
+  // "[Unattended]" and its line "%g %g %g ": three durations above 0, else absent.
+  std::optional<std::array<double, 3>> Unattended;
   int passes = 0;          // passes made
   bool endMarker = false;  // stopped at "[end file]"
 };

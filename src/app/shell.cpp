@@ -57,6 +57,7 @@ UiSettings Shell::CurrentSettings() const {
     src.SourceSelB = rt_.GetCtrlValI(opt, O::SourceSelB[ch]);
     src.SourceOn = rt_.GetCtrlValI(opt, O::SourceOn[ch]);
   }
+  s.Unattended = unattendedInFile_;
   return s;
 }
 
@@ -83,6 +84,15 @@ void Shell::ApplySettings(const SettingsFound &f) {
     set(opt, O::SourceSelA[ch], f.Sources[ch][1]);
     set(opt, O::SourceSelB[ch], f.Sources[ch][2]);
     set(opt, O::SourceOn[ch], f.Sources[ch][3]);
+  }
+  if (f.Unattended) {
+    unattendedInFile_ = f.Unattended;
+    if (policy_) {
+      double *durations[3] = {&policy_->biasSeconds, &policy_->channelSeconds,
+                              &policy_->longCheckSeconds};
+      for (int k = 0; k < 3; ++k)
+        if (!durationsFromOptions_[k]) *durations[k] = (*f.Unattended)[k];
+    }
   }
 }
 

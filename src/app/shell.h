@@ -7,6 +7,8 @@
 // test panel's data page.
 #pragma once
 
+#include <array>
+#include <optional>
 #include <string>
 
 #include "acq/acquisition.h"
@@ -14,6 +16,7 @@
 #include "ctl/panels.h"
 #include "functest/current_setups.h"
 #include "functest/step.h"
+#include "functest/unattended.h"
 #include "hw/fpga_config.h"
 #include "rt/runtime.h"
 
@@ -26,6 +29,12 @@ class Shell {
 
   // Settings file path (empty: the default path).
   void setSettingsPath(std::string path) { settingsPath_ = std::move(path); }
+  // The unattended policy whose durations the settings file may hold; `fromOptions` marks the
+  // ones the command line gave (bias, channel, long-time check), which the file does not change.
+  void setUnattended(functest::UnattendedPolicy *policy, std::array<bool, 3> fromOptions) {
+    policy_ = policy;
+    durationsFromOptions_ = fromOptions;
+  }
   const std::string &settingsPath() const { return settingsPath_; }
 
   // Writes the settings file from the controls. A folder that does not exist is created; a file
@@ -66,6 +75,9 @@ class Shell {
   int SetupCurrentAlreadyLoaded = 0;  // 1 once the current setups are in the rings (once a run)
 
  private:
+  functest::UnattendedPolicy *policy_ = nullptr;
+  std::array<bool, 3> durationsFromOptions_{};
+  std::optional<std::array<double, 3>> unattendedInFile_;
   std::string path() const;
   // Loads the current setups into the rings the first time a panel that shows them opens.
   void loadCurrentSetupsOnce();

@@ -201,9 +201,9 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
         return false;
       }
       auto &u = o.bench.unattended;
-      (name == "--bias-timeout"      ? u.biasSeconds
-       : name == "--channel-timeout" ? u.channelSeconds
-                                     : u.longCheckSeconds) = v;
+      const int k = name == "--bias-timeout" ? 0 : name == "--channel-timeout" ? 1 : 2;
+      (k == 0 ? u.biasSeconds : k == 1 ? u.channelSeconds : u.longCheckSeconds) = v;
+      o.bench.unattendedFromOptions[k] = true;
     } else if (name == "--settings") {
       o.bench.settingsPath = value;
     } else if (name == "--ui-dir") {

@@ -69,6 +69,7 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
     if (name == "--card") return "317";
     if (name == "--from" || name == "--to") return "2026-12-07";
     if (name == "--verdict") return "PASSED";
+    if (name == "--by") return "station";
     return "/some/path";
   };
   auto listedIn = [](const auto &listed, const std::string &name) {
@@ -84,7 +85,7 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
       if (value) args.push_back(valueFor(name));
       // The history filters only qualify a history command.
       if (name == "--card" || name == "--from" || name == "--to" || name == "--verdict" ||
-          name == "--check")
+          name == "--check" || name == "--by" || name == "--csv")
         args.push_back("--history");
       Parsed p = parse(args, headless);
       EXPECT_TRUE(p.ok) << name << " headless=" << headless << ": " << p.error;

@@ -89,7 +89,7 @@ std::string simulatorLibraryPath() {
 Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
       results(options.resultsDb),
-      resultsWriter(options.resultsDb),
+      resultsWriter(options.resultsDb, options.autoSync),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -107,6 +107,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   test.report.setSink(&resultsWriter);
+  test.report.setStation(options.station.empty() ? history::defaultStation() : options.station);
   registerCallbacks();
 }
 

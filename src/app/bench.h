@@ -26,6 +26,8 @@ struct BenchOptions {
   std::string conversionFile = {};  // text conversion of a raw capture (empty: the default path)
   std::string resultsDb = {};       // results store (empty: history::defaultStorePath())
   std::string moduleName = {};      // QuickUSB module to drive (empty: the first found)
+  std::string station = {};         // this bench's name in the store (empty: configured or host)
+  bool autoSync = false;            // the writer stores the runs that waited, by itself
 };
 
 // Default locations, overridable by options.

@@ -240,10 +240,11 @@ void Report::RecordRun(const RunInfo &info) {
                       {"report", ReportFileName},
                       {"module", info.module},
                       {"program", ProgramVersion()}};
+  if (!station_.empty()) r["station"] = station_;
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (sink_)
-    sinkProblem(
-        sink_->runBegun(RunEvent{info, isoTime(info.wallTime), ReportFileName, ProgramVersion()}));
+    sinkProblem(sink_->runBegun(
+        RunEvent{info, isoTime(info.wallTime), ReportFileName, ProgramVersion(), station_}));
 }
 
 void Report::RecordStep(int state, const std::string &title, double clockNow) {

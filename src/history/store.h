@@ -197,7 +197,7 @@ class Store : public functest::RunSink {
   bool storeImportedRun(const Imported &run, ImportSummary &summary, std::string &error);
   bool ensureReadable(std::string &reason);
   bool recognise(bool writable, std::string &reason);
-  std::string runColumns() const;
+  std::string runColumns(bool counts = true) const;
 
   std::string path_, name_;
   Database db_;

@@ -408,14 +408,15 @@ bool Store::openReadOnly(std::string &reason) {
 
 bool Store::ensureReadable(std::string &reason) { return db_.isOpen() || openReadOnly(reason); }
 
-std::string Store::runColumns() const {
+std::string Store::runColumns(bool counts) const {
   return std::string(
              "runs.id, runs.start, runs.variant, runs.report, COALESCE(runs.program, ''), "
              "COALESCE(runs.how, ''), COALESCE(runs.fail_copy, ''), runs.origin, "
              "COALESCE(runs.card, 0), COALESCE(runs.pcb_version, 0), runs.finished, "
-             "COALESCE(runs.error_counts, 0), "
-             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id), "
-             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id AND r.passed = 0), ") +
+             "COALESCE(runs.error_counts, 0), ") +
+         (counts ? "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id), "
+                   "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id AND r.passed = 0), "
+                 : "0, 0, ") +
          detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''") +
          (version_ >= 3 ? ", COALESCE(runs.station, '')" : ", ''") +
          ", COALESCE(runs.board_barcode, '')";

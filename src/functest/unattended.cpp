@@ -69,8 +69,7 @@ void Unattended::tick(const UnattendedPolicy &policy, TestState &s, rt::Runtime 
   if (state_ == kLongTime && !longEnded_ && inStep >= policy.longCheckSeconds) {
     longEnded_ = true;
     s.EndOfLongTimeTest = 1;
-    actions.push_back(
-        rt::format("long-time check ended after %.0f s", policy.longCheckSeconds));
+    actions.push_back(rt::format("long-time check ended after %.0f s", policy.longCheckSeconds));
   }
 }
 

@@ -194,8 +194,8 @@ void Bench::ShutDown() {
   if (!unstored.empty()) {
     resultsLost_ = true;
     const std::string message = "Not stored: " + unstored +
-                                ". Import the record of the run (tessock-cli --import its folder) "
-                                "to complete it.";
+                                ". The run waits: tessock-cli --sync (or --import of its record's "
+                                "folder) completes it.";
     if (panels.TestCFCPanel && rt.hasPanel(panels.TestCFCPanel))
       rt.InsertTextBoxLine(panels.TestCFCPanel, ctl::Test::LogBox, -1, message);
     rt.MessagePopup("Test results not all stored", message);

@@ -294,8 +294,8 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
   if (!unstored.empty())
     message += (message.empty() ? "" : "\n") + std::string("Not stored yet: ") + unstored +
                ". They are stored when the store is free; should the program end first, "
-               "import the record " +
-               recordPath_ + " (tessock-cli --import its folder).";
+               "tessock-cli --sync stores the record " +
+               recordPath_ + " (or --import its folder).";
   if (!lost_.empty()) lostAtEnd_ = true;
   if (!message.empty()) {
     rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, message);

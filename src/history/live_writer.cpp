@@ -6,14 +6,6 @@ namespace history {
 
 namespace {
 
-std::string syncText(const Outbox::SyncResult &r) {
-  std::string text = "Results that waited are stored: " + std::to_string(r.records) + " record" +
-                     (r.records == 1 ? "" : "s") + ", " + std::to_string(r.summary.results) +
-                     " result line" + (r.summary.results == 1 ? "" : "s");
-  if (!r.summary.problems.empty()) text += "; " + r.summary.problems.front();
-  return text;
-}
-
 // How long a write waits on another program's lock before the writer looks again (and sees a
 // stop), and how long it rests after a failure before the next try.
 constexpr int kBusyMs = 250;
@@ -175,10 +167,11 @@ void LiveWriter::syncOutbox() {
   if (outbox_.entries(true).empty()) return;
   std::string reason;
   if (!store_.isOpen() && !store_.open(reason, kBusyMs)) return;  // tried again later
+  // Quiet when it works; a record that does not import whole is said with the next event.
   const Outbox::SyncResult r = outbox_.sync(store_);
-  if (r.records == 0 && r.summary.problems.empty()) return;
+  if (r.summary.problems.empty()) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  unsaid_ = syncText(r);
+  unsaid_ = r.summary.problems.front();
 }
 
 std::string LiveWriter::pendingText() {

@@ -1,11 +1,17 @@
 // The results store: runs on the simulated bench land in it with exactly their reports' result
 // lines; an interrupted run stays unfinished with what it wrote; import of records and text
 // reports is idempotent; the history questions and the JUnit export answer from it.
+//
+// One suite, run against both backends: a SQLite file and a PostgreSQL server of the tests' own
+// (TESSOCK_TEST_PG, started by the CTest fixture "postgres").
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
 
+#include "history/outbox.h"
 #include "history/questions.h"
 #include "history/store.h"
 #include "support/functest_rig.h"
@@ -62,22 +68,64 @@ std::vector<std::string> storedLines(history::Store &store, long long run) {
   return lines;
 }
 
-class History : public ::testing::Test {
+// Stores of the backend under test: files in the test's folder, or databases of their own on
+// the tests' server, dropped at the end.
+class History : public ::testing::TestWithParam<std::string> {
  protected:
-  void SetUp() override { ASSERT_TRUE(fs::exists(testenv::simLibrary())) << "no simulated bench"; }
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(testenv::simLibrary())) << "no simulated bench";
+    if (!server()) return;
+    const char *uri = std::getenv("TESSOCK_TEST_PG");
+    ASSERT_TRUE(uri && *uri) << "TESSOCK_TEST_PG unset: the tests' PostgreSQL server is missing";
+    base_ = uri;
+    std::string error;
+    ASSERT_TRUE(admin_.open(base_, history::Database::Mode::Write, 5000, error)) << error;
+  }
+  void TearDown() override {
+    std::string ignored;
+    for (const std::string &name : made_)
+      admin_.exec("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)", ignored);
+  }
+  bool server() const { return GetParam() == "postgresql"; }
+  // A store location not made yet (`create` false: a server database that does not exist).
+  std::string store(const std::string &name, bool create = true) {
+    if (!server()) return dir.file(name + ".sqlite");
+    const std::string db = "t" + std::to_string(::getpid()) + "_" + name;
+    std::string error;
+    if (create) {
+      EXPECT_TRUE(admin_.exec("CREATE DATABASE " + db, error)) << error;
+    }
+    made_.push_back(db);
+    return locationOf(db);
+  }
+  std::string locationOf(const std::string &db) const {
+    std::string uri = base_;
+    return uri.replace(uri.find("/postgres?"), 10, "/" + db + "?");
+  }
+  std::string db() {
+    if (db_.empty()) db_ = store("results");
+    return db_;
+  }
   testenv::TempDir dir;
-  std::string db() const { return dir.file("results.sqlite"); }
+  history::Database admin_;
+  std::string base_, db_;
+  std::vector<std::string> made_;
 };
 
+INSTANTIATE_TEST_SUITE_P(Backends, History, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto &info) { return info.param; });
+
 // Two runs of the good board and one of a board whose first temperature line is down.
-TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
+TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   std::vector<std::vector<std::string>> reports;
   std::vector<std::string> folders;
   {
     FunctionalRig good("good", 60.0, db());
+    good.test().report.setStation("bench-1");
     reports.push_back(statusRun(good));
     reports.push_back(statusRun(good));
     FunctionalRig bad("temp1_down", 60.0, db());
+    bad.test().report.setStation("bench-2");
     reports.push_back(statusRun(bad));
   }
   history::Store store(db());
@@ -97,6 +145,9 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
     EXPECT_EQ(runs[k].variant, "bench");
     EXPECT_EQ(runs[k].how, "ended");
     EXPECT_EQ(runs[k].resultLines, static_cast<int>(reports[k].size()));
+    EXPECT_EQ(runs[k].station, k < 2 ? "bench-1" : "bench-2");
+    EXPECT_EQ(runs[k].board, "BRD-0000000000000317");
+    EXPECT_EQ(runs[k].program.rfind("tessock ", 0), 0u) << runs[k].program;
   }
   // The board tested again is a run of its own.
   EXPECT_NE(runs[0].report, runs[1].report);
@@ -129,6 +180,28 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_EQ(store.runs({.from = day, .to = day}, error).size(), 3u);
   EXPECT_EQ(store.runs({.to = "2000-01-01"}, error).size(), 0u);
   EXPECT_EQ(store.runs({.from = "9999-01-01"}, error).size(), 0u);
+  EXPECT_EQ(store.runs({.station = "bench-2"}, error).size(), 1u);
+  EXPECT_EQ(store.runs({.board = "BRD-0000000000000317"}, error).size(), 3u);
+  EXPECT_EQ(store.runs({.station = "bench-1", .board = "BRD-0000000000000316"}, error).size(), 0u);
+  EXPECT_EQ(error, "");
+
+  // First-pass yield: the board passed its first run on bench 1 and was tested again there;
+  // on bench 2 its only run failed. Over the day, its first run counts.
+  const auto byStation = store.yield({}, history::YieldBy::Station, error);
+  ASSERT_EQ(byStation.size(), 2u);
+  EXPECT_EQ(byStation[0].group, "bench-1");
+  EXPECT_EQ(byStation[0].boards, 1);
+  EXPECT_EQ(byStation[0].firstPassed, 1);
+  EXPECT_EQ(byStation[0].runs, 2);
+  EXPECT_EQ(byStation[0].retests, 1);
+  EXPECT_EQ(byStation[1].firstPassed, 0);
+  EXPECT_EQ(byStation[1].retests, 0);
+  const auto byWeek = store.yield({}, history::YieldBy::Week, error);
+  ASSERT_EQ(byWeek.size(), 1u);
+  EXPECT_EQ(byWeek[0].group.size(), 8u);
+  EXPECT_EQ(byWeek[0].group.substr(4, 2), "-W");
+  EXPECT_EQ(byWeek[0].runs, 3);
+  EXPECT_EQ(byWeek[0].retests, 2);
   EXPECT_EQ(error, "");
 
   // The failing lines ranked: each failed once in three checks.
@@ -141,6 +214,10 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   for (const auto &f : failures) sawTemp1 |= f.name.find("TEMP_1") != std::string::npos;
   EXPECT_TRUE(sawTemp1);
   EXPECT_TRUE(store.failures({.verdict = "PASSED"}, error).empty());
+  const auto perStation = store.failures({}, error, true);
+  ASSERT_EQ(perStation.size(), failures.size());
+  EXPECT_EQ(perStation[0].station, "bench-2");
+  EXPECT_EQ(perStation[0].checked, 1);
 
   // The value across the runs.
   const auto values = store.values("TEMP_1", {}, error);
@@ -150,18 +227,31 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_NE(table.find("  3 values  min 0  median 1  max 1  bit  limits 1 .. 1\n"),
             std::string::npos)
       << table;
-  EXPECT_NE(table.find(rt::format("  %6lld  %-19s     317               0  FAILED  1 .. 1\n",
+  EXPECT_NE(table.find(rt::format("  %6lld  %-19s  bench-2          317               0  FAILED  "
+                                  "1 .. 1\n",
                                   runs[2].id, (day + " " + runs[2].start.substr(11, 8)).c_str())),
             std::string::npos)
       << table;
+  EXPECT_NE(table.find("  station bench-2       1 value  min 0  median 0  max 0\n"),
+            std::string::npos)
+      << table;
+  // CSV: a heading, one line per value, a field with a comma quoted.
+  const std::string csv = history::ValuesCsv(values);
+  EXPECT_EQ(csv.substr(0, csv.find('\n') + 1),
+            "check,run,start,station,card,value,unit,low,high,result\r\n");
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+  std::vector<history::RunRow> odd = {runs[0]};
+  odd[0].station = "=cmd,\"x\"";
+  EXPECT_NE(history::RunsCsv(odd).find(",\"'=cmd,\"\"x\"\"\","), std::string::npos)
+      << history::RunsCsv(odd);
 
   const std::string runsTable = history::RunsTable(runs);
   EXPECT_EQ(runsTable.substr(0, runsTable.find('\n') + 1),
-            "   RUN  START                  CARD  VARIANT  VERDICT     END      FAILED  LINES  "
-            "REPORT\n");
+            "   RUN  START                STATION         CARD  VARIANT  VERDICT     END      "
+            "FAILED  LINES  REPORT\n");
   EXPECT_NE(
-      runsTable.find(rt::format("%6lld  %s %s     317  bench    FAILED      ended    %6d  "
-                                "%5zu  %s\n",
+      runsTable.find(rt::format("%6lld  %s %s  bench-2          317  bench    FAILED      ended    "
+                                "%6d  %5zu  %s\n",
                                 runs[2].id, day.c_str(), runs[2].start.substr(11, 8).c_str(),
                                 runs[2].failedLines, reports[2].size(), runs[2].report.c_str())),
       std::string::npos)
@@ -181,26 +271,34 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   const pugi::xml_node root = doc.child("testsuites");
   ASSERT_TRUE(root);
   int cases = 0, failuresSeen = 0, suites = 0;
+  double allCaseTime = 0;
   for (const pugi::xml_node suite : root.children()) {
     ASSERT_STREQ(suite.name(), "testsuite");
     ++suites;
     int suiteCases = 0, suiteFailures = 0;
     for (const char *attr : {"name", "tests", "failures", "errors", "time", "timestamp"})
       EXPECT_TRUE(suite.attribute(attr)) << attr;
+    EXPECT_EQ(std::string(suite.attribute("hostname").value()).rfind("bench-", 0), 0u);
+    double caseTime = 0;
     for (const pugi::xml_node c : suite.children("testcase")) {
       ++suiteCases;
       EXPECT_TRUE(c.attribute("name") && c.attribute("classname"));
+      EXPECT_FALSE(std::string(c.attribute("name").value()).ends_with(" "));
+      caseTime += c.attribute("time").as_double();
       for (const pugi::xml_node f : c.children("failure")) {
         ++suiteFailures;
         EXPECT_TRUE(f.attribute("message"));
       }
     }
     EXPECT_EQ(suite.attribute("tests").as_int(), suiteCases);
+    EXPECT_NEAR(suite.attribute("time").as_double(), caseTime, 0.002 * (suiteCases + 1));
+    allCaseTime += caseTime;
     EXPECT_EQ(suite.attribute("failures").as_int(), suiteFailures);
     cases += suiteCases;
     failuresSeen += suiteFailures;
   }
   EXPECT_EQ(suites, 6);  // two steps in each run
+  EXPECT_GT(allCaseTime, 0.0);
   EXPECT_EQ(cases, static_cast<int>(reports[0].size() + reports[1].size() + reports[2].size()));
   EXPECT_EQ(failuresSeen, runs[2].failedLines);
   EXPECT_EQ(root.attribute("failures").as_int(), failuresSeen);
@@ -208,7 +306,7 @@ TEST_F(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
 }
 
 // A run the program leaves in the middle of a step keeps every line it wrote, unfinished.
-TEST_F(History, RunLeftMidwayIsUnfinishedWithItsLines) {
+TEST_P(History, RunLeftMidwayIsUnfinishedWithItsLines) {
   std::vector<std::string> lines;
   {
     FunctionalRig r("good", 60.0, db());
@@ -230,25 +328,116 @@ TEST_F(History, RunLeftMidwayIsUnfinishedWithItsLines) {
   EXPECT_EQ(store.steps(runs[0].id, error).size(), 2u);
 }
 
-// A store that cannot be opened is said once in the log; the run and its report go on.
-TEST_F(History, UnusableStoreLeavesTheRunAlone) {
+// A store that cannot be reached is said in the log (at most once while the run goes, and with
+// the reason at its end, when the writer may have met it only after the last line); the run and
+// its report go on, the run waits in the outbox, and a sync once the store is there stores every
+// line of it.
+TEST_P(History, UnreachableStoreKeepsTheRunForTheSync) {
+  // A file where the store's folder should be; a server database that is not made yet.
   testenv::writeFile(dir.file("plain"), "x");
-  FunctionalRig r("good", 60.0, dir.file("plain") + "/results.sqlite");
-  const auto lines = statusRun(r);
+  const std::string location =
+      server() ? store("later", false) : dir.file("plain") + "/results.sqlite";
+  FunctionalRig r("good", 60.0, location);
+  const std::vector<std::string> lines = statusRun(r);
   EXPECT_FALSE(lines.empty());
   EXPECT_EQ(r.failedChecks().size(), 0u);
   const int page = r.p.TestCFCPanel;
-  int notices = 0;
-  for (int k = 0; k < r.rt().GetNumTextBoxLines(page, ctl::Test::LogBox); ++k)
-    notices +=
-        r.rt().GetTextBoxLine(page, ctl::Test::LogBox, k).rfind("Results store not written: ", 0) ==
-        0;
-  EXPECT_EQ(notices, 1);
+  int notices = 0, waiting = 0;
+  for (int k = 0; k < r.rt().GetNumTextBoxLines(page, ctl::Test::LogBox); ++k) {
+    const std::string line = r.rt().GetTextBoxLine(page, ctl::Test::LogBox, k);
+    notices += line.rfind("Results store not written: ", 0) == 0;
+    waiting += line.find(std::to_string(lines.size()) + " result lines and the end") !=
+                   std::string::npos &&
+               line.find(" are not in the results store " + history::ShownLocation(location) +
+                         " (") != std::string::npos;
+  }
+  EXPECT_LE(notices, 1);
+  EXPECT_EQ(waiting, 1);
+  r.bench->ShutDown();  // the program ends; the record stays
+  history::Outbox outbox(location);
+  ASSERT_EQ(outbox.entries(true).size(), 1u);
+  std::string error;
+  if (server()) {
+    ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error));
+  } else {
+    fs::remove(dir.file("plain"));
+  }
+  history::Store later(location);
+  ASSERT_TRUE(later.open(error)) << error;
+  const history::Outbox::SyncResult synced = outbox.sync(later);
+  EXPECT_EQ(synced.records, 1);
+  EXPECT_TRUE(synced.summary.problems.empty());
+  EXPECT_TRUE(outbox.entries(false).empty());
+  const auto runs = later.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].verdict, "PASSED");
+  EXPECT_EQ(storedLines(later, runs[0].id), lines);
+  EXPECT_FALSE(runs[0].station.empty());  // the host name
+}
+
+// What is not this program's store, or is of a newer version, is refused and left as it is; a
+// store of the version before is brought up to date with its runs.
+TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
+  {
+    FunctionalRig r("good", 60.0, db());
+    r.test().report.setStation("bench-1");
+    statusRun(r);
+  }
+  std::string error;
+  history::Database raw;
+  // The store as the version before this one made it: no station, no indexes of its own.
+  ASSERT_TRUE(raw.open(db(), history::Database::Mode::Write, 5000, error)) << error;
+  ASSERT_TRUE(
+      raw.exec("DROP INDEX runs_board; DROP INDEX runs_station; DROP INDEX runs_start; "
+               "ALTER TABLE runs DROP COLUMN station; " +
+                   raw.connection().marksSql(history::Store::kApplicationId, 2),
+               error))
+      << error;
+  raw.close();
+  {
+    history::Store old(db());
+    const auto runs = old.runs({}, error);  // read-only: answered as it is
+    ASSERT_EQ(runs.size(), 1u) << error;
+    EXPECT_EQ(runs[0].station, "");
+  }
+  {
+    history::Store writer(db());
+    ASSERT_TRUE(writer.open(error)) << error;  // writing: brought up to date
+  }
+  {
+    history::Store updated(db());
+    const auto runs = updated.runs({.station = ""}, error);
+    ASSERT_EQ(runs.size(), 1u) << error;
+    EXPECT_EQ(runs[0].verdict, "PASSED");
+    EXPECT_EQ(runs[0].resultLines, 12);
+  }
+  ASSERT_TRUE(raw.open(db(), history::Database::Mode::Write, 5000, error)) << error;
+  history::Statement st = raw.prepare("SELECT COUNT(*) FROM runs WHERE station IS NULL", error);
+  ASSERT_TRUE(st && st.step()) << error;
+  EXPECT_EQ(st.integer(0), 1);
+
+  // Newer: refused, untouched.
+  ASSERT_TRUE(raw.exec(raw.connection().marksSql(history::Store::kApplicationId, 99), error));
+  history::Store newer(db());
+  EXPECT_FALSE(newer.open(error));
+  EXPECT_NE(error.find("a results store of a newer version (99"), std::string::npos) << error;
+  // Another program's database: refused, its table left alone.
+  const std::string foreign = store("foreign");
+  history::Database other;
+  ASSERT_TRUE(other.open(foreign, history::Database::Mode::Write, 5000, error)) << error;
+  ASSERT_TRUE(other.exec("CREATE TABLE parts(id INTEGER)", error)) << error;
+  history::Store notOurs(foreign);
+  EXPECT_FALSE(notOurs.open(error));
+  EXPECT_NE(error.find("not a Tessock results store"), std::string::npos) << error;
+  EXPECT_FALSE(notOurs.openReadOnly(error));
+  history::Statement tables =
+      other.prepare("SELECT COUNT(*) FROM runs", error);  // no store was made in it
+  EXPECT_FALSE(tables && tables.step());
 }
 
 // Import of what earlier runs left: the records give the same rows as the live store, a text
 // report without record gives its lines without values, and nothing is imported twice.
-TEST_F(History, ImportIsIdempotentAndMatchesTheLiveStore) {
+TEST_P(History, ImportIsIdempotentAndMatchesTheLiveStore) {
   std::vector<std::string> lines;
   testenv::TempDir reports;
   {
@@ -269,7 +458,7 @@ TEST_F(History, ImportIsIdempotentAndMatchesTheLiveStore) {
                      record.substr(0, cut) + "{not json\n[1]\n" + record.substr(cut));
 
   history::Store live(db());
-  history::Store fresh(dir.file("fresh.sqlite"));
+  history::Store fresh(store("fresh"));
   const history::ImportSummary first = fresh.importFolder(reports.path().string());
   EXPECT_EQ(first.files, 2);
   EXPECT_EQ(first.runs, 2);
@@ -330,7 +519,7 @@ TEST_F(History, ImportIsIdempotentAndMatchesTheLiveStore) {
   // A record cut before its end imports as unfinished; a missing folder is a problem, no crash.
   testenv::TempDir cutDir;
   testenv::writeFile(cutDir.file("cut_DN_1_0.jsonl"), whole.substr(0, cut));
-  history::Store third(dir.file("third.sqlite"));
+  history::Store third(store("third"));
   EXPECT_EQ(third.importFolder(cutDir.path().string()).runs, 1);
   EXPECT_EQ(third.runs({.verdict = "UNFINISHED"}, error).size(), 1u);
   EXPECT_FALSE(third.importFolder(dir.file("missing")).problems.empty());

@@ -71,6 +71,7 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
     if (name == "--verdict") return "PASSED";
     if (name == "--bias-timeout" || name == "--channel-timeout" || name == "--long-check")
       return "90";
+    if (name == "--by") return "station";
     return "/some/path";
   };
   auto listedIn = [](const auto &listed, const std::string &name) {
@@ -86,7 +87,7 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
       if (value) args.push_back(valueFor(name));
       // The history filters only qualify a history command.
       if (name == "--card" || name == "--from" || name == "--to" || name == "--verdict" ||
-          name == "--check")
+          name == "--check" || name == "--by" || name == "--csv")
         args.push_back("--history");
       Parsed p = parse(args, headless);
       EXPECT_TRUE(p.ok) << name << " headless=" << headless << ": " << p.error;

@@ -89,7 +89,7 @@ std::string simulatorLibraryPath() {
 Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
       results(options.resultsDb),
-      resultsWriter(options.resultsDb),
+      resultsWriter(options.resultsDb, options.autoSync),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -110,6 +110,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   if (!options.conversionFile.empty()) acq.conversionPath = options.conversionFile;
   acq.refreshIdentification = [this] { shell.fControlCodeBars(); };
   test.report.setSink(&runSinks);
+  test.report.setStation(options.station.empty() ? history::defaultStation() : options.station);
   test.unattended = options.unattended;
   shell.setUnattended(&test.unattended, options.unattendedFromOptions);
   // The time left is estimated from the same steps of earlier runs in the store.
@@ -203,8 +204,8 @@ void Bench::ShutDown() {
   if (!unstored.empty()) {
     resultsLost_ = true;
     const std::string message = "Not stored: " + unstored +
-                                ". Import the record of the run (tessock-cli --import its folder) "
-                                "to complete it.";
+                                ". The run waits: tessock-cli --sync (or --import of its record's "
+                                "folder) completes it.";
     if (panels.TestCFCPanel && rt.hasPanel(panels.TestCFCPanel))
       rt.InsertTextBoxLine(panels.TestCFCPanel, ctl::Test::LogBox, -1, message);
     rt.MessagePopup("Test results not all stored", message);

@@ -240,10 +240,11 @@ void Report::RecordRun(const RunInfo &info) {
                       {"report", ReportFileName},
                       {"module", info.module},
                       {"program", ProgramVersion()}};
+  if (!station_.empty()) r["station"] = station_;
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (sink_)
-    sinkProblem(
-        sink_->runBegun(RunEvent{info, isoTime(info.wallTime), ReportFileName, ProgramVersion()}));
+    sinkProblem(sink_->runBegun(
+        RunEvent{info, isoTime(info.wallTime), ReportFileName, ProgramVersion(), station_}));
 }
 
 void Report::RecordStep(int state, const std::string &title, double clockNow) {
@@ -302,8 +303,8 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
   if (!unstored.empty())
     message += (message.empty() ? "" : "\n") + std::string("Not stored yet: ") + unstored +
                ". They are stored when the store is free; should the program end first, "
-               "import the record " +
-               recordPath_ + " (tessock-cli --import its folder).";
+               "tessock-cli --sync stores the record " +
+               recordPath_ + " (or --import its folder).";
   if (!lost_.empty()) lostAtEnd_ = true;
   if (!message.empty()) {
     rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1, message);

@@ -96,6 +96,8 @@ class Report {
   // The observer told of the run, its steps, results and end beside the record (none: null).
   // A sink that cannot keep an event is said once per run in the log box; the run goes on.
   void setSink(RunSink *sink) { sink_ = sink; }
+  // The bench's name, written in the record's run line and told to the sink.
+  void setStation(std::string station) { station_ = std::move(station); }
 
   // The step that result records name.
   void setStep(int state, const std::string &title) {
@@ -128,6 +130,7 @@ class Report {
   std::string lost_;
   bool lostAtEnd_ = false;
   RunSink *sink_ = nullptr;
+  std::string station_;
 };
 
 }  // namespace functest

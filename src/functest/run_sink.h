@@ -14,9 +14,10 @@ struct RunInfo;
 // What the record's run line holds.
 struct RunEvent {
   const RunInfo &info;
-  std::string start;    // ISO 8601 local time with zone offset, as the record writes it
-  std::string report;   // the report file name
-  std::string program;  // the program and its version
+  std::string start;         // ISO 8601 local time with zone offset, as the record writes it
+  std::string report;        // the report file name
+  std::string program;       // the program and its version
+  std::string station = {};  // the bench the run ran on
 };
 
 // A result line: the check text without its PASSED/FAILED prefix, and the figure the step

@@ -27,7 +27,15 @@ namespace gui {
 
 namespace {
 
-enum Column { CardColumn, StartColumn, VariantColumn, VerdictColumn, FailedColumn, Columns };
+enum Column {
+  CardColumn,
+  StartColumn,
+  StationColumn,
+  VariantColumn,
+  VerdictColumn,
+  FailedColumn,
+  Columns
+};
 
 QTableWidgetItem *cell(const QString &text, Qt::Alignment align = Qt::AlignLeft) {
   auto *item = new QTableWidgetItem(text);
@@ -70,20 +78,30 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   verdict_->addItems({tr("any"), "PASSED", "FAILED", "STOPPED", "INCOMPLETE", "UNFINISHED"});
   checkText_ = new QLineEdit();
   checkText_->setPlaceholderText(tr("text of a result line"));
+  station_ = new QLineEdit();
+  station_->setPlaceholderText(tr("any"));
+  station_->setMaximumWidth(120);
+  board_ = new QLineEdit();
+  board_->setPlaceholderText(tr("board barcode"));
+  board_->setMaximumWidth(190);
   auto *reload = new QPushButton(tr("Refresh"));
   auto *filters = new QHBoxLayout();
   filters->addWidget(new QLabel(tr("Card")));
   filters->addWidget(card_);
   filters->addWidget(new QLabel(tr("Verdict")));
   filters->addWidget(verdict_);
+  filters->addWidget(new QLabel(tr("Station")));
+  filters->addWidget(station_);
+  filters->addWidget(new QLabel(tr("Board")));
+  filters->addWidget(board_);
   filters->addWidget(new QLabel(tr("Check")));
   filters->addWidget(checkText_, 1);
   filters->addWidget(reload);
   status_ = new QLabel();
 
   table_ = new QTableWidget(0, Columns);
-  table_->setHorizontalHeaderLabels(
-      {tr("Card"), tr("Start"), tr("Bench/tunnel"), tr("Verdict"), tr("Failed lines")});
+  table_->setHorizontalHeaderLabels({tr("Card"), tr("Start"), tr("Station"), tr("Bench/tunnel"),
+                                     tr("Verdict"), tr("Failed lines")});
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -131,6 +149,8 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
 
   connect(card_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(checkText_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
+  connect(station_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
+  connect(board_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(verdict_, &QComboBox::currentIndexChanged, this, &HistoryWindow::refresh);
   connect(reload, &QPushButton::clicked, this, &HistoryWindow::refresh);
   // A double click, or Enter on the current row.
@@ -155,6 +175,8 @@ void HistoryWindow::refresh() {
   }
   if (verdict_->currentIndex() > 0) filter.verdict = verdict_->currentText().toStdString();
   filter.check = checkText_->text().trimmed().toStdString();
+  filter.station = station_->text().trimmed().toStdString();
+  filter.board = board_->text().trimmed().toStdString();
   if (error.empty()) history::ValidFilter(filter, error);
 
   std::vector<history::RunRow> runs;
@@ -173,6 +195,7 @@ void HistoryWindow::refresh() {
     const history::RunRow &r = runs_[row];
     table_->setItem(row, CardColumn, cell(QString::number(r.card), Qt::AlignRight));
     table_->setItem(row, StartColumn, cell(startText(r.start)));
+    table_->setItem(row, StationColumn, cell(QString::fromStdString(r.station)));
     table_->setItem(row, VariantColumn, cell(QString::fromStdString(r.variant)));
     QTableWidgetItem *verdict = cell(QString::fromStdString(r.verdict));
     // Green and red both ways; a run without its verdict in grey, a stopped one in amber.

@@ -43,6 +43,8 @@ class HistoryWindow : public QWidget {
   QLineEdit *cardFilter() const { return card_; }
   QComboBox *verdictFilter() const { return verdict_; }
   QLineEdit *checkFilter() const { return checkText_; }
+  QLineEdit *stationFilter() const { return station_; }
+  QLineEdit *boardFilter() const { return board_; }
   QTableWidget *table() const { return table_; }
   QComboBox *checkBox() const { return checks_; }
   QChartView *chartView() const { return chartView_; }
@@ -64,6 +66,7 @@ class HistoryWindow : public QWidget {
 
   history::Store &store_;
   QLineEdit *card_ = nullptr, *checkText_ = nullptr;
+  QLineEdit *station_ = nullptr, *board_ = nullptr;
   QComboBox *verdict_ = nullptr, *checks_ = nullptr;
   QLabel *status_ = nullptr;
   QTableWidget *table_ = nullptr;

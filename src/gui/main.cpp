@@ -167,6 +167,8 @@ int main(int argc, char **argv) {
     }
   }
 
+  // The desktop program stores the runs that waited for the results store by itself.
+  options.bench.autoSync = true;
   gui::Desktop desktop(options.bench);
   const bool scripted = !options.script.empty();
   // A scripted run never waits for a person: its pop-ups are answered by the script and

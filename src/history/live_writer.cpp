@@ -10,10 +10,13 @@ namespace {
 // stop), and how long it rests after a failure before the next try.
 constexpr int kBusyMs = 250;
 constexpr auto kRetryPause = std::chrono::milliseconds(500);
+// How often an idle writer with automatic sync looks at the outbox.
+constexpr auto kSyncEvery = std::chrono::seconds(30);
 
 }  // namespace
 
-LiveWriter::LiveWriter(std::string path) : store_(std::move(path)) {
+LiveWriter::LiveWriter(std::string path, bool autoSync)
+    : store_(path), outbox_(path), autoSync_(autoSync) {
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -45,6 +48,9 @@ std::string LiveWriter::runBegun(const functest::RunEvent &run) {
   e.start = run.start;
   e.report = run.report;
   e.program = run.program;
+  e.station = run.station;
+  // Noted before anything else: should the store never get the run, its record is found.
+  outbox_.add(run.report);
   return push(std::move(e));
 }
 
@@ -80,7 +86,7 @@ std::string LiveWriter::runEnded(const functest::EndEvent &end) {
 std::string LiveWriter::write(const Event &e) {
   switch (e.kind) {
     case Event::Run:
-      return store_.runBegun(functest::RunEvent{e.info, e.start, e.report, e.program});
+      return store_.runBegun(functest::RunEvent{e.info, e.start, e.report, e.program, e.station});
     case Event::Step:
       return store_.stepBegun(e.state, e.title, e.clock);
     case Event::Result:
@@ -95,8 +101,18 @@ std::string LiveWriter::write(const Event &e) {
 
 void LiveWriter::loop() {
   std::unique_lock<std::mutex> lock(mutex_);
+  auto nextSync = std::chrono::steady_clock::now();
   for (;;) {
-    changed_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+    const auto ready = [this] { return !queue_.empty() || stopping_; };
+    if (!autoSync_) {
+      changed_.wait(lock, ready);
+    } else if (!changed_.wait_until(lock, nextSync, ready)) {
+      lock.unlock();
+      syncOutbox();
+      lock.lock();
+      nextSync = std::chrono::steady_clock::now() + kSyncEvery;
+      continue;
+    }
     if (queue_.empty() || abandon_) break;
     const Event &e = queue_.front();  // only this thread removes events
     lock.unlock();
@@ -118,6 +134,9 @@ void LiveWriter::loop() {
     // nobody. With report names claimed exclusively this does not happen in a live run.
     const bool skip = !reason.empty() && e.kind == Event::Run && store_.runWasStored();
     if (!reason.empty() && !busy && !skip) store_.close();  // opened afresh for the next try
+    if (e.kind == Event::Run) writing_ = e.report;
+    // The run's end is stored (or the whole run was): it no longer waits.
+    if ((reason.empty() && e.kind == Event::End) || skip) outbox_.remove(writing_);
     lock.lock();
     if (reason.empty() || skip) {
       if (skip) {
@@ -144,6 +163,17 @@ void LiveWriter::loop() {
   }
 }
 
+void LiveWriter::syncOutbox() {
+  if (outbox_.entries(true).empty()) return;
+  std::string reason;
+  if (!store_.isOpen() && !store_.open(reason, kBusyMs)) return;  // tried again later
+  // Quiet when it works; a record that does not import whole is said with the next event.
+  const Outbox::SyncResult r = outbox_.sync(store_);
+  if (r.summary.problems.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  unsaid_ = r.summary.problems.front();
+}
+
 std::string LiveWriter::pendingText() {
   int results = 0;
   bool end = false;
@@ -158,6 +188,9 @@ std::string LiveWriter::pendingText() {
                                (end ? " and the end" : "") + " of the run ";
   what += report_ + " are not in the results store " + store_.path();
   if (!problem_.empty()) what += " (" + problem_ + ")";
+  const size_t waiting = outbox_.entries(false).size();
+  if (waiting > 1)
+    what += "; " + std::to_string(waiting) + " runs in all wait for the store (tessock-cli --sync)";
   return what;
 }
 
@@ -186,6 +219,7 @@ std::string LiveWriter::finish(double seconds) {
   changed_.notify_all();
   lock.unlock();
   thread_.join();
+  outbox_.release();
   return left;
 }
 

@@ -3,7 +3,8 @@
 // own connection. While the store is locked by another program or cannot be written, the events
 // wait in the queue and are tried again; nothing is dropped and the bench never waits for the
 // store. A run whose events could not all be kept stays unfinished in the store and its record
-// completes it by import.
+// completes it by import: each run is noted in the store's outbox (outbox.h) until its end is
+// stored, so `--sync` (or the desktop program's writer, by itself) finds what to import.
 #pragma once
 
 #include <condition_variable>
@@ -14,13 +15,15 @@
 #include <thread>
 
 #include "functest/report.h"
+#include "history/outbox.h"
 #include "history/store.h"
 
 namespace history {
 
 class LiveWriter : public functest::RunSink {
  public:
-  explicit LiveWriter(std::string path = {});  // empty: defaultStorePath()
+  // `autoSync`: every 30 s while idle (and at once), import the settled runs of the outbox.
+  explicit LiveWriter(std::string path = {}, bool autoSync = false);  // empty: defaultStorePath()
   ~LiveWriter() override;
   LiveWriter(const LiveWriter &) = delete;
   LiveWriter &operator=(const LiveWriter &) = delete;
@@ -50,7 +53,7 @@ class LiveWriter : public functest::RunSink {
   struct Event {
     enum Kind { Run, Step, Result, End } kind = Run;
     functest::RunInfo info;
-    std::string start, report, program;  // run
+    std::string start, report, program, station;  // run
     int state = -1;
     std::string title;  // the step's title, or the step of a result
     std::string check;
@@ -65,8 +68,12 @@ class LiveWriter : public functest::RunSink {
   void loop();
   std::string write(const Event &e);
   std::string pendingText();  // with the lock held
+  void syncOutbox();          // on the writer thread
 
   Store store_;  // the writer thread's own connection
+  Outbox outbox_;
+  const bool autoSync_;
+  std::string writing_;  // the report of the run the writer stores
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Event> queue_;

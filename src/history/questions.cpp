@@ -1,7 +1,9 @@
 #include "history/questions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
@@ -35,6 +37,30 @@ std::string startText(const std::string &start) {
   return s;
 }
 
+std::string trimmed(const std::string &s) {
+  const size_t end = s.find_last_not_of(" \t");
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+std::string csvText(const std::string &text) {
+  std::string t = xmlSafe(text);
+  if (!t.empty() && std::strchr("=+-@", t[0]) &&
+      !(t[0] == '-' && t.size() > 1 && std::isdigit(static_cast<unsigned char>(t[1]))))
+    t = "'" + t;
+  if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
+  std::string q = "\"";
+  for (char c : t) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
+}
+
+std::string csvLine(std::initializer_list<std::string> cells) {
+  std::string line;
+  for (const std::string &c : cells) line += (line.empty() ? "" : ",") + c;
+  return line + "\r\n";
+}
+
+std::string stationText(const std::string &station) { return station.empty() ? "-" : station; }
+
 }  // namespace
 
 Spread SpreadOf(std::vector<double> values) {
@@ -50,11 +76,12 @@ Spread SpreadOf(std::vector<double> values) {
 }
 
 std::string RunsTable(const std::vector<RunRow> &runs) {
-  std::string out = rt::format("%6s  %-19s  %6s  %-7s  %-10s  %-7s  %6s  %5s  %s\n", "RUN", "START",
-                               "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES", "REPORT");
+  std::string out =
+      rt::format("%6s  %-19s  %-12s  %6s  %-7s  %-10s  %-7s  %6s  %5s  %s\n", "RUN", "START",
+                 "STATION", "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES", "REPORT");
   for (const RunRow &r : runs)
-    rt::appendFormat(out, "%6lld  %-19s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  %s\n", r.id,
-                     startText(r.start).c_str(), r.card,
+    rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  %s\n", r.id,
+                     startText(r.start).c_str(), stationText(r.station).c_str(), r.card,
                      r.variant.empty() ? "-" : r.variant.c_str(), r.verdict.c_str(),
                      r.finished ? (r.how.empty() ? "ended" : r.how.c_str()) : "-", r.failedLines,
                      r.resultLines, r.report.c_str());
@@ -63,9 +90,14 @@ std::string RunsTable(const std::vector<RunRow> &runs) {
 }
 
 std::string FailuresTable(const std::vector<FailureRow> &rows) {
-  std::string out = rt::format("%6s  %7s  %5s  %s\n", "FAILED", "CHECKED", "RUNS", "CHECK");
-  for (const FailureRow &f : rows)
+  const bool perStation =
+      std::any_of(rows.begin(), rows.end(), [](const FailureRow &f) { return !f.station.empty(); });
+  std::string out = perStation ? rt::format("%-12s  ", "STATION") : std::string();
+  rt::appendFormat(out, "%6s  %7s  %5s  %s\n", "FAILED", "CHECKED", "RUNS", "CHECK");
+  for (const FailureRow &f : rows) {
+    if (perStation) rt::appendFormat(out, "%-12s  ", stationText(f.station).c_str());
     rt::appendFormat(out, "%6d  %7d  %5d  %s\n", f.failed, f.checked, f.runs, f.name.c_str());
+  }
   rt::appendFormat(out, "%zu check%s failed\n", rows.size(), rows.size() == 1 ? "" : "s");
   return out;
 }
@@ -85,17 +117,84 @@ std::string ValuesTable(const std::vector<ValueRow> &rows) {
                      s.count == 1 ? "" : "s", numberText(s.min).c_str(),
                      numberText(s.median).c_str(), numberText(s.max).c_str(),
                      first.unit.empty() ? "-" : first.unit.c_str(), limitsText(first).c_str());
-    rt::appendFormat(out, "  %6s  %-19s  %6s  %14s  %-6s  %s\n", "RUN", "START", "CARD", "VALUE",
-                     "RESULT", "LIMITS");
+    // A bench that reads a check apart from the others shows in its own spread.
+    std::map<std::string, std::vector<double>> byStation;
+    for (size_t j = k; j < end; ++j)
+      byStation[rows[j].run.station].push_back(*rows[j].result.value);
+    if (byStation.size() > 1)
+      for (const auto &[station, list] : byStation) {
+        const Spread p = SpreadOf(list);
+        rt::appendFormat(out, "  station %-12s  %d value%s  min %s  median %s  max %s\n",
+                         stationText(station).c_str(), p.count, p.count == 1 ? "" : "s",
+                         numberText(p.min).c_str(), numberText(p.median).c_str(),
+                         numberText(p.max).c_str());
+      }
+    rt::appendFormat(out, "  %6s  %-19s  %-12s  %6s  %14s  %-6s  %s\n", "RUN", "START", "STATION",
+                     "CARD", "VALUE", "RESULT", "LIMITS");
     for (; k < end; ++k) {
       const ValueRow &v = rows[k];
-      rt::appendFormat(out, "  %6lld  %-19s  %6lld  %14s  %-6s  %s\n", v.run.id,
-                       startText(v.run.start).c_str(), v.run.card,
-                       numberText(*v.result.value).c_str(), v.result.passed ? "PASSED" : "FAILED",
-                       limitsText(v.result).c_str());
+      rt::appendFormat(out, "  %6lld  %-19s  %-12s  %6lld  %14s  %-6s  %s\n", v.run.id,
+                       startText(v.run.start).c_str(), stationText(v.run.station).c_str(),
+                       v.run.card, numberText(*v.result.value).c_str(),
+                       v.result.passed ? "PASSED" : "FAILED", limitsText(v.result).c_str());
     }
   }
   if (rows.empty()) out = "no measured values\n";
+  return out;
+}
+
+std::string YieldTable(const std::vector<YieldRow> &rows, const std::string &by) {
+  std::string heading = by;
+  for (char &c : heading) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string out = rt::format("%-12s  %6s  %10s  %7s  %5s  %7s\n", heading.c_str(), "BOARDS",
+                               "FIRST-PASS", "YIELD", "RUNS", "RETESTS");
+  for (const YieldRow &y : rows)
+    rt::appendFormat(out, "%-12s  %6d  %10d  %6.1f%%  %5d  %7d\n", stationText(y.group).c_str(),
+                     y.boards, y.firstPassed, y.boards ? 100.0 * y.firstPassed / y.boards : 0.0,
+                     y.runs, y.retests);
+  rt::appendFormat(out, "%zu group%s\n", rows.size(), rows.size() == 1 ? "" : "s");
+  return out;
+}
+
+std::string RunsCsv(const std::vector<RunRow> &runs) {
+  std::string out = csvLine({"run", "start", "station", "board", "card", "variant", "verdict",
+                             "end", "failed", "lines", "program", "report"});
+  for (const RunRow &r : runs)
+    out += csvLine({std::to_string(r.id), csvText(r.start), csvText(r.station), csvText(r.board),
+                    std::to_string(r.card), csvText(r.variant), r.verdict,
+                    r.finished ? csvText(r.how.empty() ? "ended" : r.how) : "",
+                    std::to_string(r.failedLines), std::to_string(r.resultLines),
+                    csvText(r.program), csvText(r.report)});
+  return out;
+}
+
+std::string FailuresCsv(const std::vector<FailureRow> &rows) {
+  std::string out = csvLine({"station", "failed", "checked", "runs", "check"});
+  for (const FailureRow &f : rows)
+    out += csvLine({csvText(f.station), std::to_string(f.failed), std::to_string(f.checked),
+                    std::to_string(f.runs), csvText(f.name)});
+  return out;
+}
+
+std::string ValuesCsv(const std::vector<ValueRow> &rows) {
+  std::string out = csvLine(
+      {"check", "run", "start", "station", "card", "value", "unit", "low", "high", "result"});
+  for (const ValueRow &v : rows)
+    out += csvLine({csvText(v.result.name), std::to_string(v.run.id), csvText(v.run.start),
+                    csvText(v.run.station), std::to_string(v.run.card),
+                    rt::format("%.17g", *v.result.value), csvText(v.result.unit),
+                    v.result.low ? rt::format("%.17g", *v.result.low) : "",
+                    v.result.high ? rt::format("%.17g", *v.result.high) : "",
+                    v.result.passed ? "PASSED" : "FAILED"});
+  return out;
+}
+
+std::string YieldCsv(const std::vector<YieldRow> &rows, const std::string &by) {
+  std::string out = csvLine({by, "boards", "first_pass", "yield", "runs", "retests"});
+  for (const YieldRow &y : rows)
+    out += csvLine({csvText(y.group), std::to_string(y.boards), std::to_string(y.firstPassed),
+                    rt::format("%.4f", y.boards ? double(y.firstPassed) / y.boards : 0.0),
+                    std::to_string(y.runs), std::to_string(y.retests)});
   return out;
 }
 
@@ -116,23 +215,37 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
     std::map<long long, std::vector<const ResultRow *>> byStep;
     for (const ResultRow &r : results) byStep[r.stepId].push_back(&r);
     std::vector<std::pair<long long, std::string>> suites;
-    for (const StepRow &s : steps) suites.emplace_back(s.id, s.title);
+    std::map<long long, double> stepClock;
+    for (const StepRow &s : steps) {
+      suites.emplace_back(s.id, s.title);
+      stepClock[s.id] = s.clock;
+    }
+    const std::string host = run.station.empty() ? "unknown" : run.station;
     if (byStep.count(0)) suites.emplace_back(0, "results");
     const std::string package = rt::format("tessock.card%lld.run%lld", run.card, run.id);
     for (const auto &[stepId, title] : suites) {
       const auto &cases = byStep[stepId];
       pugi::xml_node suite = root.append_child("testsuite");
       int failures = 0;
-      for (const ResultRow *r : cases) failures += r->passed ? 0 : 1;
+      // Each case lasts from the line before it (the step's start for the first) to its own.
+      std::vector<double> times;
+      double previous = stepId ? stepClock[stepId] : 0.0, total = 0;
+      for (const ResultRow *r : cases) {
+        failures += r->passed ? 0 : 1;
+        const double t = stepId && r->clock > previous ? r->clock - previous : 0.0;
+        times.push_back(t);
+        total += t;
+        if (stepId) previous = std::max(previous, r->clock);
+      }
       suite.append_attribute("name") =
           xmlSafe(rt::format("card %lld run %lld: %s", run.card, run.id, title.c_str())).c_str();
       suite.append_attribute("tests") = static_cast<int>(cases.size());
       suite.append_attribute("failures") = failures;
       suite.append_attribute("errors") = 0;
       suite.append_attribute("skipped") = 0;
-      suite.append_attribute("time") = "0";
+      suite.append_attribute("time") = rt::format("%.3f", total).c_str();
       suite.append_attribute("timestamp") = run.start.substr(0, 19).c_str();
-      suite.append_attribute("hostname") = run.variant.empty() ? "bench" : run.variant.c_str();
+      suite.append_attribute("hostname") = xmlSafe(host).c_str();
       suite.append_attribute("id") = suiteId++;
       suite.append_attribute("package") = package.c_str();
       pugi::xml_node props = suite.append_child("properties");
@@ -144,11 +257,14 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       prop("card", std::to_string(run.card));
       prop("report", xmlSafe(run.report));
       prop("verdict", run.verdict);
-      for (const ResultRow *r : cases) {
+      prop("station", xmlSafe(run.station));
+      prop("program", xmlSafe(run.program));
+      for (size_t k = 0; k < cases.size(); ++k) {
+        const ResultRow *r = cases[k];
         pugi::xml_node c = suite.append_child("testcase");
-        c.append_attribute("name") = xmlSafe(r->check).c_str();
+        c.append_attribute("name") = xmlSafe(trimmed(r->check)).c_str();
         c.append_attribute("classname") = xmlSafe(package + "." + r->name).c_str();
-        c.append_attribute("time") = "0";
+        c.append_attribute("time") = rt::format("%.3f", times[k]).c_str();
         if (!r->passed) {
           pugi::xml_node f = c.append_child("failure");
           f.append_attribute("message") = xmlSafe(r->check).c_str();
@@ -180,7 +296,7 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       suite.append_attribute("skipped") = 0;
       suite.append_attribute("time") = "0";
       suite.append_attribute("timestamp") = run.start.substr(0, 19).c_str();
-      suite.append_attribute("hostname") = run.variant.empty() ? "bench" : run.variant.c_str();
+      suite.append_attribute("hostname") = xmlSafe(host).c_str();
       suite.append_attribute("id") = suiteId++;
       suite.append_attribute("package") = package.c_str();
       pugi::xml_node c = suite.append_child("testcase");

@@ -1,4 +1,5 @@
-// The results store: every functional-test run of the bench in one SQLite database, filled while
+// The results store: every functional-test run of the bench in one database (a SQLite file for one
+// bench, a PostgreSQL server for a lab's benches, see database.h), filled while
 // the run goes (as the report's run sink), by importing records and reports written before, and
 // asked by the history questions of the command line and the desktop program.
 //
@@ -10,9 +11,10 @@
 // is a new run; importing a run the store holds whole adds nothing, importing the record of a
 // run it holds in part adds the missing lines and the end.
 //
-// The file is recognised before anything is written to it: its application_id and user_version
-// are the store's own. A database of another program, or of a newer store version, is refused
-// and left as it is; a store of an older version is brought up to date in one transaction.
+// The database is recognised before anything is written to it: its marks (SQLite: application_id
+// and user_version; PostgreSQL: the table tessock_store) are the store's own. A database of another
+// program, or of a newer store version, is refused and left as it is; a store of an older version
+// is brought up to date in one transaction.
 #pragma once
 
 #include <map>
@@ -21,13 +23,24 @@
 #include <vector>
 
 #include "functest/run_sink.h"
-#include "history/sqlite.h"
+#include "history/database.h"
 
 namespace history {
 
 // $XDG_DATA_HOME/tessock/results.sqlite (an absolute XDG_DATA_HOME only), else
 // ~/.local/share/tessock/results.sqlite.
 std::string defaultStorePath();
+
+// The results settings of the program beside its settings file (whose fixed layout has no place
+// for them): $XDG_CONFIG_HOME/tessock/results.conf, else ~/.config/tessock/results.conf, lines
+// "results-db = FILE or URI" and "station = NAME" ('#' starts a comment). Empty when not set.
+std::string ConfiguredResults(const std::string &key);
+
+// The store used when no option names one: the configured one, else defaultStorePath().
+std::string configuredStoreLocation();
+
+// The bench's name when no option gives one: the configured one, else the host name.
+std::string defaultStation();
 
 // The name under which results of one check are compared across runs: the check text with every
 // number standing as a word of its own (a measured value, a time) replaced by "#" and runs of
@@ -41,6 +54,8 @@ struct Filter {
   std::string from = {}, to = {};  // YYYY-MM-DD, inclusive, on the run's local start date
   std::string verdict = {};        // PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED (any case)
   std::string check = {};          // runs with a result line whose check text contains this
+  std::string station = {};        // runs of this bench
+  std::string board = {};          // runs of the board with this barcode
 };
 // Checks a filter's dates (calendar dates) and verdict; false with a message.
 bool ValidFilter(const Filter &filter, std::string &error);
@@ -50,7 +65,7 @@ bool ValidDate(const std::string &text);
 
 struct RunRow {
   long long id = 0;
-  std::string start, variant, report, program, how, failCopy, origin;
+  std::string start, variant, report, program, how, failCopy, origin, station, board;
   long long card = 0;
   int pcbVersion = 0;
   bool finished = false;
@@ -80,6 +95,7 @@ struct ResultRow {
 };
 
 struct FailureRow {
+  std::string station;  // empty unless the rows are per station
   std::string name;
   int failed = 0;   // failed result lines
   int checked = 0;  // result lines of this check in the selected runs
@@ -90,6 +106,14 @@ struct ValueRow {
   RunRow run;
   ResultRow result;
 };
+
+// First-pass yield: of the boards tested in a period (or on a station), how many passed their
+// first run there, and how many runs were retests of a board already tested in it.
+struct YieldRow {
+  std::string group;  // the day (YYYY-MM-DD), the week (YYYY-Www) or the station
+  int boards = 0, firstPassed = 0, runs = 0, retests = 0;
+};
+enum class YieldBy { Day, Week, Station };
 
 struct ImportSummary {
   int files = 0;                      // record and report files read
@@ -102,16 +126,18 @@ struct ImportSummary {
 
 class Store : public functest::RunSink {
  public:
-  explicit Store(std::string path = {});  // empty: defaultStorePath()
+  explicit Store(std::string path = {});  // empty: configuredStoreLocation()
   ~Store() override;
   Store(const Store &) = delete;
   Store &operator=(const Store &) = delete;
 
   // The store's application_id and its schema version (user_version).
   static constexpr int kApplicationId = 0x54534b52;  // "TSKR"
-  static constexpr int kVersion = 2;
+  static constexpr int kVersion = 3;
 
-  const std::string &path() const { return path_; }
+  // The store's location as it may be shown (a server's password hidden).
+  const std::string &path() const { return name_; }
+  bool isServer() const { return IsServerLocation(path_); }
   // Opens the store for writing, making its folder and tables when missing, bringing an older
   // store up to date; refuses (and leaves untouched) what is not a store of this program or is
   // of a newer version. `busyMs`: how long a write waits for another program's lock. Every
@@ -139,7 +165,8 @@ class Store : public functest::RunSink {
   // checked; a line that does not hold is named (file, line number) and left out, and the run
   // it belongs to is stored INCOMPLETE.
   ImportSummary importFolder(const std::string &folder);
-  void importRecord(const std::string &path, ImportSummary &summary);
+  // Whether the record's runs were stored (its lines that do not hold left out and named).
+  bool importRecord(const std::string &path, ImportSummary &summary);
   void importReport(const std::string &path, ImportSummary &summary);
 
   // The questions (on a store opened read-only unless it is open already). On a store error
@@ -148,7 +175,10 @@ class Store : public functest::RunSink {
   std::vector<StepRow> steps(long long runId, std::string &error);
   std::vector<ResultRow> results(long long runId, std::string &error);
   // Checks that failed in the selected runs, most failed first.
-  std::vector<FailureRow> failures(const Filter &filter, std::string &error);
+  // With `perStation`, ranked within each station.
+  std::vector<FailureRow> failures(const Filter &filter, std::string &error,
+                                   bool perStation = false);
+  std::vector<YieldRow> yield(const Filter &filter, YieldBy by, std::string &error);
   // Measured values of the checks whose name contains `check`, by check name, then start.
   std::vector<ValueRow> values(const std::string &check, const Filter &filter, std::string &error);
   // The median bench seconds each state's step took in the latest finished runs (PASSED or
@@ -161,6 +191,8 @@ class Store : public functest::RunSink {
   // Inserts a run unless one with its report and start is there; 0 when it was (or on error,
   // with `reason` set).
   long long insertRun(const NewRun &run, std::string &reason);
+  long long insertStep(long long runId, int state, const std::string &title, double clock,
+                       std::string &reason);
   bool insertResult(long long runId, long long stepId, int line, const ResultRow &r,
                     std::string &reason);
   bool finishRun(long long runId, const std::string &verdict, double errorCounts,
@@ -169,9 +201,9 @@ class Store : public functest::RunSink {
   bool storeImportedRun(const Imported &run, ImportSummary &summary, std::string &error);
   bool ensureReadable(std::string &reason);
   bool recognise(bool writable, std::string &reason);
-  std::string runColumns() const;
+  std::string runColumns(bool counts = true) const;
 
-  std::string path_;
+  std::string path_, name_;
   Database db_;
   int version_ = kVersion;  // of the open store
   long long liveRun_ = 0, liveStep_ = 0;

@@ -90,7 +90,8 @@ std::string validate(const std::string &type, const json &j) {
         {check(j, "start", Field::Text, true), check(j, "cardNumber", Field::Integer, true),
          check(j, "variant", Field::Text, false), check(j, "report", Field::Text, false),
          check(j, "pcbVersion", Field::Integer, false), check(j, "barcodes", Field::Object, false),
-         check(j, "comments", Field::Texts, false), check(j, "program", Field::Text, false)});
+         check(j, "comments", Field::Texts, false), check(j, "program", Field::Text, false),
+         check(j, "station", Field::Text, false)});
     if (p.empty() && !detail::ValidIsoDateTime(j["start"].get<std::string>()))
       p = "'start' is not an ISO 8601 date and time: " + j["start"].dump();
     return p;
@@ -221,12 +222,12 @@ bool readLines(const std::string &path, std::vector<std::string> &lines, std::st
 
 }  // namespace
 
-void Store::importRecord(const std::string &path, ImportSummary &summary) {
+bool Store::importRecord(const std::string &path, ImportSummary &summary) {
   std::vector<std::string> lines;
   std::string problem;
   if (!readLines(path, lines, problem)) {
     summary.problems.push_back(path + ": " + problem);
-    return;
+    return false;
   }
   ++summary.files;
   std::vector<Imported> runs;
@@ -269,6 +270,7 @@ void Store::importRecord(const std::string &path, ImportSummary &summary) {
         for (const auto &c : j["comments"])
           n.run.comments += (n.run.comments.empty() ? "" : "\n") + c.get<std::string>();
       n.run.program = text(j, "program");
+      n.run.station = text(j, "station");
       n.run.origin = "record";
     } else if (type == "step") {
       Imported::Line &l = runs.back().lines.emplace_back();
@@ -305,24 +307,25 @@ void Store::importRecord(const std::string &path, ImportSummary &summary) {
   Transaction tx(db_);
   if (!tx.ok()) {
     summary.problems.push_back(path + ": " + tx.error());
-    return;
+    return false;
   }
   ImportSummary added;
   for (const Imported &run : runs) {
     std::string error;
     if (!storeImportedRun(run, added, error)) {
       summary.problems.push_back(path + ": " + error);
-      return;  // the transaction is rolled back: nothing of the file is stored
+      return false;  // the transaction is rolled back: nothing of the file is stored
     }
   }
   if (!tx.commit()) {
     summary.problems.push_back(path + ": " + tx.error());
-    return;
+    return false;
   }
   summary.runs += added.runs;
   summary.results += added.results;
   summary.known += added.known;
   summary.completed += added.completed;
+  return true;
 }
 
 // Stores one run of a record; a run the store holds in part (a live run whose lines could not
@@ -370,16 +373,8 @@ bool Store::storeImportedRun(const Imported &in, ImportSummary &summary, std::st
         continue;
       }
       ++stepIndex;
-      Statement st = db_.prepare(
-          "INSERT INTO steps(run_id, state, title, clock) VALUES(?1, ?2, ?3, ?4)", error);
-      if (!st) return false;
-      st.bind(1, run).bind(2, static_cast<long long>(l.s.state)).bind(3, l.s.title);
-      st.bind(4, l.s.clock);
-      if (!st.run()) {
-        error = st.error();
-        return false;
-      }
-      step = db_.lastInsertId();
+      step = insertStep(run, l.s.state, l.s.title, l.s.clock, error);
+      if (!step) return false;
     } else if (++line > haveResults) {
       if (!insertResult(run, step, line, l.r, error)) return false;
       ++added;

@@ -14,7 +14,7 @@ struct Store::NewRun {
   std::optional<long long> card;
   std::string barcodes[5];
   std::optional<long long> pcb;
-  std::string comments, report, program, origin;
+  std::string comments, report, program, origin, station;
 };
 
 namespace detail {

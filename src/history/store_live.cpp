@@ -7,9 +7,10 @@ namespace history {
 
 long long Store::insertRun(const NewRun &n, std::string &reason) {
   Statement st = db_.prepare(
-      "INSERT OR IGNORE INTO runs(variant, start, card, device_barcode1, device_barcode2, "
-      "board_barcode, otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
+      "INSERT INTO runs(variant, start, card, device_barcode1, device_barcode2, board_barcode, "
+      "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) "
+      "ON CONFLICT(report, start) DO NOTHING RETURNING id",
       reason);
   if (!st) return 0;
   st.bind(1, n.variant).bind(2, n.start);
@@ -17,11 +18,22 @@ long long Store::insertRun(const NewRun &n, std::string &reason) {
   for (int k = 0; k < 5; ++k) st.bind(4 + k, n.barcodes[k]);
   if (n.pcb) st.bind(9, *n.pcb);
   st.bind(10, n.comments).bind(11, n.report).bind(12, n.program).bind(13, n.origin);
-  if (!st.run()) {
-    reason = st.error();
-    return 0;
-  }
-  return db_.changes() > 0 ? db_.lastInsertId() : 0;
+  if (!n.station.empty()) st.bind(14, n.station);
+  // No row back: a run with this report and start is there already.
+  const long long id = st.step() ? st.integer(0) : 0;
+  if (!st.error().empty()) reason = st.error();
+  return id;
+}
+
+long long Store::insertStep(long long runId, int state, const std::string &title, double clock,
+                            std::string &reason) {
+  Statement st = db_.prepare(
+      "INSERT INTO steps(run_id, state, title, clock) VALUES(?1, ?2, ?3, ?4) RETURNING id", reason);
+  if (!st) return 0;
+  st.bind(1, runId).bind(2, static_cast<long long>(state)).bind(3, title).bind(4, clock);
+  const long long id = st.step() ? st.integer(0) : 0;
+  if (!id) reason = st.error().empty() ? "the step was not stored" : st.error();
+  return id;
 }
 
 bool Store::insertResult(long long runId, long long stepId, int line, const ResultRow &r,
@@ -89,23 +101,21 @@ std::string Store::runBegun(const functest::RunEvent &run) {
   n.report = run.report;
   n.program = run.program;
   n.origin = "live";
+  n.station = run.station;
   liveRun_ = insertRun(n, reason);
   if (!liveRun_ && reason.empty()) {
     runWasStored_ = true;
-    return path_ + ": a run of " + run.report + " started " + run.start + " is already stored";
+    return name_ + ": a run of " + run.report + " started " + run.start + " is already stored";
   }
-  return liveRun_ ? std::string() : path_ + ": " + reason;
+  return liveRun_ ? std::string() : name_ + ": " + reason;
 }
 
 std::string Store::stepBegun(int state, const std::string &title, double clock) {
   if (!liveRun_) return {};  // the run's own problem has been said
   std::string reason;
-  Statement st =
-      db_.prepare("INSERT INTO steps(run_id, state, title, clock) VALUES(?1, ?2, ?3, ?4)", reason);
-  if (!st) return path_ + ": " + reason;
-  st.bind(1, liveRun_).bind(2, static_cast<long long>(state)).bind(3, title).bind(4, clock);
-  if (!st.run()) return path_ + ": " + st.error();
-  liveStep_ = db_.lastInsertId();
+  const long long step = insertStep(liveRun_, state, title, clock, reason);
+  if (!step) return name_ + ": " + reason;
+  liveStep_ = step;
   return {};
 }
 
@@ -125,7 +135,7 @@ std::string Store::resultWritten(const functest::ResultEvent &e) {
     r.high = e.measurement->high;
   }
   std::string reason;
-  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason)) return path_ + ": " + reason;
+  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason)) return name_ + ": " + reason;
   ++liveLine_;
   return {};
 }
@@ -137,7 +147,7 @@ std::string Store::runEnded(const functest::EndEvent &e) {
   std::string error;
   if (!finishRun(liveRun_, verdict, e.errorCounts, e.stopped ? "stopped" : "ended", e.failCopy,
                  e.reason, error))
-    return path_ + ": " + error;
+    return name_ + ": " + error;
   liveRun_ = liveStep_ = 0;
   return {};
 }

@@ -1,8 +1,11 @@
 // The questions of the results store: runs, their steps and lines, the failures ranked and the
 // measured values of a check, over the runs a filter selects.
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <sstream>
 
 #include "history/store_internal.h"
@@ -34,7 +37,7 @@ struct Where {
   std::optional<long long> card;
 };
 
-Where whereOf(const Filter &f) {
+Where whereOf(const Filter &f, int version) {
   Where w;
   w.sql = " WHERE 1 = 1";
   // Parameters: card first (index 1) when present, then the texts in order.
@@ -49,6 +52,8 @@ Where whereOf(const Filter &f) {
   if (!f.from.empty()) text("substr(runs.start, 1, 10) >=", f.from);
   if (!f.to.empty()) text("substr(runs.start, 1, 10) <=", f.to);
   if (!f.verdict.empty()) text(std::string(detail::kVerdictExpr) + " =", detail::Upper(f.verdict));
+  if (!f.station.empty()) text(version >= 3 ? "COALESCE(runs.station, '') =" : "'' =", f.station);
+  if (!f.board.empty()) text("runs.board_barcode =", f.board);
   if (!f.check.empty()) {
     w.texts.push_back(f.check);
     w.sql +=
@@ -82,6 +87,8 @@ RunRow runFrom(const Statement &st) {
   r.failedLines = static_cast<int>(st.integer(13));
   r.verdict = st.text(14);
   r.reason = st.text(15);
+  r.station = st.text(16);
+  r.board = st.text(17);
   return r;
 }
 
@@ -132,18 +139,18 @@ std::string CheckName(const std::string &checkText) {
 std::vector<RunRow> Store::runs(const Filter &filter, std::string &error) {
   std::vector<RunRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter);
+  const Where w = whereOf(filter, version_);
   Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql +
                                  " ORDER BY substr(runs.start, 1, 19), runs.id",
                              error);
   if (!st) {
-    error = path_ + ": " + error;
+    error = name_ + ": " + error;
     return out;
   }
   bindWhere(st, w);
   while (st.step()) out.push_back(runFrom(st));
   if (!st.error().empty()) error = st.error();
-  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;
 }
 
@@ -154,14 +161,14 @@ std::vector<StepRow> Store::steps(long long runId, std::string &error) {
       "SELECT id, state, title, COALESCE(clock, 0) FROM steps WHERE run_id = ?1 ORDER BY id",
       error);
   if (!st) {
-    error = path_ + ": " + error;
+    error = name_ + ": " + error;
     return out;
   }
   st.bind(1, runId);
   while (st.step())
     out.push_back({st.integer(0), static_cast<int>(st.integer(1)), st.text(2), st.real(3)});
   if (!st.error().empty()) error = st.error();
-  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;
 }
 
@@ -172,38 +179,98 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
       std::string("SELECT ") + kResultColumns + " FROM results WHERE run_id = ?1 ORDER BY line",
       error);
   if (!st) {
-    error = path_ + ": " + error;
+    error = name_ + ": " + error;
     return out;
   }
   st.bind(1, runId);
   while (st.step()) out.push_back(resultFrom(st, 0));
   if (!st.error().empty()) error = st.error();
-  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;
 }
 
-std::vector<FailureRow> Store::failures(const Filter &filter, std::string &error) {
+std::vector<FailureRow> Store::failures(const Filter &filter, std::string &error, bool perStation) {
   std::vector<FailureRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter);
+  const Where w = whereOf(filter, version_);
+  const std::string station =
+      perStation && version_ >= 3 ? "COALESCE(runs.station, '')" : std::string("''");
+  const std::string failed = "SUM(CASE WHEN results.passed = 0 THEN 1 ELSE 0 END)";
   Statement st = db_.prepare(
-      "SELECT results.check_name, SUM(results.passed = 0), COUNT(*), "
-      "COUNT(DISTINCT CASE WHEN results.passed = 0 THEN results.run_id END) "
-      "FROM results JOIN runs ON runs.id = results.run_id" +
-          w.sql +
-          " GROUP BY results.check_name HAVING SUM(results.passed = 0) > 0 "
-          "ORDER BY 2 DESC, 4 DESC, 1",
+      "SELECT " + station + ", results.check_name, " + failed +
+          ", COUNT(*), COUNT(DISTINCT CASE WHEN results.passed = 0 THEN results.run_id END) "
+          "FROM results JOIN runs ON runs.id = results.run_id" +
+          w.sql + " GROUP BY " + (perStation ? station + ", " : std::string()) +
+          "results.check_name HAVING " + failed + " > 0 ORDER BY 1, 3 DESC, 5 DESC, 2",
       error);
   if (!st) {
-    error = path_ + ": " + error;
+    error = name_ + ": " + error;
     return out;
   }
   bindWhere(st, w);
   while (st.step())
-    out.push_back({st.text(0), static_cast<int>(st.integer(1)), static_cast<int>(st.integer(2)),
-                   static_cast<int>(st.integer(3))});
+    out.push_back({st.text(0), st.text(1), static_cast<int>(st.integer(2)),
+                   static_cast<int>(st.integer(3)), static_cast<int>(st.integer(4))});
   if (!st.error().empty()) error = st.error();
-  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  return out;
+}
+
+namespace {
+
+// "YYYY-Www", the ISO 8601 week of a date "YYYY-MM-DD" (the week of its Thursday).
+std::string isoWeek(const std::string &date) {
+  using namespace std::chrono;
+  const year_month_day ymd{year{std::atoi(date.substr(0, 4).c_str())},
+                           month{static_cast<unsigned>(std::atoi(date.substr(5, 2).c_str()))},
+                           day{static_cast<unsigned>(std::atoi(date.substr(8, 2).c_str()))}};
+  if (!ymd.ok()) return date;
+  const sys_days d{ymd};
+  const unsigned iso = weekday{d}.iso_encoding();  // Monday 1 .. Sunday 7
+  const sys_days thursday = d + days{4 - static_cast<int>(iso)};
+  const year y = year_month_day{thursday}.year();
+  const int week = (thursday - sys_days{y / January / 1}).count() / 7 + 1;
+  return rt::format("%04d-W%02d", static_cast<int>(y), week);
+}
+
+}  // namespace
+
+std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string &error) {
+  std::vector<YieldRow> out;
+  if (!ensureReadable(error)) return out;
+  const Where w = whereOf(filter, version_);
+  // A board is known by its barcode, else by its card number.
+  Statement st = db_.prepare(
+      std::string("SELECT substr(runs.start, 1, 10), ") +
+          (version_ >= 3 ? "COALESCE(runs.station, '')" : "''") +
+          ", COALESCE(NULLIF(runs.board_barcode, ''), 'card ' || COALESCE(runs.card, 0)), " +
+          detail::kVerdictExpr + " FROM runs" + w.sql +
+          " AND runs.finished = 1 ORDER BY substr(runs.start, 1, 19), runs.id",
+      error);
+  if (!st) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  std::map<std::string, YieldRow> groups;
+  std::map<std::string, std::set<std::string>> seen;  // boards met per group
+  while (st.step()) {
+    const std::string day = st.text(0), station = st.text(1), board = st.text(2);
+    const std::string group = by == YieldBy::Day    ? day
+                              : by == YieldBy::Week ? isoWeek(day)
+                                                    : station;
+    YieldRow &g = groups[group];
+    g.group = group;
+    ++g.runs;
+    if (seen[group].insert(board).second) {
+      ++g.boards;
+      g.firstPassed += st.text(3) == "PASSED";
+    } else {
+      ++g.retests;
+    }
+  }
+  if (!st.error().empty()) error = name_ + ": " + st.error();
+  for (auto &[key, row] : groups) out.push_back(row);
   return out;
 }
 
@@ -211,24 +278,49 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
                                     std::string &error) {
   std::vector<ValueRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter);
-  const std::string checkParam = "?" + std::to_string(2 + w.texts.size());
+  // The check names holding the text, found by walking the name index from one name to the next
+  // (a few lookups per name instead of a scan of every result line), then their lines by name.
+  std::vector<std::string> names;
+  {
+    Statement st = db_.prepare(
+        "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
+        "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
+        "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL AND instr(n, ?1) > 0",
+        error);
+    if (!st) {
+      error = name_ + ": " + error;
+      return out;
+    }
+    st.bind(1, check);
+    while (st.step()) names.push_back(st.text(0));
+    if (!st.error().empty()) {
+      error = name_ + ": " + st.error();
+      return out;
+    }
+  }
+  if (names.empty()) return out;
+  const Where w = whereOf(filter, version_);
+  std::string in;
+  for (size_t k = 0; k < names.size(); ++k)
+    in += (k ? ", ?" : "?") + std::to_string(2 + w.texts.size() + k);
+  // The run's line counts are not asked for here (0): they would cost two counts per value.
   Statement st =
-      db_.prepare("SELECT " + runColumns() + ", " + kResultColumns +
+      db_.prepare("SELECT " + runColumns(false) + ", " + kResultColumns +
                       " FROM results JOIN runs ON runs.id = results.run_id" + w.sql +
-                      " AND results.value IS NOT NULL AND instr(results.check_name, " + checkParam +
-                      ") > 0 ORDER BY results.check_name, substr(runs.start, 1, 19), runs.id, "
+                      " AND results.value IS NOT NULL AND results.check_name IN (" + in +
+                      ") ORDER BY results.check_name, substr(runs.start, 1, 19), runs.id, "
                       "results.line",
                   error);
   if (!st) {
-    error = path_ + ": " + error;
+    error = name_ + ": " + error;
     return out;
   }
   bindWhere(st, w);
-  st.bind(2 + static_cast<int>(w.texts.size()), check);
-  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 16)});
+  for (size_t k = 0; k < names.size(); ++k)
+    st.bind(2 + static_cast<int>(w.texts.size() + k), names[k]);
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
   if (!st.error().empty()) error = st.error();
-  if (!error.empty() && error.rfind(path_, 0) != 0) error = path_ + ": " + error;
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;
 }
 

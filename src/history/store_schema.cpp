@@ -1,8 +1,11 @@
 // Opening the results store: where it lives, how it is recognised, created and brought up to
 // date, and the checks of the questions' filters.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "history/store_internal.h"
@@ -14,7 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The tables of the current version, made in one transaction with the store's marks.
+// The tables of the current version, made in one transaction with the store's marks. Written in
+// SQLite's types; the PostgreSQL backend maps them (database_postgres.cpp).
 constexpr const char *kSchema = R"sql(
 CREATE TABLE runs(
   id INTEGER PRIMARY KEY,
@@ -34,6 +38,7 @@ CREATE TABLE runs(
   how TEXT,
   fail_copy TEXT,
   reason TEXT,
+  station TEXT,
   UNIQUE(report, start));
 CREATE TABLE steps(
   id INTEGER PRIMARY KEY,
@@ -57,6 +62,9 @@ CREATE TABLE results(
 CREATE INDEX results_run ON results(run_id, line);
 CREATE INDEX results_name ON results(check_name);
 CREATE INDEX steps_run ON steps(run_id);
+CREATE INDEX runs_board ON runs(board_barcode);
+CREATE INDEX runs_station ON runs(station, start);
+CREATE INDEX runs_start ON runs(start);
 )sql";
 
 // Version 1 (no marks, user_version 1) to 2: the reason of an incomplete run, and the stopped
@@ -66,20 +74,21 @@ ALTER TABLE runs ADD COLUMN reason TEXT;
 UPDATE runs SET verdict = 'STOPPED' WHERE finished = 1 AND how = 'stopped';
 )sql";
 
+// Version 2 to 3: the bench (station) a run ran on, and the indexes of the lab's questions.
+// Runs stored before have no station.
+constexpr const char *kFromVersion2 = R"sql(
+ALTER TABLE runs ADD COLUMN station TEXT;
+CREATE INDEX runs_board ON runs(board_barcode);
+CREATE INDEX runs_station ON runs(station, start);
+CREATE INDEX runs_start ON runs(start);
+)sql";
+
 enum class Kind { Empty, Current, Older, Newer, Foreign };
 
 struct Identity {
   Kind kind = Kind::Foreign;
   long long version = 0, applicationId = 0;
 };
-
-long long pragmaValue(Database &db, const char *pragma, std::string &error) {
-  Statement st = db.prepare(std::string("PRAGMA ") + pragma, error);
-  if (!st) return 0;
-  const long long v = st.step() ? st.integer(0) : 0;
-  if (!st.error().empty()) error = st.error();
-  return v;
-}
 
 long long count(Database &db, const std::string &sql, std::string &error) {
   Statement st = db.prepare(sql, error);
@@ -91,14 +100,8 @@ long long count(Database &db, const std::string &sql, std::string &error) {
 
 // Reads the marks and the tables; writes nothing.
 bool identify(Database &db, Identity &id, std::string &error) {
-  id.applicationId = pragmaValue(db, "application_id", error);
-  if (error.empty()) id.version = pragmaValue(db, "user_version", error);
-  const long long tables = error.empty() ? count(db,
-                                                 "SELECT COUNT(*) FROM sqlite_master WHERE type = "
-                                                 "'table' AND name NOT LIKE 'sqlite_%'",
-                                                 error)
-                                         : 0;
-  if (!error.empty()) return false;
+  long long tables = 0;
+  if (!db.connection().readMarks(id.applicationId, id.version, tables, error)) return false;
   if (id.applicationId == Store::kApplicationId) {
     id.kind = id.version == Store::kVersion  ? Kind::Current
               : id.version > Store::kVersion ? Kind::Newer
@@ -107,7 +110,7 @@ bool identify(Database &db, Identity &id, std::string &error) {
     id.kind = Kind::Foreign;
   } else if (tables == 0 && id.version == 0) {
     id.kind = Kind::Empty;
-  } else if (id.version == 1 && tables == 3) {
+  } else if (id.version == 1 && tables == 3 && !db.isServer()) {
     // The stores made before the marks: exactly their three tables with their columns.
     const long long columns = count(
         db,
@@ -160,6 +163,44 @@ std::string defaultStorePath() {
   return (base / "tessock" / "results.sqlite").string();
 }
 
+std::string ConfiguredResults(const std::string &key) {
+  const char *xdg = std::getenv("XDG_CONFIG_HOME");
+  fs::path base;
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char *home = std::getenv("HOME");
+    base = fs::path(home && home[0] ? home : ".") / ".config";
+  }
+  const std::string file = (base / "tessock" / "results.conf").string();
+  const rt::PathCheck check = rt::checkPath(file);
+  if (!check.exists || !check.problem.empty()) return {};
+  std::ifstream in(file);
+  std::string line, value;
+  while (std::getline(in, line)) {
+    const size_t eq = line.find('=');
+    if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+    auto trim = [](std::string t) {
+      const size_t a = t.find_first_not_of(" \t\r"), b = t.find_last_not_of(" \t\r");
+      return a == std::string::npos ? std::string() : t.substr(a, b - a + 1);
+    };
+    if (trim(line.substr(0, eq)) == key) value = trim(line.substr(eq + 1));
+  }
+  return value;
+}
+
+std::string configuredStoreLocation() {
+  const std::string configured = ConfiguredResults("results-db");
+  return configured.empty() ? defaultStorePath() : configured;
+}
+
+std::string defaultStation() {
+  if (std::string configured = ConfiguredResults("station"); !configured.empty()) return configured;
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || !host[0]) return "bench";
+  return host;
+}
+
 bool ValidDate(const std::string &d) {
   static const std::regex kDate("[0-9]{4}-[0-9]{2}-[0-9]{2}");
   if (!std::regex_match(d, kDate)) return false;
@@ -185,7 +226,9 @@ bool ValidFilter(const Filter &f, std::string &error) {
   return true;
 }
 
-Store::Store(std::string path) : path_(path.empty() ? defaultStorePath() : std::move(path)) {}
+Store::Store(std::string path)
+    : path_(path.empty() ? configuredStoreLocation() : std::move(path)),
+      name_(ShownLocation(path_)) {}
 
 Store::~Store() = default;
 
@@ -195,15 +238,15 @@ bool Store::recognise(bool writable, std::string &reason) {
   Identity id;
   std::string error;
   if (!identify(db_, id, error)) {
-    reason = path_ + ": " + error;
+    reason = name_ + ": " + error;
     return false;
   }
   if (id.kind == Kind::Foreign) {
-    reason = path_ + ": not a Tessock results store; it is left as it is";
+    reason = name_ + ": not a Tessock results store; it is left as it is";
     return false;
   }
   if (id.kind == Kind::Newer) {
-    reason = path_ + ": a results store of a newer version (" + std::to_string(id.version) +
+    reason = name_ + ": a results store of a newer version (" + std::to_string(id.version) +
              ", this program knows " + std::to_string(kVersion) + "); it is left as it is";
     return false;
   }
@@ -215,7 +258,7 @@ bool Store::recognise(bool writable, std::string &reason) {
   // Another program may be making or converting the same store: look again under the lock.
   Transaction tx(db_);
   if (!tx.ok() || !identify(db_, id, error)) {
-    reason = path_ + ": " + (tx.ok() ? error : tx.error());
+    reason = name_ + ": " + (tx.ok() ? error : tx.error());
     return false;
   }
   if (id.kind == Kind::Current) {
@@ -223,14 +266,20 @@ bool Store::recognise(bool writable, std::string &reason) {
     return true;
   }
   if (id.kind != Kind::Empty && id.kind != Kind::Older) {
-    reason = path_ + ": not a Tessock results store of a known version; it is left as it is";
+    reason = name_ + ": not a Tessock results store of a known version; it is left as it is";
     return false;
   }
-  const char *change = id.kind == Kind::Empty ? kSchema : kFromVersion1;
-  const std::string marks = "PRAGMA application_id = " + std::to_string(kApplicationId) +
-                            "; PRAGMA user_version = " + std::to_string(kVersion) + ";";
+  // Every step from the store's version to this one, in the one transaction.
+  std::string change;
+  if (id.kind == Kind::Empty) {
+    change = db_.connection().schemaSql(kSchema);
+  } else {
+    if (id.version < 2) change += kFromVersion1;
+    if (id.version < 3) change += kFromVersion2;
+  }
+  const std::string marks = db_.connection().marksSql(kApplicationId, kVersion);
   if (!db_.exec(change, error) || !db_.exec(marks, error) || !tx.commit()) {
-    reason = path_ + ": " + (error.empty() ? tx.error() : error);
+    reason = name_ + ": " + (error.empty() ? tx.error() : error);
     return false;
   }
   version_ = kVersion;
@@ -241,21 +290,29 @@ bool Store::open(std::string &reason, int busyMs) {
   if (db_.isOpen() && !standIn_) return true;
   db_.close();
   standIn_ = false;
+  if (isServer()) {
+    if (!db_.open(path_, Database::Mode::Write, busyMs, reason) || !recognise(true, reason)) {
+      if (reason.rfind(name_, 0) != 0) reason = name_ + ": " + reason;
+      db_.close();
+      return false;
+    }
+    return true;
+  }
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
   const rt::PathCheck existing = rt::checkPath(path_);
   if (existing.exists && !existing.problem.empty()) {
-    reason = path_ + ": " + existing.problem;
+    reason = name_ + ": " + existing.problem;
     return false;
   }
   std::error_code ec;
   const fs::path folder = fs::path(path_).parent_path();
   if (!existing.exists && !folder.empty()) fs::create_directories(folder, ec);
   if (ec) {
-    reason = path_ + ": " + ec.message();
+    reason = name_ + ": " + ec.message();
     return false;
   }
   if (!db_.open(path_, Database::Mode::Write, busyMs, reason)) {
-    reason = path_ + ": " + reason;
+    reason = name_ + ": " + reason;
     return false;
   }
   if (!recognise(true, reason)) {
@@ -267,7 +324,7 @@ bool Store::open(std::string &reason, int busyMs) {
   std::string why;
   if (!db_.exec("PRAGMA foreign_keys = ON; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;",
                 why)) {
-    reason = path_ + ": " + why;
+    reason = name_ + ": " + why;
     db_.close();
     return false;
   }
@@ -276,14 +333,37 @@ bool Store::open(std::string &reason, int busyMs) {
 
 bool Store::openReadOnly(std::string &reason) {
   if (db_.isOpen()) return true;
+  if (isServer()) {
+    Identity id;
+    std::string why;
+    if (!db_.open(path_, Database::Mode::ReadOnly, 5000, why) || !identify(db_, id, why)) {
+      reason = name_ + ": " + why;
+      db_.close();
+      return false;
+    }
+    if (id.kind != Kind::Empty) {
+      if (recognise(false, reason)) return true;
+      db_.close();
+      return false;
+    }
+    // A database with no store in it yet answers as an empty store, as a missing file does.
+    db_.close();
+    if (!db_.openMemory(why) || !db_.exec(kSchema, why)) {
+      reason = name_ + ": " + why;
+      db_.close();
+      return false;
+    }
+    version_ = kVersion;
+    return true;
+  }
   const rt::PathCheck existing = rt::checkPath(path_);
   bool empty = existing.missing;
   if (existing.exists && !existing.problem.empty()) {
-    reason = path_ + ": " + existing.problem;
+    reason = name_ + ": " + existing.problem;
     return false;
   }
   if (!existing.exists && !existing.missing) {
-    reason = path_ + ": " + existing.problem;
+    reason = name_ + ": " + existing.problem;
     return false;
   }
   if (!empty) {
@@ -299,12 +379,12 @@ bool Store::openReadOnly(std::string &reason) {
       ok = db_.open(path_, Database::Mode::Immutable, 5000, first);
       if (ok && !identify(db_, id, probe)) {
         db_.close();
-        reason = path_ + ": " + probe;
+        reason = name_ + ": " + probe;
         return false;
       }
     }
     if (!ok) {
-      reason = path_ + ": " + first;
+      reason = name_ + ": " + first;
       return false;
     }
     if (id.kind == Kind::Empty) {
@@ -319,7 +399,7 @@ bool Store::openReadOnly(std::string &reason) {
     // Nothing stored yet: an empty store in memory answers, and no file is made.
     std::string why;
     if (!db_.openMemory(why) || !db_.exec(kSchema, why)) {
-      reason = path_ + ": " + why;
+      reason = name_ + ": " + why;
       db_.close();
       return false;
     }
@@ -336,15 +416,18 @@ bool Store::ensureReadable(std::string &reason) {
   return db_.isOpen() || openReadOnly(reason);
 }
 
-std::string Store::runColumns() const {
+std::string Store::runColumns(bool counts) const {
   return std::string(
              "runs.id, runs.start, runs.variant, runs.report, COALESCE(runs.program, ''), "
              "COALESCE(runs.how, ''), COALESCE(runs.fail_copy, ''), runs.origin, "
              "COALESCE(runs.card, 0), COALESCE(runs.pcb_version, 0), runs.finished, "
-             "COALESCE(runs.error_counts, 0), "
-             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id), "
-             "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id AND r.passed = 0), ") +
-         detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''");
+             "COALESCE(runs.error_counts, 0), ") +
+         (counts ? "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id), "
+                   "(SELECT COUNT(*) FROM results r WHERE r.run_id = runs.id AND r.passed = 0), "
+                 : "0, 0, ") +
+         detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''") +
+         (version_ >= 3 ? ", COALESCE(runs.station, '')" : ", ''") +
+         ", COALESCE(runs.board_barcode, '')";
 }
 
 }  // namespace history

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "app/settings.h"
+#include "history/outbox.h"
 #include "history/questions.h"
 
 namespace cli {
@@ -20,8 +21,24 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
   if (a == "--import") {
     value(o.importDir);
     if (error.empty() && o.importDir.empty()) error = "--import needs a folder";
+  } else if (a == "--sync") {
+    o.sync = true;
   } else if (a == "--history") {
     o.history = true;
+  } else if (a == "--yield") {
+    o.yield = true;
+  } else if (a == "--csv") {
+    o.csv = true;
+  } else if (a == "--by") {
+    value(o.by);
+    if (error.empty() && o.by != "day" && o.by != "week" && o.by != "station")
+      error = "--by needs day, week or station, not '" + o.by + "'";
+  } else if (a == "--board") {
+    value(o.filter.board);
+    if (error.empty() && o.filter.board.empty()) error = "--board needs a barcode";
+  } else if (a == "--station") {
+    // Without a history command it names the bench (read by the program's option table).
+    value(o.filter.station);
   } else if (a == "--failures") {
     o.failures = true;
   } else if (a == "--values") {
@@ -54,8 +71,14 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
 bool checkHistoryOptions(const HistoryOptions &o, std::string &error) {
   if (o.filterGiven && !o.any()) {
     error =
-        "--card, --from, --to, --verdict and --check filter --history, --failures, --values "
-        "and --export-junit";
+        "--card, --from, --to, --verdict and --check filter --history, --board, --yield, "
+        "--failures, --values and --export-junit";
+    return false;
+  }
+  if ((!o.by.empty() || o.csv) && !o.any()) {
+    error =
+        "--by and --csv shape the output of --history, --board, --yield, --failures and "
+        "--values";
     return false;
   }
   return history::ValidFilter(o.filter, error);
@@ -65,9 +88,10 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
                        std::ostream &err) {
   history::Store store(storePath);
   std::string error;
-  // Only an import writes; the questions open the store read-only (a read-only file or mount
-  // answers them, and a store of another program is never touched).
-  if (!o.importDir.empty() ? !store.open(error) : !store.openReadOnly(error)) {
+  // Only an import or a sync writes; the questions open the store read-only (a read-only file
+  // or mount answers them, and a store of another program is never touched).
+  const bool writes = !o.importDir.empty() || o.sync;
+  if (writes ? !store.open(error) : !store.openReadOnly(error)) {
     err << "tessock-cli: results store: " << error << "\n";
     return 1;
   }
@@ -83,24 +107,49 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
     // Lines left out are a failure the caller must see, even when the rest was stored.
     if (!s.problems.empty()) status = 1;
   }
+  if (o.sync) {
+    history::Outbox outbox(storePath);
+    const size_t running = outbox.entries(false).size() - outbox.entries(true).size();
+    const history::Outbox::SyncResult r = outbox.sync(store);
+    for (const std::string &p : r.summary.problems) err << "tessock-cli: sync: " << p << "\n";
+    const size_t left = outbox.entries(false).size();
+    out << "synced " << r.records << " record" << (r.records == 1 ? "" : "s") << ": "
+        << r.summary.results << " result line" << (r.summary.results == 1 ? "" : "s") << " stored, "
+        << r.summary.completed << " run" << (r.summary.completed == 1 ? "" : "s") << " completed, "
+        << r.summary.runs << " added; " << left << " still waiting";
+    if (running) out << " (" << running << " of a program still running)";
+    out << "\n";
+    if (left > running) status = 1;
+  }
+  const bool csv = o.csv;
   auto failed = [&](const char *what) {
     err << "tessock-cli: " << what << ": " << error << "\n";
     return 1;
   };
-  if (o.history) {
+  if (o.history || (!o.filter.board.empty() && !o.yield && !o.failures && !o.valuesGiven &&
+                    o.exportJunit.empty())) {
     const auto runs = store.runs(o.filter, error);
     if (!error.empty()) return failed("history");
-    out << history::RunsTable(runs);
+    out << (csv ? history::RunsCsv(runs) : history::RunsTable(runs));
+  }
+  if (o.yield) {
+    const history::YieldBy by = o.by == "week"      ? history::YieldBy::Week
+                                : o.by == "station" ? history::YieldBy::Station
+                                                    : history::YieldBy::Day;
+    const auto rows = store.yield(o.filter, by, error);
+    if (!error.empty()) return failed("yield");
+    const char *heading = o.by.empty() ? "day" : o.by.c_str();
+    out << (csv ? history::YieldCsv(rows, heading) : history::YieldTable(rows, heading));
   }
   if (o.failures) {
-    const auto rows = store.failures(o.filter, error);
+    const auto rows = store.failures(o.filter, error, o.by == "station");
     if (!error.empty()) return failed("failures");
-    out << history::FailuresTable(rows);
+    out << (csv ? history::FailuresCsv(rows) : history::FailuresTable(rows));
   }
   if (o.valuesGiven) {
     const auto rows = store.values(o.values, o.filter, error);
     if (!error.empty()) return failed("values");
-    out << history::ValuesTable(rows);
+    out << (csv ? history::ValuesCsv(rows) : history::ValuesTable(rows));
   }
   if (!o.exportJunit.empty()) {
     const auto runs = store.runs(o.filter, error);

@@ -1,7 +1,8 @@
-// The history commands of tessock-cli: --import DIR, --history, --failures, --values CHECK and
-// --export-junit FILE, with the run filters --card, --from, --to, --verdict and --check. They
-// work on the results store (--results-db FILE, else the default store) without starting the
-// bench.
+// The history commands of tessock-cli: --import DIR, --sync, --history, --board BARCODE, --yield,
+// --failures, --values CHECK and --export-junit FILE, with the run filters --card, --from, --to,
+// --verdict, --check and --station, the grouping --by and the --csv output. They work on the
+// results store (--results-db FILE or URI, else the configured or default store) without
+// starting the bench.
 #pragma once
 
 #include <iosfwd>
@@ -13,7 +14,8 @@ namespace cli {
 
 struct HistoryOptions {
   std::string importDir;
-  bool history = false, failures = false;
+  bool sync = false, history = false, failures = false, yield = false, csv = false;
+  std::string by;      // day, week or station: the groups of --yield, and --failures per station
   std::string values;  // check name (or part of it) whose measured values are printed
   bool valuesGiven = false;
   std::string exportJunit;
@@ -21,7 +23,8 @@ struct HistoryOptions {
   bool filterGiven = false;
   // Whether any history command was asked for.
   bool any() const {
-    return !importDir.empty() || history || failures || valuesGiven || !exportJunit.empty();
+    return !importDir.empty() || sync || history || failures || yield || valuesGiven ||
+           !exportJunit.empty() || !filter.board.empty();
   }
 };
 
@@ -31,7 +34,8 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &options, 
 // Checks the combination after all options are read; false with a message.
 bool checkHistoryOptions(const HistoryOptions &options, std::string &error);
 
-// Runs the commands in the order import, history, failures, values, export. Returns an exit
+// Runs the commands in the order import, sync, history (or board), yield, failures, values,
+// export. Returns an exit
 // status: 0, 1 when the store cannot be used or a file not written.
 int runHistoryCommands(const HistoryOptions &options, const std::string &storePath,
                        std::ostream &out, std::ostream &err);

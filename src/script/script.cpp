@@ -53,7 +53,9 @@ constexpr OptionDoc kOptionDocs[] = {
     {"--acquire", nullptr, "start FRAMES acquisition once started, as the F10 key does",
      OptionDoc::Desktop},
     {"--history-window", nullptr, "open the results history page once started", OptionDoc::Desktop},
-    {"--results-db", "FILE", "results store (default: $XDG_DATA_HOME/tessock/results.sqlite)",
+    {"--results-db", "STORE", "results store: SQLite file or postgresql:// URI (see the man page)",
+     OptionDoc::Both},
+    {"--station", "NAME", "this bench's name (default: host name); history filter: its runs",
      OptionDoc::Both},
     {"--virtual-time", nullptr, "run the event loop in virtual time (hours of a test in seconds)",
      OptionDoc::Headless},
@@ -61,11 +63,21 @@ constexpr OptionDoc kOptionDocs[] = {
      "write the HTML report of a test record (*.jsonl) beside it, then exit", OptionDoc::Headless},
     {"--import", "DIR", "store the test records (*.jsonl) and lone reports of DIR",
      OptionDoc::Headless},
+    {"--sync", nullptr, "store the runs that wait for the results store, from their records",
+     OptionDoc::Headless},
     {"--history", nullptr, "print the stored runs", OptionDoc::Headless},
+    {"--board", "BARCODE", "print every run of the board with this barcode, on every station",
+     OptionDoc::Headless},
+    {"--yield", nullptr, "print the first-pass yield and the retests per day, week or station",
+     OptionDoc::Headless},
     {"--failures", nullptr, "print the checks ranked by how often they failed",
      OptionDoc::Headless},
     {"--values", "CHECK", "print a check's measured value across runs", OptionDoc::Headless},
     {"--export-junit", "FILE", "write the stored runs as a JUnit XML file", OptionDoc::Headless},
+    {"--by", "GROUP", "day, week or station: groups of --yield; station: --failures per station",
+     OptionDoc::Headless},
+    {"--csv", nullptr, "print --history, --board, --yield, --failures and --values as CSV",
+     OptionDoc::Headless},
     {"--card", "N", "history filter: card number", OptionDoc::Headless},
     {"--from", "DATE", "history filter: runs started on or after the day (YYYY-MM-DD)",
      OptionDoc::Headless},
@@ -220,6 +232,16 @@ bool parseOptions(int argc, char **argv, Options &o, std::string &error, bool he
       o.bench.resultsDb = value;
     } else if (name == "--html-report") {
       o.htmlReport = value;
+    } else if (name == "--station") {
+      if (value.empty() || value.size() > 200) {
+        error = "--station needs a name of 1 to 200 characters";
+        return false;
+      }
+      o.bench.station = value;
+      if (headless) {
+        int at = i - 1;
+        parseHistoryOption(argc, argv, at, o.history, error);
+      }
     } else {
       // The history commands and their filters read the option and its value themselves.
       int at = d->value ? i - 1 : i;

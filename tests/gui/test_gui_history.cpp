@@ -45,6 +45,7 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   std::vector<int> failedLines;
   for (const char *board : {"good", "temp1_down", "otr2_down", "m5v_monitor_stuck"}) {
     rigs.push_back(std::make_unique<FunctionalRig>(board, 60.0, db));
+    rigs.back()->test().report.setStation(rigs.size() == 1 ? "bench-1" : "bench-2");
     reports.push_back(statusRun(*rigs.back()));
     failedLines.push_back(static_cast<int>(rigs.back()->failedChecks().size()));
   }
@@ -80,12 +81,26 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   for (int row = 0; row < 4; ++row) {
     SCOPED_TRACE(row);
     EXPECT_EQ(table->item(row, 0)->text(), "317");
-    EXPECT_EQ(table->item(row, 2)->text(), "bench");
-    EXPECT_EQ(table->item(row, 3)->text(), row == 0 ? "PASSED" : "FAILED");
-    EXPECT_EQ(table->item(row, 4)->text(), QString::number(failedLines[row]));
+    EXPECT_EQ(table->item(row, 2)->text(), row == 0 ? "bench-1" : "bench-2");
+    EXPECT_EQ(table->item(row, 3)->text(), "bench");
+    EXPECT_EQ(table->item(row, 4)->text(), row == 0 ? "PASSED" : "FAILED");
+    EXPECT_EQ(table->item(row, 5)->text(), QString::number(failedLines[row]));
     EXPECT_EQ(failedLines[row] > 0, row > 0);
     EXPECT_EQ(table->item(row, 1)->text().size(), 19);
   }
+
+  // The station and the board filter the runs.
+  page->stationFilter()->setText("bench-2");
+  page->boardFilter()->setText("BRD-0000000000000317");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 3);
+  page->boardFilter()->setText("BRD-0000000000000316");
+  page->refresh();
+  EXPECT_EQ(table->rowCount(), 0);
+  page->stationFilter()->clear();
+  page->boardFilter()->clear();
+  page->refresh();
+  ASSERT_EQ(table->rowCount(), 4);
 
   // A row opens its report; a report that has gone is said with its path.
   std::vector<QUrl> opened;

@@ -30,8 +30,8 @@ struct BenchOptions {
   std::string moduleName = {};      // QuickUSB module to drive (empty: the first found)
   functest::UnattendedPolicy unattended = {};      // the operator's give-up policy (off by default)
   std::array<bool, 3> unattendedFromOptions = {};  // durations the command line gave
-  std::string station = {};         // this bench's name in the store (empty: configured or host)
-  bool autoSync = false;            // the writer stores the runs that waited, by itself
+  std::string station = {};  // this bench's name in the store (empty: configured or host)
+  bool autoSync = false;     // the writer stores the runs that waited, by itself
 };
 
 // Default locations, overridable by options.

@@ -2,11 +2,13 @@
 // date, and the checks of the questions' filters.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "history/store_internal.h"
 #include "rt/input_file.h"
@@ -241,7 +243,17 @@ bool Store::recognise(bool writable, std::string &reason) {
     reason = name_ + ": " + error;
     return false;
   }
-  if (id.kind == Kind::Foreign) {
+  // A store that another program is making at this moment can look half made to the separate
+  // reads of its marks and tables: a file without marks is judged under the write lock (or, on
+  // a read-only connection, looked at once more) before it is called foreign.
+  if (id.kind == Kind::Foreign && id.applicationId == 0 && !writable) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (!identify(db_, id, error)) {
+      reason = name_ + ": " + error;
+      return false;
+    }
+  }
+  if (id.kind == Kind::Foreign && !(writable && id.applicationId == 0)) {
     reason = name_ + ": not a Tessock results store; it is left as it is";
     return false;
   }
@@ -266,7 +278,10 @@ bool Store::recognise(bool writable, std::string &reason) {
     return true;
   }
   if (id.kind != Kind::Empty && id.kind != Kind::Older) {
-    reason = name_ + ": not a Tessock results store of a known version; it is left as it is";
+    reason =
+        name_ + (id.kind == Kind::Foreign
+                     ? ": not a Tessock results store; it is left as it is"
+                     : ": not a Tessock results store of a known version; it is left as it is");
     return false;
   }
   // Every step from the store's version to this one, in the one transaction.

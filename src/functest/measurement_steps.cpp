@@ -161,8 +161,7 @@ void UpdateRunningMeans(TestContext &t, bool deriveCurrent) {
     // can measure the very same time.
     const float period = a.ADC_STAT_PERIODE[i];
     const double began = a.ADC_PERIOD_START[i];
-    const bool own = began > m.PeriodsSince;
-    if (own && began != m.PeriodTaken[i] && std::isfinite(period)) {
+    if (ownPeriod(t, i) && began != m.PeriodTaken[i] && std::isfinite(period)) {
       m.PeriodTaken[i] = began;
       float &mean = m.PERIODE_MEAN[i];
       if (mean == 0.0f) {

@@ -247,6 +247,8 @@ void Acquisition::convertAndPlotCapture(std::string &messages) {
   if (shown == 0) return;
   HandlePlotAdc = rt_.PlotY(m, ctl::Main::DataGraph1, replayWords_.data(), shown, kAdcColour);
   HandlePlotCfc = rt_.PlotY(m, ctl::Main::DataGraph2, replayWords_.data(), shown, kCfcColour);
+  rt_.SetPlotLegend(m, ctl::Main::DataGraph1, HandlePlotAdc, "captured words");
+  rt_.SetPlotLegend(m, ctl::Main::DataGraph2, HandlePlotCfc, "captured words");
 }
 
 }  // namespace acq

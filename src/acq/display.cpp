@@ -121,6 +121,7 @@ void Acquisition::plotSums(int sum) {
     if (!PlotCH[ch]) continue;
     const float *history = ShowNormPlots ? SumsMaximumsNormalized[ch][sum] : SumsMaximums[ch][sum];
     SumPlotHandle[ch] = rt_.PlotY(m, graph, history, kSumHistory, kSumColour[ch]);
+    rt_.SetPlotLegend(m, graph, SumPlotHandle[ch], kChannelLegend[ch]);
   }
   rt_.SetAxisScalingMode(m, graph, rt::VAL_AUTOSCALE, 0.0, 10.0);
 }
@@ -142,12 +143,15 @@ void Acquisition::plotDataGraphs(bool hardware) {
   const int g1 = ctl::Main::DataGraph1, g2 = ctl::Main::DataGraph2;
   rt_.DeleteGraphPlot(m, g1, -1);
   rt_.DeleteGraphPlot(m, g2, -1);
-  auto plot = [&](const uint16_t *adc, const uint16_t *cfc, size_t n) {
+  // Each plot is named by what it shows: a channel, or the words of the block as they came.
+  auto plot = [&](const uint16_t *adc, const uint16_t *cfc, size_t n, const char *legend) {
     HandlePlotAdc = rt_.PlotY(m, g1, adc, n, kAdcColour);
     HandlePlotCfc = rt_.PlotY(m, g2, cfc, n, kCfcColour);
+    rt_.SetPlotLegend(m, g1, HandlePlotAdc, legend);
+    rt_.SetPlotLegend(m, g2, HandlePlotCfc, legend);
   };
   if (!hardware) {
-    plot(ADC[0], CFC[0], kHistory);
+    plot(ADC[0], CFC[0], kHistory, "CH1 (pseudo-random, no module)");
     return;
   }
   switch (mode_) {
@@ -155,15 +159,15 @@ void Acquisition::plotDataGraphs(bool hardware) {
       const size_t n = delivered_ / 2;
       for (size_t k = 0; k < n; ++k)
         words_[k] = static_cast<uint16_t>(buffer_[2 * k] | (buffer_[2 * k + 1] << 8));
-      plot(words_, words_, n);
+      plot(words_, words_, n, "raw words");
       break;
     }
     case blk::FRAMES:
-      plot(ADC[focus()], CFC[focus()], kHistory);
+      plot(ADC[focus()], CFC[focus()], kHistory, kChannelLegend[focus()]);
       break;
     case blk::SINGLE_VALUE: {
       const int n = std::clamp(rt_.GetCtrlValI(m, ctl::Main::SinglePoints), 0, kSingleSamples);
-      if (n > 0) plot(single_.adc, single_.cfc, static_cast<size_t>(n));
+      if (n > 0) plot(single_.adc, single_.cfc, static_cast<size_t>(n), "single value samples");
       break;
     }
     default:

@@ -17,6 +17,9 @@ inline constexpr uint32_t kSumColour[kChannels] = {0xFF0000, 0x0000FF, 0x00FF00,
                                                    0xFF00FF, 0xFFFF00, 0xA0A0A0, 0xFFFFFF};
 inline constexpr uint32_t kAdcColour = 0xFF0000;
 inline constexpr uint32_t kCfcColour = 0x00FF00;
+// The names of the channels in the graphs' legends.
+inline constexpr const char *kChannelLegend[kChannels] = {"CH1", "CH2", "CH3", "CH4",
+                                                          "CH5", "CH6", "CH7", "CH8"};
 
 // One line of the raw view: the word in four upper-case hexadecimal digits.
 void formatRawWord(uint16_t word, std::string &out);

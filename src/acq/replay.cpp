@@ -53,6 +53,7 @@ void Acquisition::showNextReplayBlock() {
     replayWords_[k] = static_cast<uint16_t>(bulk_[2 * k] | (bulk_[2 * k + 1] << 8));
   HandlePlotAdc =
       words ? rt_.PlotY(m, ctl::Main::DataGraph1, replayWords_.data(), words, kAdcColour) : 0;
+  if (HandlePlotAdc) rt_.SetPlotLegend(m, ctl::Main::DataGraph1, HandlePlotAdc, "replayed words");
   if (got < kReplayBytes) {
     replay_.close();
     OffsetInTheFileHighSpeed = 0;

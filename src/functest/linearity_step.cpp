@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "acq/display.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
 #include "functest/current_setups.h"
@@ -212,6 +213,8 @@ void LinearityTest::show(TestContext &t) {
   for (int ch = 0; ch < 8; ++ch)
     HandlePlot[ch] = t.rt.PlotXY(page, ctl::TabLin::Graph, ValForLin[ch][0], ValForLin[ch][1],
                                  points, kCurveColours[ch], 1, 11, 0);
+  for (int ch = 0; ch < 8; ++ch)
+    t.rt.SetPlotLegend(page, ctl::TabLin::Graph, HandlePlot[ch], acq::kChannelLegend[ch]);
   t.rt.ProcessDrawEvents();
 }
 

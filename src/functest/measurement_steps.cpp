@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "acq/display.h"
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
@@ -191,7 +192,9 @@ ChannelOutcome ChannelPhase(TestContext &t, float low, float high, int need) {
   if (ch < 0 || ch >= 8) return ChannelOutcome::Waiting;
   const int slope = t.p.TabSlope;
   t.rt.DeleteGraphPlot(slope, SL::CfcGraph, -1);
-  t.rt.PlotY(slope, SL::CfcGraph, t.acq().CFC[ch], acq::kHistory, kGreen, 1, 11, 0);
+  const int plot =
+      t.rt.PlotY(slope, SL::CfcGraph, t.acq().CFC[ch], acq::kHistory, kGreen, 1, 11, 0);
+  t.rt.SetPlotLegend(slope, SL::CfcGraph, plot, acq::kChannelLegend[ch]);
 
   const float mean = t.s.means.COUNTS_MEAN[ch];
   bool done = false;

@@ -1,8 +1,12 @@
 #include "gui/history_window.h"
 
 #include <QBoxLayout>
+#include <QCalendarWidget>
 #include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,13 +16,17 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
+#include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
+#include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <unordered_set>
 
 #include "functest/html_report.h"
 #include "functest/report.h"
@@ -48,6 +56,32 @@ QTableWidgetItem *cell(const QString &text, Qt::Alignment align = Qt::AlignLeft)
 QString startText(const std::string &start) {
   QString s = QString::fromStdString(start.substr(0, 19));
   if (s.size() > 10 && s[10] == 'T') s[10] = ' ';
+  return s;
+}
+
+// A date filter: a calendar pop-up, and "any" at its lowest date, which stands for no bound.
+QDateEdit *dateFilter(QObject *calendarWatcher) {
+  auto *d = new QDateEdit();
+  d->setCalendarPopup(true);
+  d->setDisplayFormat("yyyy-MM-dd");
+  d->setMinimumDate(QDate(2000, 1, 1));
+  d->setSpecialValueText(QObject::tr("any"));
+  d->setDate(d->minimumDate());
+  d->calendarWidget()->installEventFilter(calendarWatcher);
+  return d;
+}
+
+std::string dateText(const QDateEdit *d) {
+  return d->date() == d->minimumDate() ? std::string()
+                                       : d->date().toString("yyyy-MM-dd").toStdString();
+}
+
+QScatterSeries *verdictSeries(const QString &name, const QColor &color) {
+  auto *s = new QScatterSeries();
+  s->setName(name);
+  s->setColor(color);
+  s->setBorderColor(color.darker(140));
+  s->setMarkerSize(9);
   return s;
 }
 
@@ -84,6 +118,10 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   board_ = new QLineEdit();
   board_->setPlaceholderText(tr("board barcode"));
   board_->setMaximumWidth(190);
+  from_ = dateFilter(this);
+  to_ = dateFilter(this);
+  from_->setToolTip(tr("Runs started on this day or later"));
+  to_->setToolTip(tr("Runs started on this day or earlier"));
   auto *reload = new QPushButton(tr("Refresh"));
   auto *filters = new QHBoxLayout();
   filters->addWidget(new QLabel(tr("Card")));
@@ -94,9 +132,16 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   filters->addWidget(station_);
   filters->addWidget(new QLabel(tr("Board")));
   filters->addWidget(board_);
-  filters->addWidget(new QLabel(tr("Check")));
-  filters->addWidget(checkText_, 1);
+  filters->addStretch(1);
   filters->addWidget(reload);
+  // The second row: the dates of the runs and the text of a line they hold.
+  auto *moreFilters = new QHBoxLayout();
+  moreFilters->addWidget(new QLabel(tr("Started from")));
+  moreFilters->addWidget(from_);
+  moreFilters->addWidget(new QLabel(tr("to")));
+  moreFilters->addWidget(to_);
+  moreFilters->addWidget(new QLabel(tr("Check")));
+  moreFilters->addWidget(checkText_, 1);
   status_ = new QLabel();
 
   table_ = new QTableWidget(0, Columns);
@@ -114,16 +159,23 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   chart_ = new QChart();
   chart_->setAnimationOptions(QChart::NoAnimation);
   chart_->legend()->setAlignment(Qt::AlignBottom);
-  // The axes stay; each chosen check brings its own series.
-  xAxis_ = new QValueAxis();
-  xAxis_->setTitleText(tr("run (row of the table)"));
-  xAxis_->setLabelFormat("%.0f");
-  xAxis_->setTickType(QValueAxis::TicksDynamic);
-  xAxis_->setTickAnchor(1);
+  // The axes stay; each chosen check brings its own series. Runs are placed by their starts;
+  // a check of a status bit is read on the pass/fail axis, any other on the value axis.
+  xAxis_ = new QDateTimeAxis();
+  xAxis_->setTitleText(tr("run start"));
+  xAxis_->setTickCount(6);
   yAxis_ = new QValueAxis();
   yAxis_->setLabelFormat("%g");
+  passAxis_ = new QCategoryAxis();
+  passAxis_->setStartValue(-0.5);
+  passAxis_->append(QStringLiteral("FAILED"), 0.5);
+  passAxis_->append(QStringLiteral("PASSED"), 1.5);
+  passAxis_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionCenter);
+  passAxis_->setRange(-0.5, 1.5);
+  passAxis_->setVisible(false);
   chart_->addAxis(xAxis_, Qt::AlignBottom);
   chart_->addAxis(yAxis_, Qt::AlignLeft);
+  chart_->addAxis(passAxis_, Qt::AlignLeft);
   chartView_ = new QChartView(chart_);
   chartView_->setRenderHint(QPainter::Antialiasing);
   chartView_->setMinimumHeight(240);
@@ -143,15 +195,18 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   split->setStretchFactor(1, 1);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(filters);
+  layout->addLayout(moreFilters);
   layout->addWidget(status_);
   layout->addWidget(split, 1);
-  resize(820, 680);
+  resize(1000, 680);
 
   connect(card_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(checkText_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(station_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(board_, &QLineEdit::editingFinished, this, &HistoryWindow::refresh);
   connect(verdict_, &QComboBox::currentIndexChanged, this, &HistoryWindow::refresh);
+  connect(from_, &QDateEdit::dateChanged, this, &HistoryWindow::refresh);
+  connect(to_, &QDateEdit::dateChanged, this, &HistoryWindow::refresh);
   connect(reload, &QPushButton::clicked, this, &HistoryWindow::refresh);
   // A double click, or Enter on the current row.
   connect(table_, &QAbstractItemView::activated, this,
@@ -160,6 +215,24 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
 }
 
 QString HistoryWindow::status() const { return status_->text(); }
+
+bool HistoryWindow::eventFilter(QObject *watched, QEvent *event) {
+  // A date filter at "any" opens its calendar on this month rather than on its lowest date.
+  if (event->type() == QEvent::Show)
+    for (QDateEdit *d : {from_, to_})
+      if (d && watched == d->calendarWidget() && d->date() == d->minimumDate()) {
+        const QDate today = QDate::currentDate();
+        d->calendarWidget()->setCurrentPage(today.year(), today.month());
+      }
+  return QWidget::eventFilter(watched, event);
+}
+
+qint64 HistoryWindow::chartTime(const std::string &start) {
+  const QString text = QString::fromStdString(start);
+  QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+  if (!t.isValid()) t = QDateTime::fromString(text.left(19), Qt::ISODate);
+  return t.isValid() ? t.toMSecsSinceEpoch() : 0;
+}
 
 void HistoryWindow::refresh() {
   history::Filter filter;
@@ -177,6 +250,8 @@ void HistoryWindow::refresh() {
   filter.check = checkText_->text().trimmed().toStdString();
   filter.station = station_->text().trimmed().toStdString();
   filter.board = board_->text().trimmed().toStdString();
+  filter.from = dateText(from_);
+  filter.to = dateText(to_);
   if (error.empty()) history::ValidFilter(filter, error);
 
   std::vector<history::RunRow> runs;
@@ -262,12 +337,10 @@ bool HistoryWindow::openReport(int row) {
 
 void HistoryWindow::showChart() {
   chart_->removeAllSeries();
-  values_ = low_ = high_ = nullptr;
+  values_ = low_ = high_ = passed_ = failed_ = nullptr;
+  passFail_ = false;
   const std::string name = checks_->currentText().toStdString();
   chart_->setTitle(QString::fromStdString(name));
-  const double n = std::max<double>(1, static_cast<double>(runs_.size()));
-  xAxis_->setRange(0.5, n + 0.5);
-  xAxis_->setTickInterval(std::max(1.0, std::ceil(n / 12)));
   if (name.empty()) {
     yAxis_->setTitleText({});
     return;
@@ -275,60 +348,96 @@ void HistoryWindow::showChart() {
 
   std::string error;
   std::vector<history::ValueRow> rows = store_.values(name, filter_, error);
-  // The store answers every name that contains the chosen one: keep the chosen one.
-  std::erase_if(rows, [&](const history::ValueRow &v) { return v.result.name != name; });
   if (!error.empty()) {
     chart_->setTitle(QString::fromStdString(error));
     return;
   }
-
-  // x is the run's row in the table (runs in the order of their starts), so the chart and the
-  // table name the same run by the same number.
-  auto rowOf = [&](long long runId) {
-    for (size_t k = 0; k < runs_.size(); ++k)
-      if (runs_[k].id == runId) return static_cast<double>(k + 1);
-    return 0.0;
+  // The store answers every name that contains the chosen one: keep the chosen one, in the
+  // runs of the table, by the instant each run started (runs of stations in other time zones
+  // fall into place).
+  std::unordered_set<long long> shown;
+  for (const history::RunRow &r : runs_) shown.insert(r.id);
+  struct Point {
+    qint64 t;
+    const history::ResultRow *result;
   };
-  auto *values = new QLineSeries();
-  values->setName(tr("value"));
-  values->setPointsVisible(true);
-  values->setMarkerSize(8);
-  QLineSeries *low = limitSeries(tr("low limit"), QColor(30, 90, 200));
-  QLineSeries *high = limitSeries(tr("high limit"), QColor(200, 40, 40));
+  std::vector<Point> points;
+  for (const history::ValueRow &v : rows)
+    if (v.result.name == name && shown.count(v.run.id) && v.result.value &&
+        std::isfinite(*v.result.value))
+      points.push_back({chartTime(v.run.start), &v.result});
+  std::stable_sort(points.begin(), points.end(),
+                   [](const Point &a, const Point &b) { return a.t < b.t; });
+
+  // A status bit reads as passed or failed, not as a number; so does any line whose only value
+  // is its bit.
+  passFail_ = !points.empty() && std::all_of(points.begin(), points.end(), [](const Point &p) {
+    return p.result->unit == "bit";
+  });
+  auto *passed = verdictSeries(tr("passed"), QColor(30, 150, 50));
+  auto *failed = verdictSeries(tr("failed"), QColor(210, 30, 30));
+  QLineSeries *values = nullptr, *low = nullptr, *high = nullptr;
   double yMin = INFINITY, yMax = -INFINITY;
   std::string unit;
-  for (const history::ValueRow &v : rows) {
-    const double x = rowOf(v.run.id);
-    if (x == 0 || !v.result.value || !std::isfinite(*v.result.value)) continue;
-    values->append(x, *v.result.value);
-    yMin = std::min(yMin, *v.result.value);
-    yMax = std::max(yMax, *v.result.value);
-    if (unit.empty()) unit = v.result.unit;
-    // A limit is a short level across the run's place, so that a limit all runs share is one
-    // line across the chart.
-    for (auto [limit, series] : {std::pair{v.result.low, low}, std::pair{v.result.high, high}}) {
+  if (!passFail_) {
+    values = new QLineSeries();
+    values->setName(tr("value"));
+    values->setColor(QColor(40, 90, 170));
+    low = limitSeries(tr("low limit"), QColor(30, 90, 200));
+    high = limitSeries(tr("high limit"), QColor(200, 40, 40));
+  }
+  for (const Point &p : points) {
+    const double x = static_cast<double>(p.t);
+    const history::ResultRow &r = *p.result;
+    if (passFail_) {
+      (r.passed ? passed : failed)->append(x, r.passed ? 1 : 0);
+      continue;
+    }
+    const double y = *r.value;
+    values->append(x, y);
+    (r.passed ? passed : failed)->append(x, y);
+    yMin = std::min(yMin, y);
+    yMax = std::max(yMax, y);
+    if (unit.empty()) unit = r.unit;
+    for (auto [limit, series] : {std::pair{r.low, low}, std::pair{r.high, high}}) {
       if (!limit || !std::isfinite(*limit)) continue;
-      series->append(x - 0.45, *limit);
-      series->append(x + 0.45, *limit);
+      series->append(x, *limit);
       yMin = std::min(yMin, *limit);
       yMax = std::max(yMax, *limit);
     }
   }
-  yAxis_->setTitleText(QString::fromStdString(unit));
-  if (yMin > yMax) yMin = yMax = 0;
-  const double margin = yMax > yMin ? (yMax - yMin) * 0.08 : std::max(1.0, std::fabs(yMax) * 0.1);
-  yAxis_->setRange(yMin - margin, yMax + margin);
+
+  // The time axis spans the runs, with a margin so that the first and last are not on the
+  // frame; its labels carry the time of day when the runs are all within two days.
+  qint64 first = points.empty() ? QDateTime::currentMSecsSinceEpoch() : points.front().t;
+  qint64 last = points.empty() ? first : points.back().t;
+  const qint64 pad = std::max<qint64>((last - first) / 20, 30LL * 60 * 1000);
+  xAxis_->setRange(QDateTime::fromMSecsSinceEpoch(first - pad),
+                   QDateTime::fromMSecsSinceEpoch(last + pad));
+  xAxis_->setFormat(last - first < 2LL * 24 * 3600 * 1000 ? "MM-dd hh:mm" : "yyyy-MM-dd");
+  yAxis_->setVisible(!passFail_);
+  passAxis_->setVisible(passFail_);
+  QAbstractAxis *y = passFail_ ? static_cast<QAbstractAxis *>(passAxis_) : yAxis_;
+  if (!passFail_) {
+    yAxis_->setTitleText(QString::fromStdString(unit));
+    if (yMin > yMax) yMin = yMax = 0;
+    const double margin = yMax > yMin ? (yMax - yMin) * 0.08 : std::max(1.0, std::fabs(yMax) * 0.1);
+    yAxis_->setRange(yMin - margin, yMax + margin);
+  }
   values_ = values;
-  low_ = low->count() ? low : nullptr;
-  high_ = high->count() ? high : nullptr;
-  for (QLineSeries *s : {low, high, values}) {
-    if (s != values && s->count() == 0) {
+  low_ = low && low->count() ? low : nullptr;
+  high_ = high && high->count() ? high : nullptr;
+  passed_ = passed;
+  failed_ = failed;
+  for (QXYSeries *s : std::initializer_list<QXYSeries *>{low, high, values, passed, failed}) {
+    if (!s) continue;
+    if (s->count() == 0 && (s == low || s == high)) {
       delete s;
       continue;
     }
     chart_->addSeries(s);
     s->attachAxis(xAxis_);
-    s->attachAxis(yAxis_);
+    s->attachAxis(y);
   }
 }
 

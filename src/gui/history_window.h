@@ -1,7 +1,9 @@
 // The history page of the desktop program: the runs of the results store in a table (card,
-// start, bench or tunnel, verdict, failed lines) under a filter row, the report of a run opened
-// by a double click or Enter, and below a chart of one check's measured value across the runs
-// with its limits. Everything is read through the store's questions; the page holds no SQL.
+// start, bench or tunnel, verdict, failed lines) under a filter row (dates included), the report
+// of a run opened by a double click or Enter, and below a chart of one check across the runs,
+// placed by their start dates: a measured value with its limits, or, for a check of a status
+// bit, whether it passed. Everything is read through the store's questions; the page holds no
+// SQL.
 #pragma once
 
 #include <QString>
@@ -13,9 +15,13 @@
 #include "history/store.h"
 
 QT_BEGIN_NAMESPACE
+class QCategoryAxis;
 class QChart;
 class QChartView;
 class QComboBox;
+class QDate;
+class QDateEdit;
+class QDateTimeAxis;
 class QLabel;
 class QLineEdit;
 class QTableWidget;
@@ -45,14 +51,25 @@ class HistoryWindow : public QWidget {
   QLineEdit *checkFilter() const { return checkText_; }
   QLineEdit *stationFilter() const { return station_; }
   QLineEdit *boardFilter() const { return board_; }
+  // The first and last start dates shown; at their lowest date they say "any" (no bound).
+  QDateEdit *fromFilter() const { return from_; }
+  QDateEdit *toFilter() const { return to_; }
   QTableWidget *table() const { return table_; }
   QComboBox *checkBox() const { return checks_; }
   QChartView *chartView() const { return chartView_; }
-  // The measured values, and the low and high limits, of the chart (null before a check is
-  // chosen or for a limit the store does not know).
+  // The series of the chart, x being the run's start in milliseconds since 1970 (UTC). The
+  // measured values, and the low and high limits (null for a check of a status bit, before a
+  // check is chosen or for a limit the store does not know); the runs whose line passed and
+  // those whose line failed (at their value, or at 1 and 0 for a status bit).
   QXYSeries *valueSeries() const { return values_; }
   QXYSeries *lowSeries() const { return low_; }
   QXYSeries *highSeries() const { return high_; }
+  QXYSeries *passedSeries() const { return passed_; }
+  QXYSeries *failedSeries() const { return failed_; }
+  // Whether the chosen check is shown as passed/failed rather than by value.
+  bool chartIsPassFail() const { return passFail_; }
+  // A run's start ("2026-12-07T10:13:53.120+01:00") as the chart places it.
+  static qint64 chartTime(const std::string &start);
   // What the status line under the filters says (a filter that cannot be used, a store error,
   // the number of runs).
   QString status() const;
@@ -61,19 +78,27 @@ class HistoryWindow : public QWidget {
   std::function<bool(const QUrl &)> openUrl;
   std::function<void(const QString &title, const QString &text)> tell;
 
+ protected:
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
  private:
   void showChart();
 
   history::Store &store_;
   QLineEdit *card_ = nullptr, *checkText_ = nullptr;
   QLineEdit *station_ = nullptr, *board_ = nullptr;
+  QDateEdit *from_ = nullptr, *to_ = nullptr;
   QComboBox *verdict_ = nullptr, *checks_ = nullptr;
   QLabel *status_ = nullptr;
   QTableWidget *table_ = nullptr;
   QChartView *chartView_ = nullptr;
   QChart *chart_ = nullptr;
-  QValueAxis *xAxis_ = nullptr, *yAxis_ = nullptr;
+  QDateTimeAxis *xAxis_ = nullptr;
+  QValueAxis *yAxis_ = nullptr;
+  QCategoryAxis *passAxis_ = nullptr;
   QXYSeries *values_ = nullptr, *low_ = nullptr, *high_ = nullptr;
+  QXYSeries *passed_ = nullptr, *failed_ = nullptr;
+  bool passFail_ = false;
   history::Filter filter_;
   std::vector<history::RunRow> runs_;
 };

@@ -100,13 +100,15 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
 void RunStatusPanel::refresh() {
   const functest::ProgressSnapshot p = progress_.snapshot();
   QString verdict, banner;
+  const QString failedLines =
+      p.failedCount == 1 ? tr("1 failed line") : tr("%1 failed lines").arg(p.failedCount);
   if (p.ended) {
     verdict = QString::fromStdString(p.verdict.empty() ? "UNFINISHED" : p.verdict);
     banner = verdict;
-    if (p.failedCount > 0) banner += tr("  %n failed", nullptr, p.failedCount);
+    if (p.failedCount > 0) banner += QStringLiteral(" \u2013 ") + failedLines;
   } else if (p.active) {
     banner = tr("RUNNING");
-    if (p.failedCount > 0) banner += tr("  %n failed so far", nullptr, p.failedCount);
+    if (p.failedCount > 0) banner += QStringLiteral(" \u2013 ") + failedLines + tr(" so far");
   } else {
     banner = tr("No run yet");
   }

@@ -5,6 +5,8 @@
 #include <QRadialGradient>
 #include <QScrollBar>
 #include <QtCharts/QChart>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <algorithm>
@@ -117,6 +119,12 @@ QColor rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0x
 TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
   chart_ = new QChart();
   chart_->legend()->hide();
+  chart_->legend()->setAlignment(Qt::AlignTop);
+  {
+    QFont f = chart_->legend()->font();
+    f.setPointSizeF(std::max(6.0, f.pointSizeF() - 1));
+    chart_->legend()->setFont(f);
+  }
   chart_->setAnimationOptions(QChart::NoAnimation);
   chart_->setBackgroundRoundness(0);
   chart_->setMargins(QMargins(2, 2, 2, 2));
@@ -162,8 +170,20 @@ QLineSeries *TsGraph::seriesAt(int i) {
     s->attachAxis(xAxis_);
     s->attachAxis(yAxis_);
     series_.push_back(s);
+    legends_.emplace_back();
   }
   return series_[i];
+}
+
+void TsGraph::updateLegend() {
+  // Only the named plots shown have a marker; a graph without one shows no legend at all.
+  bool any = false;
+  for (int i = 0; i < static_cast<int>(series_.size()); ++i) {
+    const bool named = i < shown_ && !legends_[i].empty();
+    for (QLegendMarker *m : chart_->legend()->markers(series_[i])) m->setVisible(named);
+    any = any || named;
+  }
+  chart_->legend()->setVisible(any);
 }
 
 void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, double yMin,
@@ -171,6 +191,7 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
   double xlo = std::numeric_limits<double>::infinity(), xhi = -xlo;
   double ylo = xlo, yhi = -xlo;
   int n = static_cast<int>(plots.size());
+  bool legendChanged = false;
   for (int i = 0; i < n; ++i) {
     const rt::Plot &pl = plots[i];
     QLineSeries *s = seriesAt(i);
@@ -192,12 +213,20 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
     }
     s->replace(points_);
     if (!s->isVisible()) s->setVisible(true);
+    if (legends_[i] != pl.legend) {
+      legends_[i] = pl.legend;
+      s->setName(QString::fromStdString(pl.legend));
+      legendChanged = true;
+    }
   }
   for (int i = n; i < shown_; ++i) {
     series_[i]->clear();
     series_[i]->setVisible(false);
+    legendChanged = true;
   }
+  if (n != shown_) legendChanged = true;
   shown_ = n;
+  if (legendChanged) updateLegend();
 
   if (xlo <= xhi && (xlo != xLo_ || xhi != xHi_)) {
     xLo_ = xlo, xHi_ = xhi;

@@ -23,6 +23,7 @@
 #include <QTableWidget>
 #include <QWidget>
 #include <QtCharts/QChartView>
+#include <string>
 #include <vector>
 
 #include "rt/runtime.h"
@@ -90,12 +91,14 @@ class TsGraph : public QChartView {
 
  private:
   QLineSeries *seriesAt(int i);
+  void updateLegend();
 
   QChart *chart_ = nullptr;
   QValueAxis *xAxis_ = nullptr;
   QValueAxis *yAxis_ = nullptr;
   std::vector<QLineSeries *> series_;
-  QList<QPointF> points_;  // reused buffer
+  std::vector<std::string> legends_;  // the legend text of each series, as last shown
+  QList<QPointF> points_;             // reused buffer
   int shown_ = 0;
   double xLo_ = 0, xHi_ = 1, yLo_ = 0, yHi_ = 1;
 };

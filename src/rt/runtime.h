@@ -89,6 +89,7 @@ struct Plot {
   int plotStyle = 1;
   int pointStyle = 11;
   int lineStyle = 0;
+  std::string legend;  // the plot's name in the graph's legend; empty: not in the legend
 };
 
 struct Control {
@@ -133,6 +134,9 @@ struct Control {
 
   uint64_t revision = 0;  // bumped on every change: front ends redraw what moved
 };
+
+// The value a control holds when it is given v: within its range and of its data type.
+double coerce(const Control &c, double v);
 
 struct Panel {
   int handle = 0;
@@ -300,6 +304,9 @@ class Runtime {
     p.color = color, p.plotStyle = plotStyle, p.pointStyle = pointStyle, p.lineStyle = lineStyle;
     return finishPlot(panel, ctrl, p);
   }
+  // Names a plot in the graph's legend (the channel it shows, say); a graph whose plots have
+  // no names shows no legend.
+  void SetPlotLegend(int panel, int ctrl, int plotHandle, std::string_view text);
   // plotHandle -1 deletes every plot of the graph.
   void DeleteGraphPlot(int panel, int ctrl, int plotHandle);
   void SetAxisScalingMode(int panel, int ctrl, int mode, double min, double max);

@@ -1,11 +1,14 @@
 // The history page of the desktop program: bench runs of the good board and three defect boards
 // fill a results store; Ctrl+H opens the page, whose table lists the runs with their verdicts
-// and failed lines, whose filters narrow it, whose rows open their reports, and whose chart
-// shows a check's value in each run with its limits. The page is saved as a PNG (into
-// $TESSOCK_SHOT_DIR as well when it is set, to be looked at).
+// and failed lines, whose filters (dates too) narrow it, whose rows open their reports, and whose
+// chart places each run by its start: a check's value with its limits, or a status bit as passed
+// or failed. The page is saved as a PNG (into $TESSOCK_SHOT_DIR as well when it is set, to be
+// looked at).
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
 #include <QDir>
 #include <QLineEdit>
 #include <QTableWidget>
@@ -26,12 +29,12 @@ namespace B = ctl::TabBData;
 namespace fs = std::filesystem;
 using testenv::FunctionalRig;
 
-// One finished bench run of the status steps; the path of its report.
+// One finished bench run of the status steps and the HV levels; the path of its report.
 std::string statusRun(FunctionalRig &r) {
   r.scanBarcodes();
-  r.enableOnly({B::EnableTempOtrDac, B::EnablePowerSupplies});
+  r.enableOnly({B::EnableTempOtrDac, B::EnablePowerSupplies, B::EnableHvLevels});
   r.startBench();
-  EXPECT_TRUE(r.runToEnd(200.0));
+  EXPECT_TRUE(r.runToEnd(400.0));
   return r.test().report.ReportFileName;
 }
 
@@ -123,21 +126,39 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   EXPECT_TRUE(told[0].contains(QString::fromStdString(reports[2]))) << told[0].toStdString();
   EXPECT_EQ(opened.size(), 1u);
 
-  // The chart of the first temperature's status: one point per run, the defect board's below
-  // its low limit, which is the same line across the chart.
+  // The chart of the first temperature's status bit: each run passed or failed, placed at its
+  // start; only the defect board of that temperature failed it.
   QComboBox *checks = page->checkBox();
   const int temp1 = checks->findText("TEMP_1", Qt::MatchContains);
   ASSERT_GE(temp1, 0);
   page->chooseCheck(checks->itemText(temp1));
+  EXPECT_TRUE(page->chartIsPassFail());
+  EXPECT_EQ(page->valueSeries(), nullptr);
+  ASSERT_NE(page->passedSeries(), nullptr);
+  ASSERT_NE(page->failedSeries(), nullptr);
+  ASSERT_EQ(page->passedSeries()->count(), 3);
+  ASSERT_EQ(page->failedSeries()->count(), 1);
+  EXPECT_EQ(page->failedSeries()->at(0).y(), 0);
+  for (const QPointF &p : page->passedSeries()->points()) EXPECT_EQ(p.y(), 1);
+  const QDateTime started = QDateTime::fromString(table->item(1, 1)->text(), "yyyy-MM-dd hh:mm:ss");
+  ASSERT_TRUE(started.isValid());
+  EXPECT_EQ(static_cast<qint64>(page->failedSeries()->at(0).x()) / 1000,
+            started.toSecsSinceEpoch());
+
+  // A measured check: its value in each run, with a high limit that is one level across.
+  const int hv = checks->findText("HVPresentUp", Qt::MatchContains);
+  ASSERT_GE(hv, 0) << "no HV level among the checks";
+  page->chooseCheck(checks->itemText(hv));
+  EXPECT_FALSE(page->chartIsPassFail());
   ASSERT_NE(page->valueSeries(), nullptr);
-  const QList<QPointF> points = page->valueSeries()->points();
-  ASSERT_EQ(points.size(), 4);
-  for (int k = 0; k < 4; ++k) EXPECT_EQ(points[k].x(), k + 1);
-  ASSERT_NE(page->lowSeries(), nullptr);
-  const double low = page->lowSeries()->at(0).y();
-  for (const QPointF &p : page->lowSeries()->points()) EXPECT_EQ(p.y(), low);
-  EXPECT_LT(points[1].y(), low);
-  EXPECT_GE(points[0].y(), low);
+  EXPECT_EQ(page->valueSeries()->count(), 4);
+  EXPECT_EQ(page->passedSeries()->count() + page->failedSeries()->count(), 4);
+  EXPECT_EQ(page->lowSeries(), nullptr);
+  ASSERT_NE(page->highSeries(), nullptr);
+  const double high = page->highSeries()->at(0).y();
+  for (const QPointF &p : page->highSeries()->points()) EXPECT_EQ(p.y(), high);
+  for (const QPointF &p : page->valueSeries()->points()) EXPECT_LE(p.y(), high);
+  page->chooseCheck(checks->itemText(temp1));
 
   // The page as the operator sees it.
   QCoreApplication::processEvents();
@@ -153,7 +174,8 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   page->verdictFilter()->setCurrentText("FAILED");
   EXPECT_EQ(table->rowCount(), 3);
   EXPECT_EQ(page->checkBox()->currentIndex(), temp1);
-  EXPECT_EQ(page->valueSeries()->count(), 3);
+  EXPECT_EQ(page->passedSeries()->count(), 2);
+  EXPECT_EQ(page->failedSeries()->count(), 1);
   page->verdictFilter()->setCurrentIndex(0);
   page->checkFilter()->setText("TEMP_1");
   page->refresh();
@@ -168,6 +190,21 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   EXPECT_TRUE(page->status().contains("31x")) << page->status().toStdString();
   page->cardFilter()->setText("317");
   page->refresh();
+  EXPECT_EQ(table->rowCount(), 4);
+
+  // The dates: the day of the runs holds them all, the day after and the day before none; the
+  // lowest date is no bound.
+  const QDate day = started.date();
+  page->fromFilter()->setDate(day);
+  page->toFilter()->setDate(day);
+  EXPECT_EQ(table->rowCount(), 4);
+  page->fromFilter()->setDate(day.addDays(1));
+  EXPECT_EQ(table->rowCount(), 0);
+  page->fromFilter()->setDate(page->fromFilter()->minimumDate());
+  EXPECT_EQ(page->fromFilter()->text(), "any");
+  page->toFilter()->setDate(day.addDays(-1));
+  EXPECT_EQ(table->rowCount(), 0);
+  page->toFilter()->setDate(page->toFilter()->minimumDate());
   EXPECT_EQ(table->rowCount(), 4);
 
   EXPECT_TRUE(popups.messages.empty());

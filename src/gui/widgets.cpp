@@ -1,8 +1,10 @@
 #include "gui/widgets.h"
 
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
@@ -176,14 +178,16 @@ QLineSeries *TsGraph::seriesAt(int i) {
 }
 
 void TsGraph::updateLegend() {
-  // Only the named plots shown have a marker; a graph without one shows no legend at all.
+  // Only the named plots shown have a marker; a graph without one shows no legend at all. The
+  // legend is shown first: a marker cannot be shown inside a hidden legend.
   bool any = false;
+  for (int i = 0; i < shown_ && i < static_cast<int>(series_.size()); ++i)
+    any = any || !legends_[i].empty();
+  chart_->legend()->setVisible(any);
   for (int i = 0; i < static_cast<int>(series_.size()); ++i) {
     const bool named = i < shown_ && !legends_[i].empty();
     for (QLegendMarker *m : chart_->legend()->markers(series_[i])) m->setVisible(named);
-    any = any || named;
   }
-  chart_->legend()->setVisible(any);
 }
 
 void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, double yMin,
@@ -253,19 +257,54 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
   if (!autoscale) {
     ylo = yMin, yhi = yMax;
     if (!(yhi > ylo)) yhi = ylo + 1;
-    if (ylo != yLo_ || yhi != yHi_) {
-      yLo_ = ylo, yHi_ = yhi;
-      yAxis_->setRange(ylo, yhi);
-      yAxis_->setTickCount(6);
+  }
+  if (ylo <= yhi) {
+    dataYLo_ = ylo, dataYHi_ = yhi, lockedY_ = !autoscale;
+    applyYRange();
+  }
+}
+
+int TsGraph::yIntervalsRoom() const {
+  // Each tick label needs about one and a half lines of its font, or Qt Charts elides them all
+  // to "..."; before the first layout the plot area is guessed from the widget's height.
+  const QFontMetricsF fm(yAxis_->labelsFont());
+  const double plot = chart_->plotArea().height() > 0 ? chart_->plotArea().height()
+                                                      : std::max(0, height() - 70);
+  return std::clamp(static_cast<int>(plot / (fm.height() * 1.6)) - 1, 1, 5);
+}
+
+void TsGraph::applyYRange() {
+  double ylo = dataYLo_, yhi = dataYHi_;
+  const int room = yIntervalsRoom();
+  int ticks = room + 1;
+  if (!lockedY_) {
+    // Round steps give up to twice the intervals asked for (and one more at each end to keep
+    // the data off the frame): ask for fewer until they fit, else span the data plainly.
+    bool fits = false;
+    for (int want = room; want >= 1 && !fits; --want) {
+      ylo = dataYLo_, yhi = dataYHi_;
+      ticks = niceRange(ylo, yhi, want, true);
+      fits = ticks - 1 <= room;
     }
-  } else if (ylo <= yhi) {
-    int ticks = niceRange(ylo, yhi, 5, true);
-    if (ylo != yLo_ || yhi != yHi_) {
-      yLo_ = ylo, yHi_ = yhi;
-      yAxis_->setRange(ylo, yhi);
-      yAxis_->setTickCount(ticks);
+    if (!fits) {
+      ylo = dataYLo_, yhi = dataYHi_;
+      niceRange(ylo, yhi, 1, true);
+      ticks = 2;
     }
   }
+  if (ylo != yLo_ || yhi != yHi_ || ticks != yTicks_) {
+    yLo_ = ylo, yHi_ = yhi, yTicks_ = ticks;
+    yAxis_->setRange(ylo, yhi);
+    yAxis_->setTickCount(ticks);
+  }
+}
+
+void TsGraph::resizeEvent(QResizeEvent *event) {
+  QChartView::resizeEvent(event);
+  // A wide, low graph keeps its height for the plot: its legend goes beside it.
+  const Qt::Alignment side = width() > 2 * height() ? Qt::AlignRight : Qt::AlignTop;
+  if (chart_->legend()->alignment() != side) chart_->legend()->setAlignment(side);
+  if (dataYHi_ >= dataYLo_) applyYRange();
 }
 
 // ---------------------------------------------------------------- TsTable

@@ -89,9 +89,15 @@ class TsGraph : public QChartView {
   int shownPlots() const { return shown_; }
   int seriesCount() const { return static_cast<int>(series_.size()); }
 
+ protected:
+  void resizeEvent(QResizeEvent *event) override;
+
  private:
   QLineSeries *seriesAt(int i);
   void updateLegend();
+  // Sets the y axis to the last data range with as many ticks as its height has room for.
+  void applyYRange();
+  int yIntervalsRoom() const;
 
   QChart *chart_ = nullptr;
   QValueAxis *xAxis_ = nullptr;
@@ -101,6 +107,9 @@ class TsGraph : public QChartView {
   QList<QPointF> points_;             // reused buffer
   int shown_ = 0;
   double xLo_ = 0, xHi_ = 1, yLo_ = 0, yHi_ = 1;
+  int yTicks_ = 0;
+  double dataYLo_ = 1, dataYHi_ = 0;  // the y range asked for by the last plots (none: lo > hi)
+  bool lockedY_ = false;
 };
 
 class TsTable : public QTableWidget {

@@ -176,6 +176,7 @@ TEST_F(DesktopOnSimulatedBench, SumsGraphColoursScalingAndStatusTable) {
   for (int ch = 0; ch < 8; ++ch) {
     auto *line = qobject_cast<QLineSeries *>(series[ch]);
     EXPECT_EQ(line->color(), colours[ch]) << "channel " << ch + 1;
+    EXPECT_EQ(line->name(), QString("CH%1").arg(ch + 1));
     EXPECT_TRUE(line->isVisible());
     EXPECT_EQ(line->count(), 20);
   }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QFontMetricsF>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLayout>
@@ -17,6 +18,8 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <functional>
@@ -384,6 +387,49 @@ TEST_F(Probe, GraphReusesItsSeriesAndFollowsTheScaling) {
   view.flush();
   EXPECT_EQ(g->shownPlots(), 0);
   EXPECT_FALSE(g->chart()->series()[0]->isVisible());
+}
+
+TEST_F(Probe, GraphNamesItsPlotsAndKeepsItsTickLabelsReadable) {
+  auto *g = widget<TsGraph>(10);
+  auto *legend = g->chart()->legend();
+  std::vector<double> y = {0, 50, 120, 200, 250};
+  // Unnamed plots: no legend at all.
+  rt.PlotY(panel, 10, y.data(), y.size(), 0xFF0000);
+  view.flush();
+  EXPECT_FALSE(legend->isVisible());
+  // Named plots have a marker each; a plot left unnamed has none.
+  rt.DeleteGraphPlot(panel, 10, -1);
+  const int a = rt.PlotY(panel, 10, y.data(), y.size(), 0xFF0000);
+  const int b = rt.PlotY(panel, 10, y.data(), y.size(), 0x00FF00);
+  rt.PlotY(panel, 10, y.data(), y.size(), 0x0000FF);
+  rt.SetPlotLegend(panel, 10, a, "CH1");
+  rt.SetPlotLegend(panel, 10, b, "CH2");
+  view.flush();
+  EXPECT_TRUE(legend->isVisible());
+  g->resize(500, 300);
+  g->grab();  // the legend lays out its markers
+  QStringList shown;
+  for (QLegendMarker *m : legend->markers())
+    if (m->isVisible()) shown << m->label();
+  EXPECT_EQ(shown, QStringList({"CH1", "CH2"}));
+  // A plot drawn again without its name leaves the legend.
+  rt.DeleteGraphPlot(panel, 10, -1);
+  rt.PlotY(panel, 10, y.data(), y.size(), 0xFF0000);
+  view.flush();
+  EXPECT_FALSE(legend->isVisible());
+
+  // However low the graph, its y tick labels keep a line and a half each, so that none is
+  // elided.
+  auto *yAxis = qobject_cast<QValueAxis *>(g->chart()->axes(Qt::Vertical).first());
+  const double line = QFontMetricsF(yAxis->labelsFont()).height();
+  for (int height : {90, 160, 400}) {
+    g->resize(500, height);
+    g->grab();
+    const double plot = g->chart()->plotArea().height();
+    ASSERT_GT(plot, 0) << height;
+    EXPECT_GE(plot / (yAxis->tickCount() - 1), line * 1.2) << height << " px: " << yAxis->tickCount();
+    EXPECT_GE(yAxis->tickCount(), 2);
+  }
 }
 
 TEST_F(Probe, OperatorEditsSetTheValueThenCommit) {

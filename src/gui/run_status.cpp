@@ -57,14 +57,10 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
   progressText_ = new QLabel(this);
   progressText_->setObjectName(QStringLiteral("ProgressText"));
   progressText_->setTextFormat(Qt::PlainText);
-  left->addWidget(progressText_);
-  bar_ = new QProgressBar(this);
-  bar_->setObjectName(QStringLiteral("ProgressBar"));
-  bar_->setRange(0, 1000);
-  bar_->setTextVisible(false);
-  bar_->setMaximumHeight(14);
-  left->addWidget(bar_);
+  // The progress text with the two buttons beside it, then the bar: the panel keeps its
+  // height for the test itself (the whole test panel fits a 1920x1080 screen).
   auto *buttons = new QHBoxLayout;
+  buttons->addWidget(progressText_, 1);
   auto *history = new QPushButton(tr("Results history..."), this);
   history->setObjectName(QStringLiteral("HistoryButton"));
   connect(history, &QPushButton::clicked, this, [this] {
@@ -77,10 +73,15 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
     const QString page = QString::fromStdString(html_.lastPage());
     if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
   });
-  buttons->addWidget(history);
-  buttons->addWidget(report_);
-  buttons->addStretch(1);
+  buttons->addWidget(history, 0, Qt::AlignBottom);
+  buttons->addWidget(report_, 0, Qt::AlignBottom);
   left->addLayout(buttons);
+  bar_ = new QProgressBar(this);
+  bar_->setObjectName(QStringLiteral("ProgressBar"));
+  bar_->setRange(0, 1000);
+  bar_->setTextVisible(false);
+  bar_->setMaximumHeight(14);
+  left->addWidget(bar_);
   layout->addLayout(left, 3);
 
   failed_ = new QListWidget(this);

@@ -268,8 +268,8 @@ int TsGraph::yIntervalsRoom() const {
   // Each tick label needs about one and a half lines of its font, or Qt Charts elides them all
   // to "..."; before the first layout the plot area is guessed from the widget's height.
   const QFontMetricsF fm(yAxis_->labelsFont());
-  const double plot = chart_->plotArea().height() > 0 ? chart_->plotArea().height()
-                                                      : std::max(0, height() - 70);
+  const double plot =
+      chart_->plotArea().height() > 0 ? chart_->plotArea().height() : std::max(0, height() - 70);
   return std::clamp(static_cast<int>(plot / (fm.height() * 1.6)) - 1, 1, 5);
 }
 

@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFontMetricsF>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -427,7 +427,8 @@ TEST_F(Probe, GraphNamesItsPlotsAndKeepsItsTickLabelsReadable) {
     g->grab();
     const double plot = g->chart()->plotArea().height();
     ASSERT_GT(plot, 0) << height;
-    EXPECT_GE(plot / (yAxis->tickCount() - 1), line * 1.2) << height << " px: " << yAxis->tickCount();
+    EXPECT_GE(plot / (yAxis->tickCount() - 1), line * 1.2)
+        << height << " px: " << yAxis->tickCount();
     EXPECT_GE(yAxis->tickCount(), 2);
   }
 }

@@ -17,7 +17,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "acq/display.h"
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
@@ -281,6 +283,21 @@ TEST_F(DesktopOnSimulatedBench, SecondaryPanelsOpenAndTheirWindowCloseButtonSave
   desktop->view().flush();
   for (int h : {p.OptionsPanel, p.RawData, p.ShowFramePanel})
     EXPECT_TRUE(desktop->view().panelWidget(h)->isVisible()) << rt.panel(h).alias;
+
+  // The frame view's column ruler names each of the 28 fields where the values line has it.
+  auto *ruler = desktop->view().panelWidget(p.ShowFramePanel)->findChild<QLabel *>("FrameColumns");
+  ASSERT_NE(ruler, nullptr);
+  const auto state = std::make_unique<acq::AcqState>();  // large: off the stack
+  std::string values;
+  acq::formatFrameText(*state, values);
+  auto starts = [](const std::string &s) {
+    std::vector<size_t> at;
+    for (size_t k = 0; k < s.size(); ++k)
+      if (s[k] != ' ' && (k == 0 || s[k - 1] == ' ')) at.push_back(k);
+    return at;
+  };
+  EXPECT_EQ(starts(ruler->text().toStdString()), starts(values)) << ruler->text().toStdString();
+  EXPECT_EQ(starts(values).size(), 28u);
 
   std::string settings = dir.file("Corvath.ini");
   std::filesystem::remove(settings);

@@ -124,7 +124,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
 Bench::~Bench() { ShutDown(); }
 
 void Bench::StartUp() {
-  // 3. The five panels, in order: the main panel holds handle 1.
+  // The five panels, in order: the main panel holds handle 1.
   int *handles[5] = {&panels.MainPanel, &panels.OptionsPanel, &panels.RawData,
                      &panels.ShowFramePanel, &panels.TestCFCPanel};
   for (int i = 0; i < 5; ++i)
@@ -137,7 +137,7 @@ void Bench::StartUp() {
   if (rt.control(panels.TestCFCPanel, ctl::Test::Tabs).pages.size() < 3)
     throw rt::LoadError("panel file '" + rt.panel(panels.TestCFCPanel).file +
                         "': the tab control Test.Tabs needs three pages");
-  // 4. The tab pages of the test panel; page 0 active.
+  // The tab pages of the test panel; page 0 active.
   panels.TabBData = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 0);
   panels.TabSlope = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 1);
   panels.TabLin = rt.GetPanelHandleFromTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 2);
@@ -145,12 +145,12 @@ void Bench::StartUp() {
   checkPanel(rt, panels.TabSlope, "TabSlope", ctl::TabSlope::kAll);
   checkPanel(rt, panels.TabLin, "TabLin", ctl::TabLin::kAll);
   rt.SetActiveTabPage(panels.TestCFCPanel, ctl::Test::Tabs, 0);
-  // 5. Monospaced text for the frame text and the information box.
+  // Monospaced text for the frame text and the information box.
   rt.SetCtrlAttribute(panels.ShowFramePanel, ctl::ShowFrame::FrameText, rt::ATTR_TEXT_FONT,
                       std::string("NIEditorMetaFont"));
   rt.SetCtrlAttribute(panels.MainPanel, ctl::Main::InfoBox, rt::ATTR_TEXT_FONT,
                       std::string("NIEditorMetaFont"));
-  // 6. QuickUSB and its outcome.
+  // QuickUSB and its outcome.
   loadOutcome = usb.LoadQuickUSB();
   // A board configuration that was named but cannot be used ends the program: the default
   // board would be tested in its place.
@@ -187,13 +187,13 @@ void Bench::StartUp() {
   // An instance that drives a module says which in its window title, so that two instances on
   // one PC (one per module) are told apart.
   if (usb.NbrQuickUSBConnected != 0) rt.SetPanelTitle(m, rt.panel(m).title + " - " + usb.NameList);
-  // 7. Only the main panel is shown.
+  // Only the main panel is shown.
   rt.DisplayPanel(m);
-  // 8. The no-hardware frame filler draws from the standard generator, always seeded with 1.
+  // The no-hardware frame filler draws from the standard generator, always seeded with 1.
   std::srand(1);
-  // 9. The operator's settings (and, when the file exists, the configuration to the FPGA).
+  // The operator's settings (and, when the file exists, the configuration to the FPGA).
   shell.ReadTheUserInterfaceSettings();
-  // 10. The main-panel settings to the FPGA, whether or not a settings file existed.
+  // The main-panel settings to the FPGA, whether or not a settings file existed.
   config.UpdateMainPanel();
 }
 

@@ -15,7 +15,11 @@
 #include <QPen>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTabWidget>
 #include <QTableWidget>
+#include <QtCharts/QBarCategoryAxis>
+#include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QChartView>
@@ -188,9 +192,40 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   lowerLayout->addLayout(chartRow);
   lowerLayout->addWidget(chartView_, 1);
 
+  // First-pass yield of the runs the filters select, as bars per group.
+  yieldBy_ = new QComboBox();
+  yieldBy_->addItems({tr("week"), tr("day"), tr("station")});
+  yieldNote_ = new QLabel();
+  yieldChart_ = new QChart();
+  yieldChart_->setAnimationOptions(QChart::NoAnimation);
+  yieldChart_->setTitle(tr("First-pass yield: boards that passed their first run in the group"));
+  yieldChart_->legend()->hide();
+  yieldGroupsAxis_ = new QBarCategoryAxis();
+  yieldAxis_ = new QValueAxis();
+  yieldAxis_->setRange(0, 100);
+  yieldAxis_->setTitleText(tr("first-pass yield [%]"));
+  yieldAxis_->setLabelFormat("%.0f");
+  yieldChart_->addAxis(yieldGroupsAxis_, Qt::AlignBottom);
+  yieldChart_->addAxis(yieldAxis_, Qt::AlignLeft);
+  auto *yieldView = new QChartView(yieldChart_);
+  yieldView->setRenderHint(QPainter::Antialiasing);
+  auto *yieldRow = new QHBoxLayout();
+  yieldRow->addWidget(new QLabel(tr("By")));
+  yieldRow->addWidget(yieldBy_);
+  yieldRow->addWidget(yieldNote_, 1);
+  auto *yieldPage = new QWidget();
+  auto *yieldLayout = new QVBoxLayout(yieldPage);
+  yieldLayout->setContentsMargins(0, 0, 0, 0);
+  yieldLayout->addLayout(yieldRow);
+  yieldLayout->addWidget(yieldView, 1);
+
+  charts_ = new QTabWidget();
+  charts_->addTab(lower, tr("Check across runs"));
+  charts_->addTab(yieldPage, tr("First-pass yield"));
+
   auto *split = new QSplitter(Qt::Vertical);
   split->addWidget(table_);
-  split->addWidget(lower);
+  split->addWidget(charts_);
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 1);
   auto *layout = new QVBoxLayout(this);
@@ -212,6 +247,7 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   connect(table_, &QAbstractItemView::activated, this,
           [this](const QModelIndex &index) { openReport(index.row()); });
   connect(checks_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showChart);
+  connect(yieldBy_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showYield);
 }
 
 QString HistoryWindow::status() const { return status_->text(); }
@@ -298,6 +334,7 @@ void HistoryWindow::refresh() {
     checks_->setCurrentIndex(std::max(0, checks_->findText(chosen)));
   }
   showChart();
+  showYield();
 
   if (!error.empty())
     status_->setText(QString::fromStdString(error));
@@ -439,6 +476,50 @@ void HistoryWindow::showChart() {
     s->attachAxis(xAxis_);
     s->attachAxis(y);
   }
+}
+
+QStringList HistoryWindow::yieldGroups() const { return yieldGroupsAxis_->categories(); }
+
+void HistoryWindow::showYield() {
+  yieldChart_->removeAllSeries();
+  yieldBars_ = nullptr;
+  yieldGroupsAxis_->clear();
+  static constexpr history::YieldBy kBy[] = {history::YieldBy::Week, history::YieldBy::Day,
+                                             history::YieldBy::Station};
+  std::string error;
+  std::vector<history::YieldRow> rows;
+  if (history::ValidFilter(filter_, error))
+    rows = store_.yield(filter_, kBy[std::clamp(yieldBy_->currentIndex(), 0, 2)], error);
+  if (!error.empty()) {
+    yieldNote_->setText(QString::fromStdString(error));
+    return;
+  }
+  auto *set = new QBarSet(tr("first-pass yield"));
+  set->setColor(QColor(40, 140, 70));
+  QStringList groups;
+  int boards = 0, firstPassed = 0, retests = 0;
+  for (const history::YieldRow &r : rows) {
+    // The group's name with its boards, so that 100 % of one board reads as what it is.
+    groups << QStringLiteral("%1 (%2)").arg(QString::fromStdString(r.group)).arg(r.boards);
+    set->append(r.boards > 0 ? 100.0 * r.firstPassed / r.boards : 0.0);
+    boards += r.boards;
+    firstPassed += r.firstPassed;
+    retests += r.retests;
+  }
+  yieldBars_ = new QBarSeries();
+  yieldBars_->append(set);
+  yieldBars_->setLabelsVisible(true);
+  yieldBars_->setLabelsFormat(QStringLiteral("@value %"));
+  yieldBars_->setLabelsPrecision(3);
+  yieldChart_->addSeries(yieldBars_);
+  yieldGroupsAxis_->append(groups);
+  yieldBars_->attachAxis(yieldGroupsAxis_);
+  yieldBars_->attachAxis(yieldAxis_);
+  yieldNote_->setText(rows.empty() ? tr("no runs")
+                                   : tr("%1 of %2 boards passed their first run; %3 retests")
+                                         .arg(firstPassed)
+                                         .arg(boards)
+                                         .arg(retests));
 }
 
 }  // namespace gui

@@ -2,8 +2,8 @@
 // start, bench or tunnel, verdict, failed lines) under a filter row (dates included), the report
 // of a run opened by a double click or Enter, and below a chart of one check across the runs,
 // placed by their start dates: a measured value with its limits, or, for a check of a status
-// bit, whether it passed. Everything is read through the store's questions; the page holds no
-// SQL.
+// bit, whether it passed. A second tab charts the first-pass yield of the filtered runs by day,
+// week or station. Everything is read through the store's questions; the page holds no SQL.
 #pragma once
 
 #include <QString>
@@ -15,6 +15,8 @@
 #include "history/store.h"
 
 QT_BEGIN_NAMESPACE
+class QBarSeries;
+class QBarCategoryAxis;
 class QCategoryAxis;
 class QChart;
 class QChartView;
@@ -24,6 +26,7 @@ class QDateEdit;
 class QDateTimeAxis;
 class QLabel;
 class QLineEdit;
+class QTabWidget;
 class QTableWidget;
 class QValueAxis;
 class QXYSeries;
@@ -66,6 +69,12 @@ class HistoryWindow : public QWidget {
   QXYSeries *highSeries() const { return high_; }
   QXYSeries *passedSeries() const { return passed_; }
   QXYSeries *failedSeries() const { return failed_; }
+  // The first-pass yield chart: how its groups are made (day, week, station), its bars (the
+  // percentage of boards that passed their first run in the group) and their groups.
+  QComboBox *yieldGrouping() const { return yieldBy_; }
+  QBarSeries *yieldSeries() const { return yieldBars_; }
+  QStringList yieldGroups() const;
+  QTabWidget *charts() const { return charts_; }
   // Whether the chosen check is shown as passed/failed rather than by value.
   bool chartIsPassFail() const { return passFail_; }
   // A run's start ("2026-12-07T10:13:53.120+01:00") as the chart places it.
@@ -83,6 +92,7 @@ class HistoryWindow : public QWidget {
 
  private:
   void showChart();
+  void showYield();
 
   history::Store &store_;
   QLineEdit *card_ = nullptr, *checkText_ = nullptr;
@@ -99,6 +109,13 @@ class HistoryWindow : public QWidget {
   QXYSeries *values_ = nullptr, *low_ = nullptr, *high_ = nullptr;
   QXYSeries *passed_ = nullptr, *failed_ = nullptr;
   bool passFail_ = false;
+  QTabWidget *charts_ = nullptr;
+  QComboBox *yieldBy_ = nullptr;
+  QChart *yieldChart_ = nullptr;
+  QBarSeries *yieldBars_ = nullptr;
+  QBarCategoryAxis *yieldGroupsAxis_ = nullptr;
+  QValueAxis *yieldAxis_ = nullptr;
+  QLabel *yieldNote_ = nullptr;
   history::Filter filter_;
   std::vector<history::RunRow> runs_;
 };

@@ -61,20 +61,20 @@ int FpgaConfig::UpdateFPGAConfigFromOptionPanel() {
   const unsigned voltage = value(ctl::Options::TestCfcVoltage);
   fpga_.WriteCommandFPGA(kCmdTestVoltage, high(voltage), low(voltage));
 
-  // 5. Supply reductions.
+  // Supply reductions.
   uint8_t supply = 0;
   if (on(ctl::Options::ReduceP5V)) supply |= 0x01;
   if (on(ctl::Options::ReduceP2V5)) supply |= 0x02;
   if (on(ctl::Options::ReduceM5V)) supply |= 0x04;
 
-  // 6. Linked sources: channel 1 speaks for all, the other channels' controls are dimmed.
+  // Linked sources: channel 1 speaks for all, the other channels' controls are dimmed.
   Link_current_sources = rt_.GetCtrlValI(o, ctl::Options::LinkSources);
   const double dim = Link_current_sources;
   for (const auto *group : {ctl::Options::SourceValue, ctl::Options::SourceSelA,
                             ctl::Options::SourceOn, ctl::Options::SourceSelB})
     for (int ch = 1; ch < kChannels; ++ch) rt_.SetCtrlAttribute(o, group[ch], rt::ATTR_DIMMED, dim);
 
-  // 7. Sources.
+  // Sources.
   uint8_t mask = 0;
   if (Link_current_sources == 1) {
     const unsigned v = value(ctl::Options::SourceValue[0]);

@@ -11,8 +11,11 @@
 #include <QDateTime>
 #include <QDir>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
 #include <QtCharts/QChartView>
 #include <QtCharts/QXYSeries>
 #include <cstdlib>
@@ -160,6 +163,16 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   for (const QPointF &p : page->valueSeries()->points()) EXPECT_LE(p.y(), high);
   page->chooseCheck(checks->itemText(temp1));
 
+  // The first-pass yield by station: the one board passed its first run on bench-1, failed its
+  // first of three on bench-2.
+  page->yieldGrouping()->setCurrentText("station");
+  EXPECT_EQ(page->yieldGroups(), QStringList({"bench-1 (1)", "bench-2 (1)"}));
+  ASSERT_NE(page->yieldSeries(), nullptr);
+  QBarSet *yield = page->yieldSeries()->barSets().at(0);
+  ASSERT_EQ(yield->count(), 2);
+  EXPECT_EQ(yield->at(0), 100);
+  EXPECT_EQ(yield->at(1), 0);
+
   // The page as the operator sees it.
   QCoreApplication::processEvents();
   const QString png = QString::fromStdString(dir.file("history.png"));
@@ -168,6 +181,9 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   if (const char *shots = std::getenv("TESSOCK_SHOT_DIR")) {
     QDir().mkpath(shots);
     page->grab().save(QString(shots) + "/history.png", "PNG");
+    page->charts()->setCurrentIndex(1);
+    page->grab().save(QString(shots) + "/history_yield.png", "PNG");
+    page->charts()->setCurrentIndex(0);
   }
 
   // The filters: the chosen check stays chosen while its runs are shown.

@@ -81,6 +81,11 @@ void Desktop::attachOperatorView() {
     scrollPanelContent(view_.panelWidget(h));
   auto *log =
       qobject_cast<QPlainTextEdit *>(view_.controlWidget(p.TestCFCPanel, ctl::Test::LogBox.id));
+  // The test log stands beside the scrolled panel at the window's height, so that its newest
+  // line is in sight on any screen.
+  if (QWidget *test = view_.panelWidget(p.TestCFCPanel); test && log)
+    besideScrollArea(test, test->findChild<QWidget *>(QStringLiteral("LogGroup")),
+                     log->fontMetrics().horizontalAdvance(QString(72, QLatin1Char('0'))) + 60);
   colourReportLines(log);
   followNewLines(log);
   followNewLines(

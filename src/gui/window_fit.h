@@ -17,6 +17,13 @@ namespace gui {
 // the layout of the content, or null when the window has no box layout to move.
 QBoxLayout *scrollPanelContent(QWidget *window);
 
+// Takes `side` (a widget of the window's content) out of the scroll area and puts it beside it,
+// in a splitter, at the window's full height: a test log stays whole on a low screen, its
+// newest line in sight, while the rest of the panel scrolls. `width` is the side's preferred
+// width: fitToScreen gives it that much, or what the content can spare beyond its minimum width.
+// False when the window has no scroll area or `side` is not in it.
+bool besideScrollArea(QWidget *window, QWidget *side, int width);
+
 // Sizes the window to its content, within the available area of its screen (the offscreen
 // platform of screenshots and tests has no real screen: the content's own size is kept).
 void fitToScreen(QWidget *window);

@@ -157,9 +157,17 @@ void RunStatusPanel::setLog(QPlainTextEdit *log) { log_ = log; }
 
 void RunStatusPanel::showFailed(int row) {
   if (!log_ || row < 0 || row >= static_cast<int>(lines_.size())) return;
-  const int line = lines_[static_cast<size_t>(row)].logLine;
-  QTextBlock block = log_->document()->findBlockByNumber(line);
+  const functest::FailedLine &failed = lines_[static_cast<size_t>(row)];
+  QTextBlock block = log_->document()->findBlockByNumber(failed.logLine);
   if (!block.isValid()) return;
+  // A line of the log that holds a line break (the report's date ends with one) is two blocks
+  // of the box: the failed line is at its number or after it, where its text is.
+  const QString text = QString::fromStdString(failed.text);
+  for (QTextBlock b = block; b.isValid(); b = b.next())
+    if (b.text() == text) {
+      block = b;
+      break;
+    }
   QTextCursor cursor(block);
   cursor.select(QTextCursor::LineUnderCursor);
   log_->setTextCursor(cursor);

@@ -86,6 +86,9 @@ void Desktop::attachOperatorView() {
   if (QWidget *test = view_.panelWidget(p.TestCFCPanel); test && log)
     besideScrollArea(test, test->findChild<QWidget *>(QStringLiteral("LogGroup")),
                      log->fontMetrics().horizontalAdvance(QString(72, QLatin1Char('0'))) + 60);
+  // Report lines longer than the log is wide wrap rather than hide their ends (verdicts, limits)
+  // behind a sideways scroll.
+  if (log) log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   colourReportLines(log);
   followNewLines(log);
   followNewLines(

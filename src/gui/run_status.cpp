@@ -140,8 +140,11 @@ void RunStatusPanel::refresh() {
   if (static_cast<int>(p.failed.size()) != shownFailed_) {
     QSignalBlocker block(failed_);
     if (static_cast<int>(p.failed.size()) < shownFailed_ || shownFailed_ < 0) failed_->clear();
-    for (size_t k = static_cast<size_t>(failed_->count()); k < p.failed.size(); ++k)
-      failed_->addItem(QString::fromStdString(p.failed[k].step + ": " + p.failed[k].text));
+    for (size_t k = static_cast<size_t>(failed_->count()); k < p.failed.size(); ++k) {
+      const QString line = QString::fromStdString(p.failed[k].step + ": " + p.failed[k].text);
+      failed_->addItem(line);
+      failed_->item(failed_->count() - 1)->setToolTip(line);  // the whole line when cut short
+    }
     shownFailed_ = static_cast<int>(p.failed.size());
     lines_ = p.failed;
     failed_->setVisible(!lines_.empty());

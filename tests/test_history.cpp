@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
+#include <thread>
 
+#include "history/live_writer.h"
 #include "history/outbox.h"
 #include "history/questions.h"
 #include "history/store.h"
@@ -373,6 +376,38 @@ TEST_P(History, UnreachableStoreKeepsTheRunForTheSync) {
   EXPECT_EQ(runs[0].verdict, "PASSED");
   EXPECT_EQ(storedLines(later, runs[0].id), lines);
   EXPECT_FALSE(runs[0].station.empty());  // the host name
+}
+
+// The desktop program's writer (automatic sync) stores a run that waited in the outbox by
+// itself, as soon as the store can be reached, without an operator's --sync.
+TEST_P(History, WriterWithAutomaticSyncStoresTheRunThatWaited) {
+  testenv::writeFile(dir.file("plain"), "x");
+  const std::string location =
+      server() ? store("later", false) : dir.file("plain") + "/results.sqlite";
+  FunctionalRig r("good", 60.0, location);  // stays: its folder holds the record
+  const std::vector<std::string> lines = statusRun(r);
+  r.bench->ShutDown();
+  history::Outbox outbox(location);
+  ASSERT_EQ(outbox.entries(true).size(), 1u);
+  std::string error;
+  if (server()) {
+    ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error));
+  } else {
+    fs::remove(dir.file("plain"));
+  }
+  {
+    // No run goes: the idle writer syncs at once, then every 30 s.
+    history::LiveWriter writer(location, true);
+    for (int k = 0; k < 200 && !outbox.entries(false).empty(); ++k)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(outbox.entries(false).empty());
+    EXPECT_EQ(writer.finish(5.0), "");
+  }
+  history::Store stored(location);
+  const auto runs = stored.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u) << error;
+  EXPECT_EQ(runs[0].verdict, "PASSED");
+  EXPECT_EQ(storedLines(stored, runs[0].id), lines);
 }
 
 // What is not this program's store, or is of a newer version, is refused and left as it is; a

@@ -402,7 +402,8 @@ void HistoryWindow::showChart() {
   for (const history::ValueRow &v : rows)
     if (v.result.name == name && shown.count(v.run.id) && v.result.value &&
         std::isfinite(*v.result.value))
-      points.push_back({chartTime(v.run.start), &v.result});
+      if (const qint64 t = chartTime(v.run.start); t != 0)  // a start that is no date: no place
+        points.push_back({t, &v.result});
   std::stable_sort(points.begin(), points.end(),
                    [](const Point &a, const Point &b) { return a.t < b.t; });
 

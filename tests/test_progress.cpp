@@ -91,6 +91,31 @@ TEST(HtmlReport, EscapesTextAndCountsWhatItCannotRead) {
   EXPECT_NE(page.find("1 line of the record could not be read"), std::string::npos);
   EXPECT_NE(page.find("<svg"), std::string::npos);  // the HV point against its limit
   EXPECT_EQ(functest::HtmlReportPathFor("/a.b/r_DN_1_0.jsonl"), "/a.b/r_DN_1_0.html");
+
+  // The linearity plot: from the text report's linearity table when it is at hand (every line,
+  // by its current), else only the lines out of range that the record holds.
+  const std::string linearity =
+      R"({"type":"run","report":"r_DN_1_0.txt","cardNumber":1})"
+      "\n"
+      R"({"type":"step","state":3,"title":"TEST LINEARITY","clock":1})"
+      "\n"
+      R"({"type":"result","state":3,"step":"TEST LINEARITY","check":"LINEARITY : Mesure line 2 (500.000024 uA) OutOfRange CH4 : 0.000000 not between 97 and 103","passed":false,"value":0,"unit":"counts/frame","low":97,"high":103})"
+      "\n";
+  const std::string report =
+      "Linearity test result structure\n" + std::string(60, '-') +
+      "\nCurrent1 SUM_CH1 SUM_CH2....SUM_CH8\nCurrent2 SUM_CH1 SUM_CH2....SUM_CH8\n" +
+      std::string(60, '-') +
+      "\n1.000000e-03 2.0e+02 2.0e+02 2.0e+02 0.0e+00 2.0e+02 2.0e+02 2.0e+02 2.0e+02\n"
+      "5.000000e-04 1.0e+02 1.0e+02 1.0e+02 0.0e+00 1.0e+02 1.0e+02 1.0e+02 1.0e+02\n" +
+      std::string(60, '-') + "\n";
+  const std::string full = functest::HtmlReportFromRecord(linearity, "r.jsonl", report);
+  EXPECT_NE(full.find("Linearity per channel: running sum per input current"), std::string::npos);
+  EXPECT_NE(full.find(">1e-03 A<"), std::string::npos);
+  EXPECT_NE(full.find(">5e-04 A<"), std::string::npos);
+  EXPECT_NE(full.find(">tolerance<"), std::string::npos);
+  const std::string alone = functest::HtmlReportFromRecord(linearity, "r.jsonl");
+  EXPECT_NE(alone.find("Linearity per channel: measurements out of range"), std::string::npos);
+  EXPECT_EQ(alone.find(">1e-03 A<"), std::string::npos);
   EXPECT_EQ(functest::HtmlReportPathFor("/a.b/record"), "/a.b/record.html");
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <locale>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -152,6 +153,98 @@ std::string perChannelPlot(const Section &s, const std::string &unit, SvgChart c
   return RenderSvg(c);
 }
 
+// The linearity table the step appends to the text report: a line per measured current, the
+// current [A] and the eight channels' running sums, between the second and third line of dashes
+// after its heading.
+struct LinearityRow {
+  double current = 0;
+  double sums[8] = {};
+};
+
+std::vector<LinearityRow> linearityTableOf(const std::string &report) {
+  std::vector<LinearityRow> rows;
+  const size_t at = report.rfind("Linearity test result structure\n");
+  if (at == std::string::npos) return rows;
+  std::istringstream in(report.substr(at));
+  in.imbue(std::locale::classic());
+  std::string line;
+  int dashes = 0;
+  while (std::getline(in, line) && dashes < 3) {
+    if (line.rfind("-----", 0) == 0) {
+      ++dashes;
+      continue;
+    }
+    if (dashes != 2) continue;
+    std::istringstream fields(line);
+    fields.imbue(std::locale::classic());
+    LinearityRow r;
+    fields >> r.current;
+    for (double &s : r.sums) fields >> s;
+    if (fields) rows.push_back(r);
+  }
+  return rows;
+}
+
+// The measured line and the tolerance band an out-of-range line names: "Mesure line 3 (...)
+// OutOfRange CH4 : 0.000000 not between 39 and 41".
+struct OutOfRange {
+  int line = 0;
+  double low = 0, high = 0;
+};
+std::optional<OutOfRange> outOfRangeOf(const std::string &check) {
+  OutOfRange o;
+  const size_t at = check.find("Mesure line ");
+  const size_t band = check.find("not between ");
+  if (at == std::string::npos || band == std::string::npos) return std::nullopt;
+  if (std::sscanf(check.c_str() + at, "Mesure line %d", &o.line) != 1 ||
+      std::sscanf(check.c_str() + band, "not between %lf and %lf", &o.low, &o.high) != 2)
+    return std::nullopt;
+  return o;
+}
+
+// Each channel's running sum per microampere at each line of the table: a linear channel is a
+// level line, a dead one lies at zero. Lines out of range are ringed, with the band their report
+// line names (the lines within range name none: their band is in the linearity file).
+std::string linearityPlot(const std::vector<LinearityRow> &rows, const Section &s) {
+  SvgChart c;
+  c.title = "Linearity per channel: running sum per input current";
+  c.xLabel = "input current (lines of the linearity file, in measuring order)";
+  c.yLabel = "running sum / current [counts/frame per uA]";
+  std::vector<SvgSeries> channels(8);
+  auto perMicroAmp = [&](size_t k, double sum) {
+    const double uA = rows[k].current * 1e6;
+    return uA != 0 ? sum / uA : 0.0;
+  };
+  for (size_t k = 0; k < rows.size(); ++k) {
+    c.xCategories.push_back(rt::format("%.0e A", rows[k].current));
+    for (int ch = 0; ch < 8; ++ch)
+      channels[ch].points.push_back({double(k), perMicroAmp(k, rows[k].sums[ch])});
+  }
+  SvgSeries band{"tolerance", "#d62728", SvgSeries::LimitMarks, {}, {}};
+  for (const Result &r : s.results) {
+    const int ch = channelOf(r.check);
+    const std::optional<OutOfRange> o = outOfRangeOf(r.check);
+    if (r.passed || ch == 0 || !o || o->line < 1 || o->line > static_cast<int>(rows.size()))
+      continue;
+    const size_t k = static_cast<size_t>(o->line - 1);
+    SvgSeries &ser = channels[ch - 1];
+    ser.failed.resize(rows.size(), false);
+    ser.failed[k] = true;
+    // The line prints its band in whole counts: a band below one count reads "0 and 0".
+    if (o->high <= o->low) continue;
+    band.points.push_back({double(k), perMicroAmp(k, o->low)});
+    band.points.push_back({double(k), perMicroAmp(k, o->high)});
+  }
+  for (int ch = 0; ch < 8; ++ch) {
+    channels[ch].name = rt::format("CH%d", ch + 1);
+    channels[ch].colour = ChannelColour(ch);
+    channels[ch].style = SvgSeries::Line;
+    c.series.push_back(std::move(channels[ch]));
+  }
+  if (!band.points.empty()) c.series.push_back(band);
+  return RenderSvg(c);
+}
+
 std::string periodPlot(const Section *calibration, const Section *tenPa) {
   SvgChart c;
   c.title = "Bias periods per channel";
@@ -219,7 +312,8 @@ std::string HtmlReportPathFor(const std::string &name) {
   return name.substr(0, dot) + ".html";
 }
 
-std::string HtmlReportFromRecord(const std::string &recordText, const std::string &recordName) {
+std::string HtmlReportFromRecord(const std::string &recordText, const std::string &recordName,
+                                 const std::string &reportText) {
   json run, end;
   std::vector<Section> sections;
   std::map<int, size_t> sectionOf;  // by state, the latest section of it
@@ -373,7 +467,10 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
   } else {
     o += note("HV levels: the step was not run.");
   }
-  if (const Section *lin = byState[kLinearityState]) {
+  const Section *lin = byState[kLinearityState];
+  if (const std::vector<LinearityRow> table = linearityTableOf(reportText); lin && !table.empty()) {
+    o += linearityPlot(table, *lin);
+  } else if (lin) {
     SvgChart c;
     c.title = "Linearity per channel: measurements out of range";
     c.xLabel = "input current [uA]";
@@ -383,7 +480,7 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
     o += svg.empty() ? note("Linearity: no measurement out of range.") : svg;
     o += note(
         "The record holds the linearity measurements that were out of range, with their "
-        "tolerance band; the values within range are in the text report's linearity table.");
+        "tolerance band; the text report with its linearity table is not beside the record.");
   } else {
     o += note("Linearity: the step was not run.");
   }
@@ -454,7 +551,17 @@ std::string WriteHtmlReport(const std::string &recordPath, std::string &htmlPath
   htmlPath = HtmlReportPathFor(recordPath);
   const rt::InputFile record = rt::readInputFile(recordPath, kRecordLimit);
   if (!record.ok()) return recordPath + ": " + record.problem;
-  const std::string page = HtmlReportFromRecord(record.text, recordPath);
+  // The text report beside the record, for its linearity table; the page is made without it
+  // when it is not there.
+  std::string report = recordPath;
+  if (const size_t dot = report.rfind(".jsonl");
+      dot != std::string::npos && dot + 6 == report.size())
+    report.replace(dot, 6, ".txt");
+  else
+    report += ".txt";
+  const rt::InputFile reportFile = rt::readInputFile(report, kRecordLimit);
+  const std::string page = HtmlReportFromRecord(record.text, recordPath,
+                                                reportFile.ok() ? reportFile.text : std::string());
   const std::string scratch = htmlPath + ".part";
   std::remove(scratch.c_str());
   if (std::string why = AppendToFile(scratch, page); !why.empty()) {

@@ -4,8 +4,10 @@
 // plots of the run drawn as inline SVG: the HV switch points against their limits, the
 // linearity per channel, the DAC counters per channel and the bias periods per channel.
 //
-// The text report stays the reference; the page is made from the record alone, so any record,
-// also one written before this page existed, gets one.
+// The text report stays the reference; the page is made from the record, so any record, also
+// one written before this page existed, gets one. The linearity plot also reads the linearity
+// table the step appends to the text report beside the record (the record holds only the lines
+// that were out of range); without the report it shows those alone.
 #pragma once
 
 #include <string>
@@ -21,7 +23,9 @@ std::string HtmlReportPathFor(const std::string &recordOrReport);
 
 // The page of a record's text (one JSON object a line). Lines that are no JSON object are left
 // out and counted in the page.
-std::string HtmlReportFromRecord(const std::string &recordText, const std::string &recordName);
+// `reportText`: the run's text report, for its linearity table (empty: none at hand).
+std::string HtmlReportFromRecord(const std::string &recordText, const std::string &recordName,
+                                 const std::string &reportText = {});
 
 // Reads the record and writes its page beside it (through a scratch file renamed over the
 // page). Empty on success, else the reason; `htmlPath` is set either way.

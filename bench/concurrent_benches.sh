@@ -15,30 +15,16 @@ bash "$src/tests/support/pg_server.sh" start "$pg"
 psql "postgresql:///postgres?host=$pg&user=tessock" -qc "CREATE DATABASE lab"
 store="postgresql:///lab?host=$pg&user=tessock"
 export XDG_DATA_HOME="$tmp/data" XDG_CONFIG_HOME="$tmp/config"
-script() {  # $1 report prefix
-  echo "set TabBData.LinearityFile \"$src/data/Card_3_linearity.txt\""
-  echo "set TabBData.BenchReportPrefix \"$1\""
-  echo "commit Main.OpenTest"
-  echo 'set TabBData.DeviceBarcode1 "VELTRA317"'
-  echo 'set TabBData.DeviceBarcode2 "VELTRA-N317"'
-  echo 'set TabBData.BoardBarcode "BRD-0000000000000317"'
-  echo 'set TabBData.Otr1Barcode "OTR1-000000001"'
-  echo 'set TabBData.Otr2Barcode "OTR2-000000002"'
-  echo 'set TabBData.PcbVersion 7'
-  for s in Enable200Counts EnableCrcLostFrame EnableHvLevels EnableCalibrate EnableSaveDacValues \
-           EnableLinearity EnableIntegratorLevel EnableCfcError EnableCfcTestMode EnableOtrReset \
-           EnableDacCounters EnableLongTimeCrc; do
-    echo "set TabBData.$s 0"
-  done
-  printf 'set TabBData.Enable10pA 1\nset TabBData.EnableTempOtrDac 1\n'
-  printf 'set TabBData.EnablePowerSupplies 1\ncommit Test.StartBench\nwait 200\n'
-  printf 'commit TabSlope.StopMeasure\nwaitfor Test.SequencerTimer == 0 timeout 3000\nquit\n'
+. "$src/tests/support/bench_script.sh"
+run_script() {  # $1 report prefix: the 10 pA measurement stopped after 200 s, two status steps
+  script "$1" "Enable10pA EnableTempOtrDac EnablePowerSupplies"
+  printf 'wait 200\ncommit TabSlope.StopMeasure\nwaitfor Test.SequencerTimer == 0 timeout 3000\nquit\n'
 }
 one() {  # $1 index, $2 set name: one bench, its wall time in $tmp/$2.$1.time
   local board=good
   [ $(($1 % 2)) -eq 1 ] && board=temp1_down
   mkdir -p "$tmp/$2.$1"
-  script "$tmp/$2.$1/b" > "$tmp/$2.$1/run.tsk"
+  run_script "$tmp/$2.$1/b" > "$tmp/$2.$1/run.tsk"
   local t0
   t0=$(date +%s%N)
   "$build/tessock-cli" --sim-config "$src/data/sim/$board.json" --virtual-time \

@@ -109,6 +109,20 @@ class History : public ::testing::TestWithParam<std::string> {
     if (db_.empty()) db_ = store("results");
     return db_;
   }
+  // A store that cannot be reached yet: a file where its folder should be, or a server database
+  // that is not made yet. `reach()` makes it reachable.
+  std::string unreachableStore() {
+    testenv::writeFile(dir.file("plain"), "x");
+    return server() ? store("later", false) : dir.file("plain") + "/results.sqlite";
+  }
+  void reach() {
+    std::string error;
+    if (server())
+      ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error))
+          << error;
+    else
+      fs::remove(dir.file("plain"));
+  }
   testenv::TempDir dir;
   history::Database admin_;
   std::string base_, db_;
@@ -336,10 +350,7 @@ TEST_P(History, RunLeftMidwayIsUnfinishedWithItsLines) {
 // its report go on, the run waits in the outbox, and a sync once the store is there stores every
 // line of it.
 TEST_P(History, UnreachableStoreKeepsTheRunForTheSync) {
-  // A file where the store's folder should be; a server database that is not made yet.
-  testenv::writeFile(dir.file("plain"), "x");
-  const std::string location =
-      server() ? store("later", false) : dir.file("plain") + "/results.sqlite";
+  const std::string location = unreachableStore();
   FunctionalRig r("good", 60.0, location);
   const std::vector<std::string> lines = statusRun(r);
   EXPECT_FALSE(lines.empty());
@@ -360,11 +371,7 @@ TEST_P(History, UnreachableStoreKeepsTheRunForTheSync) {
   history::Outbox outbox(location);
   ASSERT_EQ(outbox.entries(true).size(), 1u);
   std::string error;
-  if (server()) {
-    ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error));
-  } else {
-    fs::remove(dir.file("plain"));
-  }
+  ASSERT_NO_FATAL_FAILURE(reach());
   history::Store later(location);
   ASSERT_TRUE(later.open(error)) << error;
   const history::Outbox::SyncResult synced = outbox.sync(later);
@@ -381,20 +388,14 @@ TEST_P(History, UnreachableStoreKeepsTheRunForTheSync) {
 // The desktop program's writer (automatic sync) stores a run that waited in the outbox by
 // itself, as soon as the store can be reached, without an operator's --sync.
 TEST_P(History, WriterWithAutomaticSyncStoresTheRunThatWaited) {
-  testenv::writeFile(dir.file("plain"), "x");
-  const std::string location =
-      server() ? store("later", false) : dir.file("plain") + "/results.sqlite";
+  const std::string location = unreachableStore();
   FunctionalRig r("good", 60.0, location);  // stays: its folder holds the record
   const std::vector<std::string> lines = statusRun(r);
   r.bench->ShutDown();
   history::Outbox outbox(location);
   ASSERT_EQ(outbox.entries(true).size(), 1u);
   std::string error;
-  if (server()) {
-    ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error));
-  } else {
-    fs::remove(dir.file("plain"));
-  }
+  ASSERT_NO_FATAL_FAILURE(reach());
   {
     // No run goes: the idle writer syncs at once, then every 30 s.
     history::LiveWriter writer(location, true);

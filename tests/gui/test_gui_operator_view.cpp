@@ -45,12 +45,7 @@ TEST(DesktopOperatorView, BannerFailedListAndLogOfARunOnTheDeadChannel) {
 
   rt.SetCtrlVal(p.TabBData, B::LinearityFile, testenv::sourceDir() + "/data/Card_3_linearity.txt");
   rt.SetCtrlVal(p.TabBData, B::BenchReportPrefix, dir.file("run"));
-  rt.SetCtrlVal(p.TabBData, B::DeviceBarcode1, "VELTRA317");
-  rt.SetCtrlVal(p.TabBData, B::DeviceBarcode2, "VELTRA-N317");
-  rt.SetCtrlVal(p.TabBData, B::BoardBarcode, "BRD-0000000000000317");
-  rt.SetCtrlVal(p.TabBData, B::Otr1Barcode, "OTR1-000000001");
-  rt.SetCtrlVal(p.TabBData, B::Otr2Barcode, "OTR2-000000002");
-  rt.SetCtrlVal(p.TabBData, B::PcbVersion, 7);
+  testenv::ScanBarcodes(rt, p.TabBData);
   for (rt::Ctl s : testenv::AllStepSwitches()) rt.SetCtrlVal(p.TabBData, s, 0);
   for (rt::Ctl s : {B::EnableTempOtrDac, B::EnableIntegratorLevel}) rt.SetCtrlVal(p.TabBData, s, 1);
   ASSERT_TRUE(rt.Commit(desktop.bench().panels.MainPanel, ctl::Main::OpenTest));
@@ -108,9 +103,7 @@ TEST(DesktopOperatorView, BannerFailedListAndLogOfARunOnTheDeadChannel) {
   EXPECT_TRUE(log->viewport()->rect().intersects(log->cursorRect()));
 
   // The next start clears the verdict (the labels are scanned again: the end clears them).
-  rt.SetCtrlVal(p.TabBData, B::BoardBarcode, "BRD-0000000000000317");
-  rt.SetCtrlVal(p.TabBData, B::Otr1Barcode, "OTR1-000000001");
-  rt.SetCtrlVal(p.TabBData, B::Otr2Barcode, "OTR2-000000002");
+  testenv::ScanBarcodes(rt, p.TabBData);
   ASSERT_TRUE(rt.Commit(p.TestCFCPanel, ctl::Test::StartBench));
   QTest::qWait(600);
   EXPECT_TRUE(status->banner()->text().startsWith("RUNNING"))

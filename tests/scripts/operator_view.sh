@@ -28,25 +28,10 @@ nodisplay -platform xcb --virtual-time
 grep -q -- "--virtual-time is an option of the headless program tessock-cli only" "$tmp/err" ||
   fail "--virtual-time: $(cat "$tmp/err")"
 
+. "$src/tests/support/bench_script.sh"
 run() {  # $1 board, $2 report prefix
   {
-    echo "set TabBData.LinearityFile \"$src/data/Card_3_linearity.txt\""
-    echo "set TabBData.BenchReportPrefix \"$2\""
-    echo "commit Main.OpenTest"
-    echo 'set TabBData.DeviceBarcode1 "VELTRA317"'
-    echo 'set TabBData.DeviceBarcode2 "VELTRA-N317"'
-    echo 'set TabBData.BoardBarcode "BRD-0000000000000317"'
-    echo 'set TabBData.Otr1Barcode "OTR1-000000001"'
-    echo 'set TabBData.Otr2Barcode "OTR2-000000002"'
-    echo 'set TabBData.PcbVersion 7'
-    for s in Enable10pA Enable200Counts EnableCrcLostFrame EnableCalibrate EnableSaveDacValues \
-             EnableLinearity EnableCfcTestMode EnableOtrReset EnableDacCounters EnableLongTimeCrc; do
-      echo "set TabBData.$s 0"
-    done
-    for s in EnableTempOtrDac EnablePowerSupplies EnableHvLevels EnableIntegratorLevel EnableCfcError; do
-      echo "set TabBData.$s 1"
-    done
-    echo "commit Test.StartBench"
+    script "$2" "EnableTempOtrDac EnablePowerSupplies EnableHvLevels EnableIntegratorLevel EnableCfcError"
     echo "waitfor Test.SequencerTimer == 0 timeout 3000"
     echo "quit"
   } > "$tmp/run.tsk"

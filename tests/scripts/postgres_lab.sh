@@ -23,24 +23,9 @@ psql "postgresql:///postgres?host=$pg&user=tessock" -qc "CREATE DATABASE lab" ||
 store="postgresql:///lab?host=$pg&user=tessock"
 count() { psql "$store" -tAc "SELECT COUNT(*) FROM results" 2> /dev/null; }
 
+. "$src/tests/support/bench_script.sh"
 {
-  echo "set TabBData.LinearityFile \"$src/data/Card_3_linearity.txt\""
-  echo "set TabBData.BenchReportPrefix \"$tmp/bench\""
-  echo "commit Main.OpenTest"
-  echo 'set TabBData.DeviceBarcode1 "VELTRA317"'
-  echo 'set TabBData.DeviceBarcode2 "VELTRA-N317"'
-  echo 'set TabBData.BoardBarcode "BRD-0000000000000317"'
-  echo 'set TabBData.Otr1Barcode "OTR1-000000001"'
-  echo 'set TabBData.Otr2Barcode "OTR2-000000002"'
-  echo 'set TabBData.PcbVersion 7'
-  for s in Enable10pA Enable200Counts EnableCrcLostFrame EnableHvLevels EnableCalibrate \
-           EnableSaveDacValues EnableLinearity EnableIntegratorLevel EnableCfcError \
-           EnableCfcTestMode EnableOtrReset EnableDacCounters EnableLongTimeCrc; do
-    echo "set TabBData.$s 0"
-  done
-  echo "set TabBData.EnableTempOtrDac 1"
-  echo "set TabBData.EnablePowerSupplies 1"
-  echo "commit Test.StartBench"
+  script "$tmp/bench" "EnableTempOtrDac EnablePowerSupplies"
   echo "waitfor Test.SequencerTimer == 0 timeout 3000"
   echo "quit"
 } > "$tmp/run.tsk"

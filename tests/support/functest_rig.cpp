@@ -59,14 +59,16 @@ FunctionalRig::FunctionalRig(const std::string &board, double barcodeSeconds,
   runFor(barcodeSeconds);
 }
 
-void FunctionalRig::scanBarcodes() {
-  setText(p.TabBData, B::DeviceBarcode1, "VELTRA317");
-  setText(p.TabBData, B::DeviceBarcode2, "VELTRA-N317");
-  setText(p.TabBData, B::BoardBarcode, "BRD-0000000000000317");
-  setText(p.TabBData, B::Otr1Barcode, "OTR1-000000001");
-  setText(p.TabBData, B::Otr2Barcode, "OTR2-000000002");
-  set(p.TabBData, B::PcbVersion, 7);
+void ScanBarcodes(rt::Runtime &rt, int dataPage) {
+  rt.SetCtrlVal(dataPage, B::DeviceBarcode1, "VELTRA317");
+  rt.SetCtrlVal(dataPage, B::DeviceBarcode2, "VELTRA-N317");
+  rt.SetCtrlVal(dataPage, B::BoardBarcode, "BRD-0000000000000317");
+  rt.SetCtrlVal(dataPage, B::Otr1Barcode, "OTR1-000000001");
+  rt.SetCtrlVal(dataPage, B::Otr2Barcode, "OTR2-000000002");
+  rt.SetCtrlVal(dataPage, B::PcbVersion, 7);
 }
+
+void FunctionalRig::scanBarcodes() { ScanBarcodes(rt(), p.TabBData); }
 
 void FunctionalRig::enableOnly(std::initializer_list<rt::Ctl> steps) {
   for (rt::Ctl s : AllStepSwitches()) set(p.TabBData, s, 0);

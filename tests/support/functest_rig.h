@@ -33,6 +33,9 @@ class QueuedOperator : public rt::Operator {
 // Every step switch of the data page, in run order.
 const std::vector<rt::Ctl> &AllStepSwitches();
 
+// The operator scans card 317's labels into the data page and gives its PCB version.
+void ScanBarcodes(rt::Runtime &rt, int dataPage);
+
 class FunctionalRig {
  public:
   // `board`: a name in data/sim ("good") or a path to a configuration file. `resultsDb`: the

@@ -96,6 +96,14 @@ std::optional<double> microAmpsOf(const std::string &check) {
   }
 }
 
+// The name with its extension (of the file's name, not of a folder) replaced by `ext`.
+std::string withExtension(const std::string &name, const char *ext) {
+  const size_t slash = name.find_last_of('/');
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return name + ext;
+  return name.substr(0, dot) + ext;
+}
+
 std::string note(const std::string &text) { return "<p class=\"note\">" + h(text) + "</p>\n"; }
 
 // ---------------------------------------------------------------- the plots
@@ -304,13 +312,7 @@ svg.plot { max-width: 100%; height: auto; display: block; }
 
 }  // namespace
 
-std::string HtmlReportPathFor(const std::string &name) {
-  const size_t slash = name.find_last_of('/');
-  const size_t dot = name.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-    return name + ".html";
-  return name.substr(0, dot) + ".html";
-}
+std::string HtmlReportPathFor(const std::string &name) { return withExtension(name, ".html"); }
 
 std::string HtmlReportFromRecord(const std::string &recordText, const std::string &recordName,
                                  const std::string &reportText) {
@@ -553,13 +555,8 @@ std::string WriteHtmlReport(const std::string &recordPath, std::string &htmlPath
   if (!record.ok()) return recordPath + ": " + record.problem;
   // The text report beside the record, for its linearity table; the page is made without it
   // when it is not there.
-  std::string report = recordPath;
-  if (const size_t dot = report.rfind(".jsonl");
-      dot != std::string::npos && dot + 6 == report.size())
-    report.replace(dot, 6, ".txt");
-  else
-    report += ".txt";
-  const rt::InputFile reportFile = rt::readInputFile(report, kRecordLimit);
+  const rt::InputFile reportFile =
+      rt::readInputFile(withExtension(recordPath, ".txt"), kRecordLimit);
   const std::string page = HtmlReportFromRecord(record.text, recordPath,
                                                 reportFile.ok() ? reportFile.text : std::string());
   const std::string scratch = htmlPath + ".part";

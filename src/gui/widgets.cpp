@@ -148,6 +148,7 @@ TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
     f.setPointSizeF(std::max(6.0, f.pointSizeF() - 1));
     a->setLabelsFont(f);
   }
+  labelLine_ = QFontMetricsF(yAxis_->labelsFont()).height();
   xAxis_->setRange(0, 1);
   yAxis_->setRange(0, 1);
   chart_->addAxis(xAxis_, Qt::AlignBottom);
@@ -226,7 +227,6 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
   for (int i = n; i < shown_; ++i) {
     series_[i]->clear();
     series_[i]->setVisible(false);
-    legendChanged = true;
   }
   if (n != shown_) legendChanged = true;
   shown_ = n;
@@ -267,10 +267,9 @@ void TsGraph::showPlots(const std::vector<rt::Plot> &plots, bool autoscale, doub
 int TsGraph::yIntervalsRoom() const {
   // Each tick label needs about one and a half lines of its font, or Qt Charts elides them all
   // to "..."; before the first layout the plot area is guessed from the widget's height.
-  const QFontMetricsF fm(yAxis_->labelsFont());
   const double plot =
       chart_->plotArea().height() > 0 ? chart_->plotArea().height() : std::max(0, height() - 70);
-  return std::clamp(static_cast<int>(plot / (fm.height() * 1.6)) - 1, 1, 5);
+  return std::clamp(static_cast<int>(plot / (labelLine_ * 1.6)) - 1, 1, 5);
 }
 
 void TsGraph::applyYRange() {

@@ -108,6 +108,7 @@ class TsGraph : public QChartView {
   int shown_ = 0;
   double xLo_ = 0, xHi_ = 1, yLo_ = 0, yHi_ = 1;
   int yTicks_ = 0;
+  double labelLine_ = 12;             // the height of a line of the axis labels' font
   double dataYLo_ = 1, dataYHi_ = 0;  // the y range asked for by the last plots (none: lo > hi)
   bool lockedY_ = false;
 };

@@ -25,11 +25,13 @@ one() {  # $1 index, $2 set name: one bench, its wall time in $tmp/$2.$1.time
   [ $(($1 % 2)) -eq 1 ] && board=temp1_down
   mkdir -p "$tmp/$2.$1"
   run_script "$tmp/$2.$1/b" > "$tmp/$2.$1/run.tsk"
-  local t0
+  local t0 rc=0
   t0=$(date +%s%N)
   "$build/tessock-cli" --sim-config "$src/data/sim/$board.json" --virtual-time \
     --settings "$tmp/$2.$1/s.ini" --results-db "$store" --station "bench-$1" \
-    --script "$tmp/$2.$1/run.tsk" > "$tmp/$2.$1/out" 2>&1 || echo "bench $1 ($2): status $?"
+    --script "$tmp/$2.$1/run.tsk" > "$tmp/$2.$1/out" 2>&1 || rc=$?
+  # 0 PASSED; 5 FAILED is the temp1_down board's verdict, no fault of the bench.
+  [ $rc -eq 0 ] || [ $rc -eq 5 ] || echo "bench $1 ($2): status $rc"
   echo $((($(date +%s%N) - t0) / 1000000)) > "$tmp/$2.$1.time"
 }
 lines_in_reports() { cat "$tmp"/$1.*/b_DN_*.txt | grep -cE '^(PASSED|\*\*\*FAILED) : '; }

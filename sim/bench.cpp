@@ -89,6 +89,8 @@ void Bench::attachClock(QuickUsbSimNow_t nowFn, QuickUsbSimAdvance_t advance, vo
 
 void Bench::powerOn(double t) {
   board_.powerOn(config_, t);
+  boardOn_ = true;
+  modulePowerOn_ = t;
   fpga_.powerOn();
   tap_.reset(config_.jtagId);
   delivery_ = DeliveryCounters{};
@@ -121,8 +123,53 @@ int Bench::configure(const char *path) {
   return 1;
 }
 
+int Bench::boardPower(int on) {
+  const double t = now();
+  lastError_.clear();
+  if (!on) {
+    board_.advanceTo(t);
+    boardOn_ = false;
+    return 1;
+  }
+  if (boardOn_) return 1;
+  // A board powered on comes up at its power-on state and finds the bench as the FPGA drives it.
+  board_.powerOn(config_, t);
+  board_.setInputs(fpga_.regs().bench, t);
+  boardOn_ = true;
+  return 1;
+}
+
+int Bench::insertBoard(const char *path) {
+  if (boardOn_) {
+    lastError_ = "the board is powered: power it off before putting another in";
+    return 0;
+  }
+  BoardConfig c;
+  if (path && *path) {
+    std::string error;
+    if (!loadConfig(path, c, error)) {
+      lastError_ = error;
+      return 0;
+    }
+  } else if (!defaultConfig(c)) {
+    return 0;
+  }
+  lastError_.clear();
+  // Only the board changes: the module and its timing stay those of the bench.
+  c.moduleName = config_.moduleName;
+  c.otherModules = config_.otherModules;
+  c.fpgaType = config_.fpgaType;
+  c.cpuConfig = config_.cpuConfig;
+  c.callSeconds = config_.callSeconds;
+  c.bulkBytesPerSecond = config_.bulkBytesPerSecond;
+  c.bulkLatencySeconds = config_.bulkLatencySeconds;
+  c.unplugAfterSeconds = config_.unplugAfterSeconds;
+  config_ = c;
+  return 1;
+}
+
 bool Bench::present(double t) const {
-  return config_.unplugAfterSeconds <= 0.0 || t - board_.powerOnTime() < config_.unplugAfterSeconds;
+  return config_.unplugAfterSeconds <= 0.0 || t - modulePowerOn_ < config_.unplugAfterSeconds;
 }
 
 bool Bench::valid(QuickUsbHandle_t device, double t) const {
@@ -276,7 +323,10 @@ int Bench::readData(QuickUsbHandle_t device, uint8_t *data, unsigned long *lengt
   const double t = now();
   if (!valid(device, t) || !data || !length || want > kMaxBulkBytes) return 0;
   board_.advanceTo(t);
-  if (want > 0) fillBlock(board_, fpga_, delivery_, data, static_cast<uint32_t>(want), t);
+  if (want > 0 && boardOn_)
+    fillBlock(board_, fpga_, delivery_, data, static_cast<uint32_t>(want), t);
+  else if (want > 0)
+    fillQuiet(fpga_, delivery_, data, static_cast<uint32_t>(want));
   return 1;
 }
 
@@ -289,6 +339,7 @@ int Bench::inspect(QuickUsbSimState *s) {
   s->boardTime = t - board_.powerOnTime();
   s->moduleOpen = open_;
   s->moduleGone = !present(t);
+  s->boardPowered = boardOn_;
   s->calls = calls_;
   std::memcpy(s->settings, settings_, sizeof settings_);
   s->settings[4] = config_.fpgaType;

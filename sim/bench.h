@@ -49,6 +49,10 @@ class Bench {
 
   void attachClock(QuickUsbSimNow_t now, QuickUsbSimAdvance_t advance, void *ctx);
   int configure(const char *path);
+  // The board alone powered off (its fibres go quiet) or on again (at its power-on state, the
+  // FPGA and the module untouched), and another board put in while it is off.
+  int boardPower(int on);
+  int insertBoard(const char *path);
   const char *lastError() const { return lastError_.c_str(); }
   int inspect(QuickUsbSimState *state);
   const char *describe();
@@ -85,6 +89,8 @@ class Bench {
   long latencyMicros_ = 0;
 
   bool open_ = false;
+  bool boardOn_ = true;
+  double modulePowerOn_ = 0.0;  // the module's own power-on: its unplug time counts from here
   uint32_t calls_ = 0;
   uint64_t bulkReads_ = 0;  // drives the seeded latency of bulk reads
   uint16_t settings_[17] = {};

@@ -171,6 +171,18 @@ void fillSingleValue(const Board &board, int channel, uint8_t *buf, uint32_t siz
   }
 }
 
+void fillQuiet(const Fpga &fpga, DeliveryCounters &counters, uint8_t *buf, uint32_t size) {
+  ++counters.dumps;
+  std::memset(buf, 0, size);
+  if (fpga.regs().readoutMode != 0x40) return;
+  putLong(buf, size, blk::kStatusBlock + 4 * 1, counters.dumps);
+  putLong(buf, size, blk::kStatusBlock + 4 * 8, counters.acquisitions);
+  putLong(buf, size, blk::kStatusBlock + 4 * 11, fpga.fpgaResets);
+  counters.lastStatusA = 0;
+  counters.lastStatusB = 0;
+  ++counters.acquisitions;
+}
+
 void fillBlock(const Board &board, const Fpga &fpga, DeliveryCounters &counters, uint8_t *buf,
                uint32_t size, double t) {
   ++counters.dumps;

@@ -21,6 +21,10 @@ struct DeliveryCounters {
 void fillBlock(const Board &board, const Fpga &fpga, DeliveryCounters &counters, uint8_t *buf,
                uint32_t size, double t);
 
+// What the FPGA hands over while the board is powered off and its fibres are quiet: no frame,
+// no sum and no status of a board; in SUMS mode only the FPGA's own delivery counters.
+void fillQuiet(const Fpga &fpga, DeliveryCounters &counters, uint8_t *buf, uint32_t size);
+
 // The single formats, exposed for the tests.
 void fillFrames(const Board &board, uint8_t *buf, uint32_t size, double t);
 void fillSums(const Board &board, const Fpga &fpga, DeliveryCounters &counters, uint8_t *buf,

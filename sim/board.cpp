@@ -375,8 +375,11 @@ uint16_t Board::statusA(double t) const {
     over155 = over155 || d > 155;
     overflow = overflow || d >= 255;
   }
-  if (!over155) a |= st::kDacOver155Ok;
-  if (!overflow) a |= st::kDacOverflowOk;
+  auto line = [](LineMode m, bool ok) {
+    return m == LineMode::StuckOk || (m == LineMode::Follows && ok);
+  };
+  if (line(config_.dacOver155, !over155)) a |= st::kDacOver155Ok;
+  if (line(config_.dacOverflow, !overflow)) a |= st::kDacOverflowOk;
   return a;
 }
 

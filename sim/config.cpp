@@ -309,6 +309,19 @@ void readAll(const json &root, BoardConfig &c) {
              auto flag = [](bool &b) {
                return [&b](const json &x, const std::string &n) { b = boolean(x, n); };
              };
+             auto lineMode = [](LineMode &m) {
+               return [&m](const json &x, const std::string &n) {
+                 const std::string v = x.is_string() ? x.get<std::string>() : std::string();
+                 if (v == "follows")
+                   m = LineMode::Follows;
+                 else if (v == "stuckOk")
+                   m = LineMode::StuckOk;
+                 else if (v == "down")
+                   m = LineMode::Down;
+                 else
+                   fail(n, "expected \"follows\", \"stuckOk\" or \"down\"");
+               };
+             };
              object(v, f,
                     {{"p5vMonitor", flag(c.p5vMonitor)},
                      {"m5vMonitor", flag(c.m5vMonitor)},
@@ -317,6 +330,8 @@ void readAll(const json &root, BoardConfig &c) {
                      {"temp2", flag(c.temp2)},
                      {"otr1", flag(c.otr1)},
                      {"otr2", flag(c.otr2)},
+                     {"dacOver155", lineMode(c.dacOver155)},
+                     {"dacOverflow", lineMode(c.dacOverflow)},
                      {"cfcErrorSeconds", [&](const json &x, const std::string &n) {
                         c.cfcErrorSeconds = number(x, n, 0.001, 1e6);
                       }}});
@@ -336,6 +351,17 @@ void readAll(const json &root, BoardConfig &c) {
                      {"errF", rate(c.errF)}});
            }},
       });
+}
+
+const char *lineModeName(LineMode m) {
+  switch (m) {
+    case LineMode::StuckOk:
+      return "stuckOk";
+    case LineMode::Down:
+      return "down";
+    default:
+      return "follows";
+  }
 }
 
 std::string hex(uint32_t v, int digits) {
@@ -431,6 +457,8 @@ std::string describeConfig(const BoardConfig &c) {
                  {"temp2", c.temp2},
                  {"otr1", c.otr1},
                  {"otr2", c.otr2},
+                 {"dacOver155", lineModeName(c.dacOver155)},
+                 {"dacOverflow", lineModeName(c.dacOverflow)},
                  {"cfcErrorSeconds", c.cfcErrorSeconds}};
   j["fibres"] = {{"crcA", c.crcA}, {"crcB", c.crcB}, {"lostA", c.lostA}, {"lostB", c.lostB},
                  {"errC", c.errC}, {"errD", c.errD}, {"errF", c.errF}};

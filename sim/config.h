@@ -20,6 +20,9 @@ struct Comparator {
   double down = 0.0;
 };
 
+// How a status indication behaves: as the board's state says, or stuck either way.
+enum class LineMode : int { Follows = 0, StuckOk = 1, Down = 2 };
+
 struct BoardConfig {
   std::string name = "good";
   std::string description = "A good board: passes every check of every step.";
@@ -83,6 +86,10 @@ struct BoardConfig {
   bool temp2 = true;
   bool otr1 = true;
   bool otr2 = true;
+  // The two DAC counter indications (DAC_OVER_155 OK, DAC_OVERFLOW OK): each follows the
+  // counters, or is stuck in its OK state, or is stuck down.
+  LineMode dacOver155 = LineMode::Follows;
+  LineMode dacOverflow = LineMode::Follows;
   double cfcErrorSeconds = 100.0;
 
   // Fibre error rates, per second.

@@ -118,6 +118,18 @@ SIM_EXPORT int QuickUsbSimConfigure(const char *path) {
   return b.configure(path);
 }
 
+SIM_EXPORT int QuickUsbSimBoardPower(int on) {
+  sim::Bench &b = sim::Bench::instance();
+  std::lock_guard<std::mutex> lock(b.mutex());
+  return b.boardPower(on);
+}
+
+SIM_EXPORT int QuickUsbSimInsertBoard(const char *path) {
+  sim::Bench &b = sim::Bench::instance();
+  std::lock_guard<std::mutex> lock(b.mutex());
+  return b.insertBoard(path);
+}
+
 // The message stays valid until the next call into the bench.
 SIM_EXPORT const char *QuickUsbSimLastError(void) {
   sim::Bench &b = sim::Bench::instance();

@@ -5,7 +5,10 @@
  *
  * QuickUsbSimConfigure(path) loads a board configuration and powers the bench on again;
  * QuickUsbSimConfigure(NULL) or "" goes back to the default configuration (the file named by
- * TESSOCK_SIM_CONFIG, else the built-in good board) and powers on again. */
+ * TESSOCK_SIM_CONFIG, else the built-in good board) and powers on again.
+ *
+ * QuickUsbSimBoardPower and QuickUsbSimInsertBoard (hw/quickusb_api.h) swap the board the way an
+ * operator does, with the module left plugged in and open. */
 #ifndef TESSOCK_QUICKUSB_SIM_H
 #define TESSOCK_QUICKUSB_SIM_H
 
@@ -42,6 +45,7 @@ typedef struct QuickUsbSimState {
   double boardTime;      /* seconds since the last power-on */
   int32_t moduleOpen;    /* a handle is open */
   int32_t moduleGone;    /* the module has been unplugged */
+  int32_t boardPowered;  /* the board is powered (QuickUsbSimBoardPower) */
   uint32_t calls;        /* entry-point calls since power-on */
   uint16_t settings[17]; /* module settings 1..16 (index 0 unused) */
 

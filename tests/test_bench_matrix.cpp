@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -554,3 +555,41 @@ TEST(MadeBoards, LostModuleEndsTheRunNamed) {
 }
 
 }  // namespace
+
+// The program stays open all day: a good board tested again passes (its first run's DAC counter
+// test left the counters at 255; the retest puts them back before its status lines are read, and
+// says so in one line, which a first run never writes), and so does a whole run after one stopped
+// at a seeded random moment or late in the DAC counter watch, above the 155 mark.
+TEST_F(GoodBoard, RetestsInOneProgramPass) {
+  const std::string kResetLine =
+      "=> DAC counters left up to 255 by an earlier run: DAC reset before the status lines are "
+      "read";
+  auto resets = [](const std::vector<std::string> &lines, const std::string &l) {
+    return std::count(lines.begin(), lines.end(), l);
+  };
+  const auto run = fullBenchRun("good");
+  FunctionalRig &r = *run->rig;
+  ASSERT_TRUE(run->toEnd());
+  EXPECT_EQ(compare(r.record(), {}), "");
+  EXPECT_EQ(resets(r.reportLines(), kResetLine), 0) << "a fresh board is graded as it comes";
+
+  r.scanBarcodes();
+  r.startBench();
+  ASSERT_TRUE(run->toEnd());
+  EXPECT_EQ(compare(r.record(), {}), "") << "the retest";
+  EXPECT_EQ(resets(r.reportLines(), kResetLine), 1);
+
+  std::mt19937 random(29);
+  const double watchLate = 5500.0;  // the DAC watch past its 155 mark (3,252 s into it)
+  for (double stopAt : {std::uniform_real_distribution<double>(1.0, 6600.0)(random), watchLate}) {
+    r.scanBarcodes();
+    r.startBench();
+    r.runFor(stopAt);
+    ASSERT_TRUE(r.sequencerRunning()) << stopAt;
+    r.stop();
+    r.scanBarcodes();
+    r.startBench();
+    ASSERT_TRUE(run->toEnd()) << "after a stop at " << stopAt << " s";
+    EXPECT_EQ(compare(r.record(), {}), "") << "after a stop at " << stopAt << " s";
+  }
+}

@@ -325,6 +325,62 @@ TEST(SimTime, ModuleUnpluggedAfterItsTimeFailsEveryCall) {
   EXPECT_NE(b.state().moduleGone, 0);
 }
 
+// The operator's board swap: the board powered off goes quiet behind a module that stays open,
+// another board goes in only while it is off, and comes up at its own power-on state under the
+// bench settings the FPGA still holds; a refused file leaves the board that was in.
+TEST(SimBoardSwap, QuietWhileOffThenTheNextBoardInTheSameModule) {
+  simtest::Bench b(lib(), dataFile("good.json").c_str());
+  b.mode(0x40);
+  b.linkedSources(0, 4, 7, false);
+  b.wait(30.0);
+  auto card = [&] {
+    const std::vector<uint8_t> blk = b.block(1024);
+    return blk.empty() ? -1L : static_cast<long>(simtest::long32(blk, 514) & 0xFFFF);
+  };
+  EXPECT_EQ(card(), 317);
+
+  testenv::TempDir dir;
+  const std::string made = dir.file("next.json");
+  std::ofstream(made) << R"({"board": {"cardNumber": 318}, "module": {"name": "ELSEWHERE"},
+                            "channels": {"initialDac": [1, 2, 3, 4, 5, 6, 7, 8]}})";
+  EXPECT_EQ(lib().insertBoard(made.c_str()), 0) << "a powered board cannot be pulled";
+  EXPECT_NE(std::string(lib().lastError()).find("power it off"), std::string::npos);
+
+  ASSERT_NE(lib().boardPower(0), 0);
+  b.wait(2.0);
+  const std::vector<uint8_t> quiet = b.block(1024);
+  ASSERT_EQ(quiet.size(), 1024u) << "the module still answers";
+  EXPECT_EQ(simtest::long32(quiet, 514), 0u) << "no card number, no frame count";
+  EXPECT_EQ(simtest::long32(quiet, 514 + 48), 0u) << "no status words";
+  EXPECT_GT(simtest::long32(quiet, 514 + 4), 0u) << "the FPGA still counts its dumps";
+  EXPECT_EQ(b.state().boardPowered, 0);
+
+  const std::string broken = dir.file("broken.json");
+  std::ofstream(broken) << R"({"board": {"cardNumber": "x"}})";
+  EXPECT_EQ(lib().insertBoard(broken.c_str()), 0);
+  ASSERT_NE(lib().insertBoard(made.c_str()), 0) << lib().lastError();
+  ASSERT_NE(lib().boardPower(1), 0);
+  b.wait(1.0);
+  EXPECT_EQ(card(), 318);
+  const QuickUsbSimState s = b.state();
+  EXPECT_EQ(s.boardPowered, 1);
+  EXPECT_EQ(s.moduleOpen, 1);
+  for (int c = 0; c < 8; ++c) {
+    EXPECT_EQ(s.dac[c], c + 1) << "the new board's counters at power-on";
+    EXPECT_EQ(s.selA[c], 1u << 4) << "the FPGA kept the bench settings";
+    EXPECT_GT(s.currentAmps[c], 0.0) << "and the new board is driven by them";
+  }
+  char names[16] = {};
+  ASSERT_NE(lib().findModules(names, 7), 0);
+  EXPECT_STREQ(names, "QUSB-0") << "the module is the bench's, not the board file's";
+
+  // A broken file refused while the board is off leaves the board that was in.
+  ASSERT_NE(lib().boardPower(0), 0);
+  EXPECT_EQ(lib().insertBoard(broken.c_str()), 0);
+  ASSERT_NE(lib().boardPower(1), 0);
+  EXPECT_EQ(card(), 318);
+}
+
 // The program itself against the simulated bench: start-up, its command writer and its JTAG
 // read land where the bench says they do.
 TEST(SimWithProgram, StartUpCommandsAndJtagThroughTheProgram) {

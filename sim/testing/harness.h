@@ -37,6 +37,8 @@ class SimLibrary {
     bind(lastError, "QuickUsbSimLastError");
     bind(inspect, "QuickUsbSimInspect");
     bind(describeConfig, "QuickUsbSimDescribeConfig");
+    bind(boardPower, "QuickUsbSimBoardPower");
+    bind(insertBoard, "QuickUsbSimInsertBoard");
   }
   ~SimLibrary() {
     if (attachClock) attachClock(nullptr, nullptr, nullptr);
@@ -62,6 +64,8 @@ class SimLibrary {
   QuickUsbSimLastError_t lastError = nullptr;
   QuickUsbSimInspect_t inspect = nullptr;
   QuickUsbSimDescribeConfig_t describeConfig = nullptr;
+  QuickUsbSimBoardPower_t boardPower = nullptr;
+  QuickUsbSimInsertBoard_t insertBoard = nullptr;
 
  private:
   template <typename F>

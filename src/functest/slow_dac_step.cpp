@@ -18,7 +18,7 @@ constexpr int kRestVoltage = 2700;
 constexpr float kResetBudget = 130.0f;      // test clock for entering the reset mode
 constexpr float kStuckCheckClock = 100.0f;  // 30 s after the set-up, before any reset
 constexpr float kWatchClock = 5355.0f;      // shown during the watch only
-constexpr int kOver155 = 156;
+constexpr int kOver155 = kDacOver155Level + 1;
 constexpr int kFull = 255;
 
 constexpr const char *kResetReceived = "TEST DAC COUNTER : RESET DAC COMMAND RECEIVED ";
@@ -30,6 +30,81 @@ Measurement bitMeasure(bool bit, bool expected) {
 }
 
 }  // namespace
+
+void EnterDacResetMode(TestContext &t) {
+  t.opt(O::TestCfcVoltage, kResetVoltage);
+  t.opt(O::SourceSelA[0], 5);
+  t.opt(O::SourceSelB[0], 3);
+  t.opt(O::LinkSources, 1);
+  // The negative current must reach the inputs whatever an earlier step left switched on.
+  t.opt(O::SourceOn[0], 0);
+  t.update();
+}
+
+void ReleaseDacResetVoltage(TestContext &t) {
+  t.opt(O::TestCfcVoltage, kRestVoltage);
+  t.update();
+}
+
+void PositiveCurrentOnAll(TestContext &t) {
+  t.opt(O::SourceSelA[0], 4);
+  t.opt(O::SourceSelB[0], 7);
+  t.opt(O::LinkSources, 1);
+  t.opt(O::SourceOn[0], 0);
+  t.update();
+}
+
+namespace {
+// The options-panel controls the reset changes, put back once it is over.
+const int kResetControls[5] = {O::TestCfcVoltage, O::SourceSelA[0], O::SourceSelB[0],
+                               O::LinkSources, O::SourceOn[0]};
+}  // namespace
+
+void DacCounterReset::begin(TestContext &t) {
+  for (int k = 0; k < 5; ++k) saved_[k] = t.optVal(kResetControls[k]);
+  EnterDacResetMode(t);
+  t.SetTimer(kResetBudget);
+  phase_ = Phase::Entering;
+  succeeded_ = false;
+}
+
+void DacCounterReset::restore(TestContext &t) {
+  for (int k = 0; k < 5; ++k) t.opt(kResetControls[k], saved_[k]);
+  t.update();
+  phase_ = Phase::Done;
+}
+
+StepResult DacCounterReset::call(TestContext &t) {
+  const bool resetReceived = t.statusA(st::kDacResetReceived);
+  switch (phase_) {
+    case Phase::Entering:
+      if (resetReceived) {
+        ReleaseDacResetVoltage(t);
+        phase_ = Phase::Released;
+      } else if (t.GetTimer() <= 0.0f) {
+        t.log("=> The board did not enter its DAC reset mode: DAC counters not reset");
+        restore(t);
+      }
+      break;
+    case Phase::Released:
+      PositiveCurrentOnAll(t);
+      t.SetTimer(kReleaseWaitSeconds);
+      phase_ = Phase::Releasing;
+      break;
+    case Phase::Releasing:
+      if ((t.acq().Statusb & st::kAllLevelsOk) == st::kAllLevelsOk && !resetReceived) {
+        succeeded_ = true;
+        restore(t);
+      } else if (t.GetTimer() <= 0.0f) {
+        t.log("=> The board did not release its DAC reset mode");
+        restore(t);
+      }
+      break;
+    case Phase::Done:
+      break;
+  }
+  return phase_ == Phase::Done ? StepResult::Done : StepResult::Running;
+}
 
 StepResult TestSlowDAC::call(TestContext &t, bool first) {
   if (first) {
@@ -64,13 +139,7 @@ StepResult TestSlowDAC::resetPhase(TestContext &t) {
   const bool resetReceived = t.statusA(st::kDacResetReceived);
   switch (SlowDacState) {
     case 100:
-      t.opt(O::TestCfcVoltage, kResetVoltage);
-      t.opt(O::SourceSelA[0], 5);
-      t.opt(O::SourceSelB[0], 3);
-      t.opt(O::LinkSources, 1);
-      // The negative current must reach the inputs whatever an earlier step left switched on.
-      t.opt(O::SourceOn[0], 0);
-      t.update();
+      EnterDacResetMode(t);
       t.SetTimer(kResetBudget);
       t.log("=> Wait for enter in DAC RESET MODE");
       SlowDacState = 0;
@@ -104,8 +173,7 @@ StepResult TestSlowDAC::resetPhase(TestContext &t) {
       break;
     case 5:
       t.log("=> Realease DAC_RESET_STATUS");
-      t.opt(O::TestCfcVoltage, kRestVoltage);
-      t.update();
+      ReleaseDacResetVoltage(t);
       SlowDacState = 6;
       break;
     case 6:
@@ -115,11 +183,7 @@ StepResult TestSlowDAC::resetPhase(TestContext &t) {
       break;
     case 7:
       t.log("=> Set the current sources to positive current");
-      t.opt(O::SourceSelA[0], 4);
-      t.opt(O::SourceSelB[0], 7);
-      t.opt(O::LinkSources, 1);
-      t.opt(O::SourceOn[0], 0);
-      t.update();
+      PositiveCurrentOnAll(t);
       t.SetTimer(kReleaseWaitSeconds);
       SlowDacState = 8;
       break;
@@ -154,6 +218,7 @@ StepResult TestSlowDAC::resetPhase(TestContext &t) {
       std::copy(a.DacVal, a.DacVal + 8, PrevDacVal);
       lastAdvance_ = t.Timer();
       DacWatching = true;
+      t.s.DacLeftUpOnCard = a.CardNumber;
       break;
     default:
       break;

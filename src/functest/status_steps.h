@@ -3,6 +3,7 @@
 // once the counts have stopped.
 #pragma once
 
+#include "functest/slow_dac_step.h"
 #include "functest/step.h"
 
 namespace functest {
@@ -10,6 +11,10 @@ namespace functest {
 class TestStatusTempOtr final : public Step {
  public:
   StepResult call(TestContext &t, bool first) override;
+
+ private:
+  StepResult grade(TestContext &t);
+  DacCounterReset reset_;
 };
 
 class TestStatusPowerSupplies final : public Step {

@@ -80,6 +80,9 @@ struct TestState {
   int StepNumber = 0, LinearityIsConforme = 1, WaitingTime = 1;
   // Set by the operator's end button of the long-time fibre check.
   int EndOfLongTimeTest = 0;
+  // Kept across runs: the card whose DAC counters a watch of the DAC counter step drove up in
+  // this program (-1: none). The board keeps them up while it stays powered.
+  int DacLeftUpOnCard = -1;
 };
 
 // What a step works with: the panels, the bench, the report and the sequence state, with the

@@ -114,6 +114,10 @@ bool QuickUsb::bind() {
       reinterpret_cast<QuickUsbSimConfigure_t>(dlsym(Module_Id, "QuickUsbSimConfigure"));
   simLastError_ =
       reinterpret_cast<QuickUsbSimLastError_t>(dlsym(Module_Id, "QuickUsbSimLastError"));
+  simBoardPower_ =
+      reinterpret_cast<QuickUsbSimBoardPower_t>(dlsym(Module_Id, "QuickUsbSimBoardPower"));
+  simInsertBoard_ =
+      reinterpret_cast<QuickUsbSimInsertBoard_t>(dlsym(Module_Id, "QuickUsbSimInsertBoard"));
   if (simAttachClock_) simAttachClock_(clockNow, clockAdvance, &rt_.clock());
   // The simulated bench powers on afresh for every program run (and every test bench): the
   // given configuration, or its default board.
@@ -127,11 +131,35 @@ bool QuickUsb::bind() {
   return true;
 }
 
+bool QuickUsb::SimBoardPower(bool on, std::string &error) {
+  if (!simBoardPower_) {
+    error = "the QuickUSB library is no simulated bench: swap the board by hand";
+    return false;
+  }
+  if (simBoardPower_(on ? 1 : 0)) return true;
+  const char *e = simLastError_ ? simLastError_() : nullptr;
+  error = e && *e ? e : "the simulated bench refused to switch the board";
+  return false;
+}
+
+bool QuickUsb::SimInsertBoard(const std::string &path, std::string &error) {
+  if (!simInsertBoard_) {
+    error = "the QuickUSB library is no simulated bench: swap the board by hand";
+    return false;
+  }
+  if (simInsertBoard_(path.empty() ? nullptr : path.c_str())) return true;
+  const char *e = simLastError_ ? simLastError_() : nullptr;
+  error = e && *e ? e : "the simulated bench refused the board " + path;
+  return false;
+}
+
 void QuickUsb::unbind() {
   if (simAttachClock_) simAttachClock_(nullptr, nullptr, nullptr);
   simAttachClock_ = nullptr;
   simConfigure_ = nullptr;
   simLastError_ = nullptr;
+  simBoardPower_ = nullptr;
+  simInsertBoard_ = nullptr;
   pt_FindModules = nullptr;
   pt_Open = nullptr;
   pt_Close = nullptr;

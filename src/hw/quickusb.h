@@ -71,6 +71,11 @@ class QuickUsb {
   bool isSimulator() const { return simAttachClock_ != nullptr; }
   QuickUsbSimConfigure_t simConfigure() const { return simConfigure_; }
   QuickUsbSimLastError_t simLastError() const { return simLastError_; }
+  // The simulated bench's board swap: the board powered off or on, another board file put in
+  // while it is off. False with the bench's reason when refused or when the library has no such
+  // entry point (a vendor library).
+  bool SimBoardPower(bool on, std::string &error);
+  bool SimInsertBoard(const std::string &path, std::string &error);
 
   // Program state of the binding.
   void *Module_Id = nullptr;  // dlopen handle; null when not loaded
@@ -116,6 +121,8 @@ class QuickUsb {
   QuickUsbSimAttachClock_t simAttachClock_ = nullptr;
   QuickUsbSimConfigure_t simConfigure_ = nullptr;
   QuickUsbSimLastError_t simLastError_ = nullptr;
+  QuickUsbSimBoardPower_t simBoardPower_ = nullptr;
+  QuickUsbSimInsertBoard_t simInsertBoard_ = nullptr;
 };
 
 }  // namespace hw

@@ -53,6 +53,11 @@ typedef void (*QuickUsbSimAttachClock_t)(QuickUsbSimNow_t now, QuickUsbSimAdvanc
  * from QuickUsbSimLastError and the bench keeps its previous configuration. */
 typedef int (*QuickUsbSimConfigure_t)(const char *path);
 typedef const char *(*QuickUsbSimLastError_t)(void);
+/* The board alone: powered off (its fibres go quiet) or on (at its power-on state), and another
+ * board file put in while it is off (NULL or "": the default board). Nonzero on success; a
+ * refusal is said by QuickUsbSimLastError. The module stays plugged in and open. */
+typedef int (*QuickUsbSimBoardPower_t)(int on);
+typedef int (*QuickUsbSimInsertBoard_t)(const char *path);
 
 #ifdef __cplusplus
 }

@@ -317,9 +317,9 @@ struct CommandShape {
   int minArgs, maxArgs;
 };
 constexpr CommandShape kCommands[] = {
-    {"set", 2, 2},     {"commit", 1, 1},     {"key", 1, 1},    {"wait", 1, 1},
-    {"waitfor", 3, 5}, {"answer", 1, 1},     {"choose", 1, 1}, {"print", 1, 1},
-    {"expect", 3, 3},  {"screenshot", 2, 2}, {"quit", 0, 0},   {"probe", 0, 0},
+    {"set", 2, 2},    {"commit", 1, 1}, {"key", 1, 1},   {"wait", 1, 1},   {"waitfor", 3, 5},
+    {"answer", 1, 1}, {"choose", 1, 1}, {"print", 1, 1}, {"expect", 3, 3}, {"screenshot", 2, 2},
+    {"quit", 0, 0},   {"probe", 0, 0},  {"board", 1, 3},
 };
 
 bool isOp(const std::string &op) {
@@ -352,6 +352,8 @@ bool parseNumber(std::string_view s, double &v) {
 
 // Durations of wait and waitfor: from 0 to about thirty years.
 constexpr double kMaxSeconds = 1e9;
+// How long a swapped board stays off when the script does not say.
+constexpr double kBoardOffSeconds = 2.0;
 bool parseSeconds(std::string_view s, double &v) {
   return parseNumber(s, v) && v >= 0 && v <= kMaxSeconds;
 }
@@ -447,6 +449,12 @@ bool parseScript(const std::string &text, std::vector<ScriptLine> &lines, std::s
     if (cmd == "waitfor" && args != 3 &&
         (args != 5 || line.words[4] != "timeout" || !parseSeconds(line.words[5], v))) {
       error = rt::format("line %d: waitfor ends with 'timeout SECONDS' (0 to %.0f seconds)", number,
+                         kMaxSeconds);
+      return false;
+    }
+    if (cmd == "board" && args != 1 &&
+        (args != 3 || line.words[2] != "off" || !parseSeconds(line.words[3], v))) {
+      error = rt::format("line %d: board FILE ends with 'off SECONDS' (0 to %.0f seconds)", number,
                          kMaxSeconds);
       return false;
     }
@@ -618,6 +626,20 @@ int ScriptRunner::run(const std::vector<ScriptLine> &lines) {
         if (!host_.screenshot(panel, line.words[2], error)) return fail(line, error, EXIT_USAGE);
       } else if (cmd == "quit") {
         return EXIT_OK;
+      } else if (cmd == "board") {
+        // The operator's board swap on the simulated bench: the board powered off, its fibres
+        // quiet for a while, the other board put in and powered on; the module stays open.
+        double off = kBoardOffSeconds;
+        if (line.words.size() == 4) parseSeconds(line.words[3], off);
+        std::string error;
+        if (!bench_.usb.SimBoardPower(false, error)) return fail(line, error, EXIT_USAGE);
+        host_.runFor(off, nullptr);
+        const bool inserted = bench_.usb.SimInsertBoard(line.words[1], error);
+        std::string onError;
+        // A refused file leaves the board that was in; it is powered on again either way.
+        if (!bench_.usb.SimBoardPower(true, onError) && inserted) error = onError;
+        if (!inserted || !onError.empty()) return fail(line, error, EXIT_USAGE);
+        out_ << "[board] " << line.words[1] << std::endl;
       } else if (cmd == "probe") {
         const app::ProbeResult r =
             app::RunProbe(bench_, [&](const std::string &l) { out_ << l << std::endl; });

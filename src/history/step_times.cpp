@@ -2,9 +2,9 @@
 // estimates its time left from.
 //
 // The question costs the same on a store of a hundred runs and of a hundred thousand: for each
-// state it walks the index steps(state, id) from the newest step back and stops at the
-// kRunsPerStep-th that counts; a step's end is the start of the next step of its run (steps_run)
-// or, for a run's last step, its last result line (results_run).
+// state it walks the index steps(state, id) over the newest kStepsLookedAt steps and keeps the
+// newest kRunsPerStep that count; a step's end is the start of the next step of its run
+// (steps_run) or, for a run's last step, its last result line (results_run).
 #include <algorithm>
 #include <chrono>
 #include <mutex>
@@ -20,6 +20,9 @@ namespace {
 
 // The newest runs of a step that count; older ones describe benches and boards of the past.
 constexpr int kRunsPerStep = 20;
+// The newest steps of a state looked at to find them: a state whose newest steps do not count
+// (runs stopped, or without a duration) costs this many lookups, not one per run of the store.
+constexpr int kStepsLookedAt = 100;
 
 // A step's bench seconds: from its start to the next step's, the last one to its last line.
 constexpr const char *kSeconds =
@@ -62,12 +65,18 @@ std::map<int, double> Store::stepSeconds(std::string &error) {
       return out;
     }
   }
-  const std::string seconds = kSeconds;
+  // The newest steps of the state (a walk of the index, never more), then those of finished
+  // runs with a duration, newest first. The alias is needed by PostgreSQL.
   Statement st = db_.prepare(
-      "SELECT " + seconds +
-          " FROM steps s JOIN runs ON runs.id = s.run_id WHERE s.state = ?1 AND s.clock IS NOT "
-          "NULL AND runs.finished = 1 AND runs.verdict IN ('PASSED', 'FAILED') AND " +
-          seconds + " >= 0 ORDER BY s.id DESC LIMIT " + std::to_string(kRunsPerStep),
+      std::string("SELECT recent.seconds FROM (SELECT s.id AS id, s.run_id AS run_id, ") +
+          kSeconds +
+          " AS seconds FROM steps s WHERE s.state = ?1 AND s.clock IS NOT NULL ORDER BY "
+          "s.id DESC LIMIT " +
+          std::to_string(kStepsLookedAt) +
+          ") AS recent JOIN runs ON runs.id = recent.run_id WHERE runs.finished = 1 AND "
+          "runs.verdict IN ('PASSED', 'FAILED') AND recent.seconds >= 0 ORDER BY recent.id DESC "
+          "LIMIT " +
+          std::to_string(kRunsPerStep),
       error);
   if (!st) {
     error = name_ + ": " + error;

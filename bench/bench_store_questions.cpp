@@ -2,8 +2,9 @@
 // A generator fills each store once (kept between runs of the program): runs of 160 result lines
 // in 10 steps, 8 stations, each board tested three times, starts spread over a year.
 //
-//   TESSOCK_BENCH_RUNS=1000,10000,100000
-//   TESSOCK_BENCH_PG=postgresql:///postgres?host=DIR&user=tessock build/bench_store_questions
+//   export TESSOCK_BENCH_RUNS=1000,10000,100000
+//   export TESSOCK_BENCH_PG='postgresql:///postgres?host=DIR&user=tessock'
+//   build/bench_store_questions
 // (tests/support/pg_server.sh start DIR gives such a server). TESSOCK_BENCH_RUNS is a list of
 // store sizes (default 10000); without TESSOCK_BENCH_PG only the SQLite stores are measured.
 // The 100,000-run stores take a long while to generate: that is done once, by hand, not in CI.

@@ -1,11 +1,19 @@
-// The lab's questions on a large results store, on both backends: every run of a board, the runs
-// of a card, the yield by week and a check's values. A generator fills each store once (kept
-// between runs of the program): TESSOCK_BENCH_RUNS runs (default 10000) of 160 result lines in
-// 10 steps, 8 stations, each board tested three times, starts spread over a year.
+// The lab's questions and the operator's daily paths on large results stores, on both backends.
+// A generator fills each store once (kept between runs of the program): runs of 160 result lines
+// in 10 steps, 8 stations, each board tested three times, starts spread over a year.
 //
-//   TESSOCK_BENCH_PG=postgresql:///postgres?host=DIR&user=tessock build/bench_store_questions
-// (tests/support/pg_server.sh start DIR gives such a server). Without TESSOCK_BENCH_PG only the
-// SQLite store is measured.
+//   export TESSOCK_BENCH_RUNS=1000,10000,100000
+//   export TESSOCK_BENCH_PG='postgresql:///postgres?host=DIR&user=tessock'
+//   build/bench_store_questions
+// (tests/support/pg_server.sh start DIR gives such a server). TESSOCK_BENCH_RUNS is a list of
+// store sizes (default 10000); without TESSOCK_BENCH_PG only the SQLite stores are measured.
+// The 100,000-run stores take a long while to generate: that is done once, by hand, not in CI.
+//
+// The paths: the run start's step-time estimate (a connection of its own, as the bench asks
+// it), the run end's final write, the history page opened (count, first page of runs, check
+// names, first-pass yield, values of one check) and each of its filters (card, board, dates,
+// check text, verdict), one board's history, yield by week and by station, failures, values of
+// one check, and the JUnit export of one month.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -15,6 +23,8 @@
 #include <random>
 #include <string>
 
+#include "functest/report.h"
+#include "history/questions.h"
 #include "history/store.h"
 #include "rt/format.h"
 
@@ -24,9 +34,18 @@ namespace fs = std::filesystem;
 
 constexpr int kLines = 160, kSteps = 10, kStations = 8;
 
-int runCount() {
+std::vector<int> runCounts() {
+  std::vector<int> out;
   const char *n = std::getenv("TESSOCK_BENCH_RUNS");
-  return n && std::atoi(n) > 0 ? std::atoi(n) : 10000;
+  for (const char *p = n ? n : ""; *p;) {
+    char *end = nullptr;
+    const long v = std::strtol(p, &end, 10);
+    if (end == p) break;
+    if (v > 0) out.push_back(static_cast<int>(v));
+    p = *end == ',' ? end + 1 : end;
+  }
+  if (out.empty()) out.push_back(10000);
+  return out;
 }
 
 std::string board(int run) { return rt::format("BRD-%016d", run / 3); }
@@ -124,50 +143,148 @@ std::string prepared(const std::string &backend, int runs) {
   std::string error;
   const auto existing = store.runs({.board = board(runs - 1)}, error);
   store.close();
-  if (error.empty() && !existing.empty()) return location;
+  if (error.empty() && !existing.empty()) {
+    // A store of before the step-time index gets it (as the bench's next writable open would).
+    std::string ignored;
+    store.open(ignored);
+    store.close();
+    // The generator gives the ids itself: the server's identities are moved past them, so that
+    // the runs the bench stores live get ids of their own.
+    history::Database db;
+    if (backend != "sqlite" && db.open(location, history::Database::Mode::Write, 5000, ignored))
+      for (const char *table : {"runs", "steps", "results"})
+        db.exec(rt::format("SELECT setval(pg_get_serial_sequence('%s', 'id'), (SELECT MAX(id) "
+                           "FROM %s))",
+                           table, table),
+                ignored);
+    return location;
+  }
   if (backend == "sqlite") fs::remove(location);
   if (!generate(location, runs, error)) {
     std::fprintf(stderr, "%s: %s\n", backend.c_str(), error.c_str());
     std::exit(1);
   }
-  return location;
+  return prepared(backend, runs);  // found whole now, and made ready as such
 }
 
-void question(benchmark::State &state, const std::string &location, const std::string &what) {
+// The month the JUnit export takes: March, with about a twelfth of the runs.
+constexpr const char *kMonthFrom = "2026-03-01", *kMonthTo = "2026-03-31";
+constexpr const char *kCheck = "CHECK 7 CH3 : # [pA]";
+
+void question(benchmark::State &state, const std::string &location, int runs,
+              const std::string &what) {
   history::Store store(location);
-  const int runs = runCount();
   std::string error;
   int k = 0;
   for (auto _ : state) {
     size_t rows = 0;
     const int some = (k++ * 7919) % runs;
-    if (what == "board")
+    if (what == "estimate") {
+      // As the bench asks it: a connection of its own, opened and closed.
+      history::Store own(location);
+      rows = own.stepSeconds(error).size();
+    } else if (what == "page_open") {
+      // What the history page asks when it opens: the count, its first page, the check names,
+      // the yield by week and the values of the chosen check.
+      rows = static_cast<size_t>(store.countRuns({}, error));
+      rows += store.runs({}, 0, 500, error).size();
+      rows += store.checkNames(error).size();
+      rows += store.yield({}, history::YieldBy::Week, error).size();
+      rows += store.values(kCheck, {}, error).size();
+    } else if (what.rfind("filter_", 0) == 0) {
+      history::Filter f;
+      if (what == "filter_card") f.card = some / 3;
+      if (what == "filter_board") f.board = board(some);
+      if (what == "filter_dates") f = {.from = "2026-06-01", .to = "2026-06-07"};
+      if (what == "filter_check") f.check = "CHECK 19 CH7";
+      if (what == "filter_verdict") f.verdict = "FAILED";
+      rows = static_cast<size_t>(store.countRuns(f, error));
+      rows += store.runs(f, 0, 500, error).size();
+      store.yield(f, history::YieldBy::Week, error);
+      store.values(kCheck, f, error);
+    } else if (what == "board") {
       rows = store.runs({.board = board(some)}, error).size();
-    else if (what == "card")
+    } else if (what == "card") {
       rows = store.runs({.card = some / 3}, error).size();
-    else if (what == "yield_week")
+    } else if (what == "yield_week") {
       rows = store.yield({}, history::YieldBy::Week, error).size();
-    else
+    } else if (what == "yield_station") {
+      rows = store.yield({}, history::YieldBy::Station, error).size();
+    } else if (what == "failures") {
+      rows = store.failures({}, error).size();
+    } else if (what == "values") {
       rows = store.values("CHECK 7 CH3 ", {}, error).size();
+    } else if (what == "junit_month") {
+      const auto month = store.runs({.from = kMonthFrom, .to = kMonthTo}, error);
+      if (error.empty()) rows = history::JUnitXml(store, month, error).size();
+    }
     if (!error.empty() || rows == 0) state.SkipWithError(error.empty() ? "no rows" : error.c_str());
     benchmark::DoNotOptimize(rows);
   }
+}
+
+// The run's end as the bench's writer stores it: a run of one step and one line is begun (not
+// timed), then its end is written.
+void runEnd(benchmark::State &state, const std::string &location) {
+  history::Store store(location);
+  std::string error;
+  if (!store.open(error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
+  functest::RunInfo info;
+  info.variant = "bench";
+  info.cardNumber = 999999;
+  const std::string step = "STEP 0", check = "CHECK 0 CH0 : 1.00 [pA]";
+  const long long stamp = std::chrono::system_clock::now().time_since_epoch().count();
+  int k = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::string report = rt::format("/bench/end_%lld_%d.txt", stamp, k++);
+    std::string r = store.runBegun({info, "2027-01-01T08:00:00+01:00", report, "bench", "bench-x"});
+    if (r.empty()) r = store.stepBegun(99, step, 0);
+    if (r.empty()) r = store.resultWritten({99, step, check, true, 1, 1.0, nullptr});
+    state.ResumeTiming();
+    if (r.empty()) r = store.runEnded({0, false, "", 2.0, "PASSED"});
+    if (!r.empty()) {
+      state.SkipWithError(r.c_str());
+      break;
+    }
+  }
+  // The runs of the measure leave again, so that the store stays what the generator made: their
+  // lines and steps first, by run (the foreign keys' own checks would scan every line for each
+  // step, the results having no index on step_id; on the server they are set aside for this).
+  history::Database db;
+  const std::string mine = "(SELECT id FROM runs WHERE card = 999999)";
+  if (db.open(location, history::Database::Mode::Write, 5000, error))
+    db.exec(std::string(db.isServer() ? "SET session_replication_role = replica; " : "") +
+                "DELETE FROM results WHERE run_id IN " + mine +
+                "; DELETE FROM steps WHERE run_id IN " + mine +
+                "; DELETE FROM runs WHERE card = 999999;",
+            error);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
   benchmark::Initialize(&argc, argv);
-  const int runs = runCount();
   std::vector<std::string> backends = {"sqlite"};
   if (std::getenv("TESSOCK_BENCH_PG")) backends.push_back("postgresql");
-  for (const std::string &backend : backends) {
-    const std::string location = prepared(backend, runs);
-    for (const char *what : {"board", "card", "yield_week", "values"})
-      benchmark::RegisterBenchmark((backend + "/" + what).c_str(), question, location,
-                                   std::string(what))
-          ->Unit(benchmark::kMillisecond);
-  }
+  for (const int runs : runCounts())
+    for (const std::string &backend : backends) {
+      const std::string location = prepared(backend, runs);
+      const std::string prefix = backend + "/" + std::to_string(runs) + "/";
+      for (const char *what : {"estimate", "page_open", "filter_card", "filter_board",
+                               "filter_dates", "filter_check", "filter_verdict", "board", "card",
+                               "yield_week", "yield_station", "failures", "values", "junit_month"})
+        benchmark::RegisterBenchmark((prefix + what).c_str(), question, location, runs,
+                                     std::string(what))
+            ->Unit(benchmark::kMillisecond);
+      // A fixed number of ends: each leaves a run behind until the measure is over.
+      benchmark::RegisterBenchmark((prefix + "run_end").c_str(), runEnd, location)
+          ->Unit(benchmark::kMillisecond)
+          ->Iterations(50);
+    }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -4,19 +4,24 @@
 //
 // One suite, run against both backends: a SQLite file and a PostgreSQL server of the tests' own
 // (TESSOCK_TEST_PG, started by the CTest fixture "postgres").
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
+#include <sstream>
 #include <thread>
 
 #include "history/live_writer.h"
 #include "history/outbox.h"
 #include "history/questions.h"
 #include "history/store.h"
+#include "script/history_command.h"
 #include "support/functest_rig.h"
 
 namespace {
@@ -559,6 +564,240 @@ TEST_P(History, ImportIsIdempotentAndMatchesTheLiveStore) {
   EXPECT_EQ(third.importFolder(cutDir.path().string()).runs, 1);
   EXPECT_EQ(third.runs({.verdict = "UNFINISHED"}, error).size(), 1u);
   EXPECT_FALSE(third.importFolder(dir.file("missing")).problems.empty());
+}
+
+// ------------------------------------------------------ every question on a store with runs
+
+// A run given to the store line by line, as the bench gives it. `verdict` empty: no end.
+struct FedRun {
+  std::string start, station, board;
+  int card = 0;
+  double secondStep = 0, last = 0;  // the second step's start and the run's last line's clock
+  std::vector<std::tuple<std::string, bool, std::optional<functest::Measurement>>> first, second;
+  std::string verdict;
+};
+
+void feed(history::Store &store, const FedRun &r, int k) {
+  functest::RunInfo info;
+  info.variant = "bench";
+  info.cardNumber = r.card;
+  info.boardBarcode = r.board;
+  const std::string report = rt::format("/lab/r_DN_%d_%d.txt", r.card, k);
+  ASSERT_EQ(store.runBegun({info, r.start, report, "tessock test", r.station}), "");
+  const std::string titles[2] = {"TEST HV LEVELS", "TEST POWER SUPPLIES"};
+  const int states[2] = {5, 12};
+  for (int step = 0; step < 2; ++step) {
+    const auto &lines = step ? r.second : r.first;
+    ASSERT_EQ(store.stepBegun(states[step], titles[step], step ? r.secondStep : 0), "");
+    for (size_t n = 0; n < lines.size(); ++n) {
+      const auto &[check, passed, m] = lines[n];
+      const double clock = step ? (n + 1 == lines.size() ? r.last : r.secondStep + n) : 50.0 + n;
+      ASSERT_EQ(store.resultWritten(
+                    {states[step], titles[step], check, passed, 1, clock, m ? &*m : nullptr}),
+                "");
+    }
+  }
+  if (!r.verdict.empty()) {
+    ASSERT_EQ(store.runEnded({r.verdict == "FAILED" ? 1.0 : 0.0, false, "", r.last, r.verdict}),
+              "");
+  }
+}
+
+// The command line's answer to `args` on the store (nothing on its error stream).
+std::string cli(const std::string &location, std::vector<std::string> args) {
+  std::vector<char *> argv = {const_cast<char *>("tessock-cli")};
+  for (std::string &a : args) argv.push_back(a.data());
+  cli::HistoryOptions o;
+  std::string error;
+  for (int i = 1; i < static_cast<int>(argv.size()); ++i)
+    EXPECT_TRUE(cli::parseHistoryOption(static_cast<int>(argv.size()), argv.data(), i, o, error))
+        << argv[i];
+  EXPECT_TRUE(error.empty() && cli::checkHistoryOptions(o, error)) << error;
+  std::ostringstream out, err;
+  EXPECT_EQ(cli::runHistoryCommands(o, location, out, err), 0) << err.str();
+  EXPECT_EQ(err.str(), "");
+  return out.str();
+}
+
+// Checks that fail a different number of times in a different number of lines checked, limits
+// on one side only, a board tested again, a run without its end: every question of the store
+// answers on both backends, with no error, and the command line prints what the runs hold.
+TEST_P(History, EveryQuestionAnswersOnAStoreWithRuns) {
+  using functest::Measurement;
+  auto alpha = [](double v) {  // a low limit only
+    return std::tuple{rt::format("ALPHA CH1 : %g [V]", v), v >= 1,
+                      std::optional(Measurement(v, "V", 1.0, {}))};
+  };
+  auto beta = [](double v) {  // a high limit only
+    return std::tuple{rt::format("BETA CH2 : %g [mA]", v), v <= 5,
+                      std::optional(Measurement(v, "mA", std::nullopt, 5.0))};
+  };
+  auto gamma = [](bool passed) {
+    return std::tuple{std::string("GAMMA lamp OK"), passed, std::optional<Measurement>()};
+  };
+  const std::vector<FedRun> runs = {
+      {"2026-03-02T09:00:00+01:00",
+       "bench-1",
+       "B-1",
+       1,
+       100,
+       130,
+       {alpha(2)},
+       {beta(3), beta(4), gamma(true), gamma(true), gamma(true)},
+       "PASSED"},
+      {"2026-03-02T11:00:00+01:00",
+       "bench-1",
+       "B-1",
+       1,
+       110,
+       141,
+       {alpha(0.5)},
+       {beta(3), beta(4), gamma(true), gamma(true), gamma(true)},
+       "FAILED"},
+      {"2026-03-09T09:00:00+01:00",
+       "bench-2",
+       "B-2",
+       2,
+       120,
+       152,
+       {alpha(0.25)},
+       {beta(6), beta(7), gamma(true), gamma(true), gamma(true)},
+       "FAILED"},
+      {"2026-03-10T09:00:00+01:00",
+       "bench-2",
+       "B-3",
+       3,
+       130,
+       163,
+       {alpha(0.75)},
+       {beta(3), beta(4), gamma(true), gamma(false), gamma(true)},
+       "FAILED"},
+      {"2026-03-11T09:00:00+01:00", "bench-2", "B-3", 3, 900, 999, {}, {gamma(true)}, ""},
+  };
+  {
+    history::Store store(db());
+    std::string error;
+    ASSERT_TRUE(store.open(error)) << error;
+    for (size_t k = 0; k < runs.size(); ++k) ASSERT_NO_FATAL_FAILURE(feed(store, runs[k], k));
+  }
+  history::Store store(db());
+  std::string error;
+  const auto all = store.runs({}, error);
+  ASSERT_EQ(error, "");
+  ASSERT_EQ(all.size(), 5u);
+  EXPECT_EQ(all[4].verdict, "UNFINISHED");
+  EXPECT_EQ(store.countRuns({}, error), 5);
+  EXPECT_EQ(store.countRuns({.verdict = "failed"}, error), 3);
+  const auto page = store.runs({}, 1, 2, error);
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0].id, all[1].id);
+  EXPECT_EQ(page[1].id, all[2].id);
+  EXPECT_EQ(store.runs({}, 4, 10, error).size(), 1u);
+  EXPECT_EQ(store.steps(all[2].id, error).size(), 2u);
+  EXPECT_EQ(store.results(all[2].id, error).size(), 6u);
+  EXPECT_EQ(store.checkNames(error),
+            (std::vector<std::string>{"ALPHA CH1 : # [V]", "BETA CH2 : # [mA]", "GAMMA lamp OK"}));
+  EXPECT_EQ(store.failures({}, error, true).size(), 4u);
+  EXPECT_EQ(store.yield({}, history::YieldBy::Day, error).size(), 3u);
+  EXPECT_EQ(store.values("BETA", {.station = "bench-2"}, error).size(), 4u);
+  // The first step ran 100, 110, 120 and 130 s in the finished runs, the second 30 to 33 s to
+  // its last line; the unfinished run does not count.
+  const std::map<int, double> seconds = store.stepSeconds(error);
+  EXPECT_EQ(seconds, (std::map<int, double>{{5, 115.0}, {12, 31.5}}));
+  ASSERT_EQ(error, "");
+
+  // Ranked by lines failed, then runs: not by the lines checked.
+  EXPECT_EQ(cli(db(), {"--failures"}),
+            "FAILED  CHECKED   RUNS  CHECK\n"
+            "     3        4      3  ALPHA CH1 : # [V]\n"
+            "     2        8      1  BETA CH2 : # [mA]\n"
+            "     1       13      1  GAMMA lamp OK\n"
+            "3 checks failed\n");
+  EXPECT_EQ(cli(db(), {"--failures", "--by", "station"}),
+            "STATION       FAILED  CHECKED   RUNS  CHECK\n"
+            "bench-1            1        2      1  ALPHA CH1 : # [V]\n"
+            "bench-2            2        2      2  ALPHA CH1 : # [V]\n"
+            "bench-2            2        4      1  BETA CH2 : # [mA]\n"
+            "bench-2            1        7      1  GAMMA lamp OK\n"
+            "4 checks failed\n");
+  // Each limit on its own side.
+  const std::string alphaValues = cli(db(), {"--values", "ALPHA"});
+  EXPECT_NE(alphaValues.find("ALPHA CH1 : # [V]\n  4 values  min 0.25  median 0.625  max 2  V  "
+                             "limits 1 .. +inf\n"),
+            std::string::npos)
+      << alphaValues;
+  const std::string betaValues = cli(db(), {"--values", "BETA", "--csv"});
+  EXPECT_NE(betaValues.find(rt::format("BETA CH2 : # [mA],%lld,", all[2].id)), std::string::npos);
+  EXPECT_NE(betaValues.find(",6,mA,,5,FAILED\r\n"), std::string::npos) << betaValues;
+  EXPECT_NE(cli(db(), {"--values", "BETA"})
+                .find("  8 values  min 3  median 4  max 7  mA  limits "
+                      "-inf .. 5\n"),
+            std::string::npos);
+  EXPECT_EQ(cli(db(), {"--yield", "--by", "week"}),
+            "WEEK          BOARDS  FIRST-PASS    YIELD   RUNS  RETESTS\n"
+            "2026-W10           1           1   100.0%      2        1\n"
+            "2026-W11           2           0     0.0%      2        0\n"
+            "2 groups\n");
+  const std::string board = cli(db(), {"--board", "B-3"});
+  EXPECT_TRUE(board.ends_with("\n2 runs\n")) << board;
+  EXPECT_NE(board.find("UNFINISHED"), std::string::npos);
+  const std::string card = cli(db(), {"--history", "--card", "1", "--verdict", "failed"});
+  EXPECT_TRUE(card.ends_with("  /lab/r_DN_1_1.txt\n1 run\n")) << card;
+  const std::string junit = dir.file("march.xml");
+  EXPECT_EQ(cli(db(), {"--export-junit", junit, "--from", "2026-03-01", "--to", "2026-03-31"}),
+            "wrote " + junit + " (5 runs)\n");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file(junit.c_str()));
+  // 25 lines, and the unfinished run's case "run complete" as an error.
+  EXPECT_EQ(doc.child("testsuites").attribute("tests").as_int(), 26);
+  EXPECT_EQ(doc.child("testsuites").attribute("failures").as_int(), 6);
+  EXPECT_EQ(doc.child("testsuites").attribute("errors").as_int(), 1);
+}
+
+// A bench with earlier runs in its store estimates the time left from them; the store answers
+// on a thread of its own, so the run starts without waiting for it.
+TEST_P(History, EstimateComesFromEarlierRuns) {
+  FunctionalRig r("good", 60.0, db());
+  statusRun(r);
+  r.scanBarcodes();
+  r.enableOnly({B::EnableTempOtrDac, B::EnablePowerSupplies});
+  r.startBench();
+  functest::Progress &progress = r.bench->progress;
+  for (int k = 0; k < 1000 && !progress.estimatesSettled(); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const functest::ProgressSnapshot p = progress.snapshot();
+  EXPECT_TRUE(p.active);
+  EXPECT_TRUE(p.leftFromHistory);
+  EXPECT_TRUE(r.runToEnd(200.0));
+  const int page = r.p.TestCFCPanel;
+  for (int k = 0; k < r.rt().GetNumTextBoxLines(page, ctl::Test::LogBox); ++k)
+    EXPECT_EQ(r.rt().GetTextBoxLine(page, ctl::Test::LogBox, k).find("typical durations"),
+              std::string::npos);
+}
+
+// A server that takes the connection and never answers: the run goes from step to step as on
+// an empty store, the question still out when it ends; the estimate stays the typical one.
+TEST(HistoryStalledServer, RunNeverWaitsForTheStepTimes) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener, 16), 0);  // the kernel takes the connections; nobody answers
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &size), 0);
+  const std::string location =
+      rt::format("postgresql://tessock@127.0.0.1:%d/results?connect_timeout=5", ntohs(at.sin_port));
+  {
+    FunctionalRig r("good", 60.0, location);
+    statusRun(r);
+    EXPECT_EQ(r.failedChecks().size(), 0u);
+    EXPECT_TRUE(r.bench->stepTimes.pending());
+    EXPECT_FALSE(r.bench->progress.estimatesSettled());
+    EXPECT_FALSE(r.bench->progress.snapshot().leftFromHistory);
+  }
+  ::close(listener);
 }
 
 TEST(HistoryFilter, DatesAndVerdictsAreChecked) {

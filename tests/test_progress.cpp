@@ -4,7 +4,9 @@
 // hostile.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "functest/html_report.h"
 #include "functest/progress.h"
@@ -56,6 +58,9 @@ TEST(Progress, FollowsRunsAndEstimatesFromTheStoredOne) {
   const double firstStep = stepped[1] - stepped[0];
   rig.scanBarcodes();  // the end of a run clears the board's
   rig.startBench();
+  // The store answers on a thread of its own; the run does not wait for it.
+  for (int k = 0; k < 1000 && !progress.estimatesSettled(); ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   p = progress.snapshot();
   EXPECT_TRUE(p.active);
   EXPECT_TRUE(p.verdict.empty());

@@ -90,6 +90,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
     : options(std::move(opts)),
       results(options.resultsDb),
       resultsWriter(options.resultsDb, options.autoSync),
+      stepTimes(options.resultsDb),
       rt(clock),
       usb(rt, panels),
       fpga(rt, panels, usb),
@@ -114,10 +115,7 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   test.unattended = options.unattended;
   shell.setUnattended(&test.unattended, options.unattendedFromOptions);
   // The time left is estimated from the same steps of earlier runs in the store.
-  progress.estimates = [this] {
-    std::string error;
-    return results.stepSeconds(error);
-  };
+  progress.estimates = &stepTimes;
   registerCallbacks();
 }
 

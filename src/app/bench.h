@@ -12,6 +12,7 @@
 #include "functest/progress.h"
 #include "functest/sequencer.h"
 #include "history/live_writer.h"
+#include "history/step_time_asker.h"
 #include "history/store.h"
 #include "hw/fpga.h"
 #include "hw/fpga_config.h"
@@ -65,6 +66,8 @@ class Bench {
   history::Store results;
   // Every run goes into the store as it is reported, through this writer thread.
   history::LiveWriter resultsWriter;
+  // The step-time question of each run start, off the bench's thread.
+  history::StepTimeAsker stepTimes;
   rt::Runtime rt;
   ctl::Panels panels;
   hw::QuickUsb usb;

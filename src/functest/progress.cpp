@@ -67,8 +67,34 @@ std::string Progress::runBegun(const RunEvent &) {
     if (rt_.GetCtrlValI(panels_.TabBData, kStateTable[s].enable.id) != 0) order_.push_back(s);
     s = kStateTable[s].successor;
   }
-  history_ = estimates ? estimates() : std::map<int, double>{};
+  history_.clear();
+  unsaid_.clear();
+  asked_ = estimates != nullptr;
+  settled_ = !asked_;
+  if (asked_) estimates->ask();
   return {};
+}
+
+bool Progress::estimatesSettled() const {
+  adoptAnswer();
+  return settled_;
+}
+
+void Progress::adoptAnswer() const {
+  if (!asked_ || settled_) return;
+  std::optional<StepEstimates> a = estimates->answer();
+  if (!a) return;
+  settled_ = true;
+  history_ = std::move(a->seconds);
+  unsaid_ = std::move(a->problem);
+}
+
+void Progress::sayProblem() {
+  adoptAnswer();
+  if (unsaid_.empty()) return;
+  rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1,
+                        "Time left from typical durations: " + unsaid_);
+  unsaid_.clear();
 }
 
 std::string Progress::stepBegun(int state, const std::string &title, double clock) {
@@ -80,6 +106,7 @@ std::string Progress::stepBegun(int state, const std::string &title, double cloc
     index_ = static_cast<int>(at - order_.begin());
   title_ = title;
   stepStart_ = clock;
+  sayProblem();
   if (onStep) onStep();
   return {};
 }
@@ -98,6 +125,7 @@ std::string Progress::runEnded(const EndEvent &end) {
   ended_ = true;
   verdict_ = end.verdict;
   endClock_ = end.clock;
+  sayProblem();
   if (onEnd) onEnd();
   return {};
 }
@@ -111,6 +139,7 @@ ProgressSnapshot Progress::snapshot() const {
   p.failed = failed_;
   p.steps = static_cast<int>(order_.size());
   if (!active_ && !ended_) return p;
+  adoptAnswer();
   const double now = active_ ? rt_.Timer() : endClock_;
   p.step = index_ + 1;
   p.title = title_;

@@ -4,12 +4,15 @@
 // it of the run, each step, each result and the end), so the sequencer knows nothing of it.
 //
 // The estimate of a step comes from the same step in earlier runs (the results store answers
-// it through `estimates`), else from the step's typical duration on a good board.
+// it through `estimates`, off the bench's thread), else from the step's typical duration on a
+// good board. The run never waits for that answer: until it comes, and when it fails or comes
+// late, the typical durations stand, and a failed or late answer is said once in the log box.
 #pragma once
 
 #include <array>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,13 +50,32 @@ struct ProgressSnapshot {
   std::vector<FailedLine> failed;
 };
 
+// The answer of the step-time question: the median bench seconds of each state's step in
+// earlier runs (states without one left out), or why there is none.
+struct StepEstimates {
+  std::map<int, double> seconds;
+  std::string problem;  // empty when `seconds` is the store's answer
+};
+
+// Asks the step-time question where the bench does not wait for it.
+class EstimateSource {
+ public:
+  virtual ~EstimateSource() = default;
+  // Puts the question (at a run's start); returns at once.
+  virtual void ask() = 0;
+  // The answer, once, when it has come (or the problem when it failed or is late); nothing
+  // while it is pending. Never waits.
+  virtual std::optional<StepEstimates> answer() = 0;
+};
+
 class Progress : public RunSink {
  public:
   Progress(rt::Runtime &rt, const ctl::Panels &panels) : rt_(rt), panels_(panels) {}
 
-  // Median bench seconds of each state's step in earlier runs (states without one left out);
-  // asked once at the start of each run. None: the typical durations only.
-  std::function<std::map<int, double>()> estimates;
+  // Asked once at the start of each run. None: the typical durations only.
+  EstimateSource *estimates = nullptr;
+  // Whether the question of this run's start has been answered (or given up).
+  bool estimatesSettled() const;
   // Called after a step has begun and after the run has ended (the headless program prints).
   std::function<void()> onStep, onEnd;
 
@@ -70,11 +92,17 @@ class Progress : public RunSink {
 
  private:
   double estimate(int state) const;
+  // Takes the answer when it has come; the log line of a problem waits for sayProblem().
+  void adoptAnswer() const;
+  void sayProblem();
 
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
   std::vector<int> order_;  // the switched-on states of the run, in run order
-  std::map<int, double> history_;
+  // Filled from the answer when it comes, also while a snapshot is taken.
+  mutable std::map<int, double> history_;
+  mutable bool asked_ = false, settled_ = false;
+  mutable std::string unsaid_;  // a problem of the answer not yet said in the log box
   bool active_ = false, ended_ = false;
   int index_ = -1;  // into order_
   std::string title_;

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPen>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -30,7 +31,6 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
-#include <unordered_set>
 
 #include "functest/html_report.h"
 #include "functest/report.h"
@@ -102,7 +102,7 @@ QLineSeries *limitSeries(const QString &name, const QColor &color) {
 }  // namespace
 
 HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
-    : QWidget(parent, Qt::Window), store_(store) {
+    : QWidget(parent, Qt::Window), worker_(std::make_unique<StoreWorker>(store.location(), this)) {
   setWindowTitle(tr("Tessock - results history"));
   openUrl = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
   tell = [this](const QString &title, const QString &text) {
@@ -247,10 +247,34 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   connect(table_, &QAbstractItemView::activated, this,
           [this](const QModelIndex &index) { openReport(index.row()); });
   connect(checks_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showChart);
+  // The next page when the table is scrolled to its end.
+  connect(table_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+    if (value == table_->verticalScrollBar()->maximum()) loadMore();
+  });
   connect(yieldBy_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showYield);
 }
 
+HistoryWindow::~HistoryWindow() = default;
+
 QString HistoryWindow::status() const { return status_->text(); }
+
+template <class Answer>
+void HistoryWindow::ask(Slot slot, std::function<Answer(history::Store &)> question,
+                        std::function<void(Answer &)> apply) {
+  const long long asked = ++asked_[slot];
+  waiting_.insert(slot);
+  worker_->post(slot,
+                [this, slot, asked, question = std::move(question),
+                 apply = std::move(apply)](history::Store &store) -> StoreWorker::Apply {
+                  // On the worker: only the store and the question's own copies are touched here.
+                  auto answer = std::make_shared<Answer>(question(store));
+                  return [this, slot, asked, answer, apply] {
+                    if (asked_[slot] != asked) return;  // a newer question of the slot is out
+                    waiting_.erase(slot);
+                    apply(*answer);
+                  };
+                });
+}
 
 bool HistoryWindow::eventFilter(QObject *watched, QEvent *event) {
   // A date filter at "any" opens its calendar on this month rather than on its lowest date.
@@ -290,19 +314,114 @@ void HistoryWindow::refresh() {
   filter.to = dateText(to_);
   if (error.empty()) history::ValidFilter(filter, error);
 
-  std::vector<history::RunRow> runs;
-  std::vector<history::ValueRow> values;
-  if (error.empty()) runs = store_.runs(filter, error);
-  if (error.empty()) values = store_.values("", filter, error);
-  if (!error.empty()) {
-    runs.clear();
-    values.clear();
-  }
   filter_ = filter;
-  runs_ = std::move(runs);
+  runs_.clear();
+  table_->setRowCount(0);
+  total_ = 0;
+  error_ = error;
+  if (!error.empty()) {
+    // Nothing is asked; an answer still out is not shown.
+    for (long long &a : asked_) ++a;
+    waiting_.clear();
+    showStatus();
+    drawChart({}, {}, {});
+    drawYield({}, error);
+    return;
+  }
+  struct Page {
+    long long total = 0;
+    std::vector<history::RunRow> runs;
+    std::string error;
+  };
+  ask<Page>(
+      RunsSlot,
+      [filter](history::Store &store) {
+        Page p;
+        p.total = store.countRuns(filter, p.error);
+        if (p.error.empty()) p.runs = store.runs(filter, 0, kPageRows, p.error);
+        return p;
+      },
+      [this](Page &p) {
+        ++asked_[MoreSlot];  // a page of the filter before is not appended
+        waiting_.erase(MoreSlot);
+        error_ = p.error;
+        total_ = p.error.empty() ? p.total : 0;
+        runs_.clear();
+        table_->setRowCount(0);
+        appendRuns(p.error.empty() ? std::move(p.runs) : std::vector<history::RunRow>{});
+      });
+  struct Names {
+    std::vector<std::string> names;
+    std::string error;
+  };
+  ask<Names>(
+      NamesSlot,
+      [](history::Store &store) {
+        Names n;
+        n.names = store.checkNames(n.error);
+        return n;
+      },
+      [this](Names &n) {
+        // The chosen check stays chosen while the store has it.
+        const QString chosen = checks_->currentText();
+        {
+          const QSignalBlocker quiet(checks_);
+          checks_->clear();
+          for (const std::string &name : n.names) checks_->addItem(QString::fromStdString(name));
+          checks_->setCurrentIndex(std::max(0, checks_->findText(chosen)));
+        }
+        if (checks_->currentText() != chosen) showChart();
+        showStatus();
+      });
+  showStatus();
+  showChart();
+  showYield();
+}
 
+void HistoryWindow::loadMore() {
+  if (!error_.empty() || waiting_.count(RunsSlot) || waiting_.count(MoreSlot) ||
+      static_cast<long long>(runs_.size()) >= total_)
+    return;
+  const history::Filter filter = filter_;
+  const size_t offset = runs_.size();
+  struct Page {
+    std::vector<history::RunRow> runs;
+    std::string error;
+  };
+  ask<Page>(
+      MoreSlot,
+      [filter, offset](history::Store &store) {
+        Page p;
+        p.runs = store.runs(filter, offset, kPageRows, p.error);
+        return p;
+      },
+      [this](Page &p) {
+        if (!p.error.empty()) error_ = p.error;
+        appendRuns(p.error.empty() ? std::move(p.runs) : std::vector<history::RunRow>{});
+      });
+  showStatus();
+}
+
+void HistoryWindow::showStatus() {
+  QString text;
+  if (!error_.empty())
+    text = QString::fromStdString(error_);
+  else if (waiting_.count(RunsSlot))
+    text = tr("loading…");
+  else
+    text = total_ == 1 ? tr("1 run") : tr("%1 runs").arg(total_);
+  if (error_.empty() && !waiting_.count(RunsSlot) && static_cast<long long>(runs_.size()) < total_)
+    text += tr(" (the first %1 shown; scroll down for more)").arg(runs_.size());
+  if (error_.empty() && !waiting_.count(RunsSlot) && waiting_.count(MoreSlot))
+    text += tr(" loading…");
+  status_->setText(text);
+}
+
+void HistoryWindow::appendRuns(std::vector<history::RunRow> rows) {
+  const int first = static_cast<int>(runs_.size());
+  for (history::RunRow &r : rows) runs_.push_back(std::move(r));
   table_->setRowCount(static_cast<int>(runs_.size()));
-  for (int row = 0; row < static_cast<int>(runs_.size()); ++row) {
+  for (int row = first; row < static_cast<int>(runs_.size()); ++row) {
     const history::RunRow &r = runs_[row];
     table_->setItem(row, CardColumn, cell(QString::number(r.card), Qt::AlignRight));
     table_->setItem(row, StartColumn, cell(startText(r.start)));
@@ -321,25 +440,8 @@ void HistoryWindow::refresh() {
     table_->setItem(row, FailedColumn, cell(QString::number(r.failedLines), Qt::AlignRight));
     table_->item(row, CardColumn)->setToolTip(QString::fromStdString(r.report));
   }
-  table_->resizeColumnsToContents();
-
-  // The checks with measured values in these runs, by the name the store compares them under.
-  std::set<std::string> names;
-  for (const history::ValueRow &v : values) names.insert(v.result.name);
-  const QString chosen = checks_->currentText();
-  {
-    const QSignalBlocker quiet(checks_);
-    checks_->clear();
-    for (const std::string &n : names) checks_->addItem(QString::fromStdString(n));
-    checks_->setCurrentIndex(std::max(0, checks_->findText(chosen)));
-  }
-  showChart();
-  showYield();
-
-  if (!error.empty())
-    status_->setText(QString::fromStdString(error));
-  else
-    status_->setText(runs_.size() == 1 ? tr("1 run") : tr("%1 runs").arg(runs_.size()));
+  if (first == 0) table_->resizeColumnsToContents();
+  showStatus();
 }
 
 void HistoryWindow::chooseCheck(const QString &name) {
@@ -373,39 +475,61 @@ bool HistoryWindow::openReport(int row) {
 }
 
 void HistoryWindow::showChart() {
+  const std::string name = checks_->currentText().toStdString();
+  if (name.empty() || !error_.empty()) {
+    ++asked_[ChartSlot];
+    waiting_.erase(ChartSlot);
+    drawChart({}, {}, {});
+    return;
+  }
+  chart_->setTitle(tr("%1 (loading…)").arg(QString::fromStdString(name)));
+  struct Values {
+    std::vector<history::ValueRow> rows;
+    std::string error;
+  };
+  const history::Filter filter = filter_;
+  ask<Values>(
+      ChartSlot,
+      [name, filter](history::Store &store) {
+        Values v;
+        v.rows = store.values(name, filter, v.error);
+        // The store answers every name that contains the chosen one: only the chosen one stays.
+        std::erase_if(v.rows, [&](const history::ValueRow &r) { return r.result.name != name; });
+        return v;
+      },
+      [this, name](Values &v) { drawChart(name, v.rows, v.error); });
+}
+
+void HistoryWindow::drawChart(const std::string &name, const std::vector<history::ValueRow> &rows,
+                              const std::string &error) {
   chart_->removeAllSeries();
   values_ = low_ = high_ = passed_ = failed_ = nullptr;
   passFail_ = false;
-  const std::string name = checks_->currentText().toStdString();
   chart_->setTitle(QString::fromStdString(name));
   if (name.empty()) {
     yAxis_->setTitleText({});
     return;
   }
-
-  std::string error;
-  std::vector<history::ValueRow> rows = store_.values(name, filter_, error);
   if (!error.empty()) {
     chart_->setTitle(QString::fromStdString(error));
     return;
   }
-  // The store answers every name that contains the chosen one: keep the chosen one, in the
-  // runs of the table, by the instant each run started (runs of stations in other time zones
-  // fall into place).
-  std::unordered_set<long long> shown;
-  for (const history::RunRow &r : runs_) shown.insert(r.id);
+  // By the instant each run started (runs of stations in other time zones fall into place).
   struct Point {
     qint64 t;
     const history::ResultRow *result;
   };
   std::vector<Point> points;
   for (const history::ValueRow &v : rows)
-    if (v.result.name == name && shown.count(v.run.id) && v.result.value &&
-        std::isfinite(*v.result.value))
+    if (v.result.value && std::isfinite(*v.result.value))
       if (const qint64 t = chartTime(v.run.start); t != 0)  // a start that is no date: no place
         points.push_back({t, &v.result});
   std::stable_sort(points.begin(), points.end(),
                    [](const Point &a, const Point &b) { return a.t < b.t; });
+  if (points.empty()) {
+    chart_->setTitle(tr("%1 (no value in these runs)").arg(QString::fromStdString(name)));
+    return;
+  }
 
   // A status bit reads as passed or failed, not as a number; so does any line whose only value
   // is its bit.
@@ -482,15 +606,36 @@ void HistoryWindow::showChart() {
 QStringList HistoryWindow::yieldGroups() const { return yieldGroupsAxis_->categories(); }
 
 void HistoryWindow::showYield() {
+  static constexpr history::YieldBy kBy[] = {history::YieldBy::Week, history::YieldBy::Day,
+                                             history::YieldBy::Station};
+  if (!error_.empty()) {
+    ++asked_[YieldSlot];
+    waiting_.erase(YieldSlot);
+    drawYield({}, error_);
+    return;
+  }
+  yieldNote_->setText(tr("loading…"));
+  struct Groups {
+    std::vector<history::YieldRow> rows;
+    std::string error;
+  };
+  const history::Filter filter = filter_;
+  const history::YieldBy by = kBy[std::clamp(yieldBy_->currentIndex(), 0, 2)];
+  ask<Groups>(
+      YieldSlot,
+      [filter, by](history::Store &store) {
+        Groups g;
+        g.rows = store.yield(filter, by, g.error);
+        return g;
+      },
+      [this](Groups &g) { drawYield(g.rows, g.error); });
+}
+
+void HistoryWindow::drawYield(const std::vector<history::YieldRow> &rows,
+                              const std::string &error) {
   yieldChart_->removeAllSeries();
   yieldBars_ = nullptr;
   yieldGroupsAxis_->clear();
-  static constexpr history::YieldBy kBy[] = {history::YieldBy::Week, history::YieldBy::Day,
-                                             history::YieldBy::Station};
-  std::string error;
-  std::vector<history::YieldRow> rows;
-  if (history::ValidFilter(filter_, error))
-    rows = store_.yield(filter_, kBy[std::clamp(yieldBy_->currentIndex(), 0, 2)], error);
   if (!error.empty()) {
     yieldNote_->setText(QString::fromStdString(error));
     return;

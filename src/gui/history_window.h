@@ -4,14 +4,24 @@
 // placed by their start dates: a measured value with its limits, or, for a check of a status
 // bit, whether it passed. A second tab charts the first-pass yield of the filtered runs by day,
 // week or station. Everything is read through the store's questions; the page holds no SQL.
+//
+// The page reads what it shows, whatever the size of the store: the runs a page at a time (the
+// next page when the table is scrolled to its end), the names of the checks from the store's
+// name index, the values of the chosen check only. Every question goes to a worker with a
+// connection of its own (store_worker.h); the page says "loading…" until the answer is there
+// and stays responsive meanwhile.
 #pragma once
 
 #include <QString>
 #include <QUrl>
 #include <QWidget>
+#include <array>
 #include <functional>
+#include <memory>
+#include <set>
 #include <vector>
 
+#include "gui/store_worker.h"
 #include "history/store.h"
 
 QT_BEGIN_NAMESPACE
@@ -38,11 +48,22 @@ class HistoryWindow : public QWidget {
   Q_OBJECT
 
  public:
+  // Asks `store`'s location on a connection of its own.
   explicit HistoryWindow(history::Store &store, QWidget *parent = nullptr);
+  ~HistoryWindow() override;
+
+  // Runs in the table's first page, and in each further one.
+  static constexpr int kPageRows = 500;
 
   // Reads the runs of the filter and the names of the checks with values again; the chosen
   // check stays chosen while the store still has it.
   void refresh();
+  // Whether an answer of the store is still awaited.
+  bool loading() const { return !waiting_.empty(); }
+  // Asks for the table's next page when there is one.
+  void loadMore();
+  // How many runs the filter selects (the table holds the first pages of them).
+  long long runCount() const { return total_; }
   // Opens the report of the table's row in the desktop's viewer; a report no longer on disk
   // is said in a message box naming its path. False when nothing was opened.
   bool openReport(int row);
@@ -91,10 +112,25 @@ class HistoryWindow : public QWidget {
   bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
+  enum Slot { RunsSlot, MoreSlot, NamesSlot, ChartSlot, YieldSlot, Slots };
+  // Asks on the worker; `apply` runs here with the answer unless a newer question of the slot
+  // was asked meanwhile.
+  template <class Answer>
+  void ask(Slot slot, std::function<Answer(history::Store &)> question,
+           std::function<void(Answer &)> apply);
+  void appendRuns(std::vector<history::RunRow> rows);
+  void showStatus();
   void showChart();
+  void drawChart(const std::string &name, const std::vector<history::ValueRow> &rows,
+                 const std::string &error);
   void showYield();
+  void drawYield(const std::vector<history::YieldRow> &rows, const std::string &error);
 
-  history::Store &store_;
+  std::unique_ptr<StoreWorker> worker_;
+  std::array<long long, Slots> asked_ = {};
+  std::set<int> waiting_;
+  long long total_ = 0;
+  std::string error_;
   QLineEdit *card_ = nullptr, *checkText_ = nullptr;
   QLineEdit *station_ = nullptr, *board_ = nullptr;
   QDateEdit *from_ = nullptr, *to_ = nullptr;

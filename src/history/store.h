@@ -137,6 +137,9 @@ class Store : public functest::RunSink {
 
   // The store's location as it may be shown (a server's password hidden).
   const std::string &path() const { return name_; }
+  // The location as given, for another connection to the same store; never to be shown (a
+  // server's password is in it).
+  const std::string &location() const { return path_; }
   bool isServer() const { return IsServerLocation(path_); }
   // Opens the store for writing, making its folder and tables when missing, bringing an older
   // store up to date; refuses (and leaves untouched) what is not a store of this program or is
@@ -172,6 +175,13 @@ class Store : public functest::RunSink {
   // The questions (on a store opened read-only unless it is open already). On a store error
   // they answer nothing and set `error`, which names the file.
   std::vector<RunRow> runs(const Filter &filter, std::string &error);
+  // A page of them: at most `limit` runs from the `offset`-th on, in the same order.
+  std::vector<RunRow> runs(const Filter &filter, size_t offset, size_t limit, std::string &error);
+  // How many runs the filter selects.
+  long long countRuns(const Filter &filter, std::string &error);
+  // The names of the checks in the store, in order, read from the name index (a few lookups per
+  // name, whatever the number of result lines).
+  std::vector<std::string> checkNames(std::string &error);
   std::vector<StepRow> steps(long long runId, std::string &error);
   std::vector<ResultRow> results(long long runId, std::string &error);
   // Checks that failed in the selected runs, most failed first.

@@ -137,11 +137,18 @@ std::string CheckName(const std::string &checkText) {
 }
 
 std::vector<RunRow> Store::runs(const Filter &filter, std::string &error) {
+  return runs(filter, 0, 0, error);
+}
+
+std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limit,
+                                std::string &error) {
   std::vector<RunRow> out;
   if (!ensureReadable(error)) return out;
   const Where w = whereOf(filter, version_);
+  const std::string page =
+      limit ? rt::format(" LIMIT %zu OFFSET %zu", limit, offset) : std::string();
   Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql +
-                                 " ORDER BY substr(runs.start, 1, 19), runs.id",
+                                 " ORDER BY substr(runs.start, 1, 19), runs.id" + page,
                              error);
   if (!st) {
     error = name_ + ": " + error;
@@ -151,6 +158,40 @@ std::vector<RunRow> Store::runs(const Filter &filter, std::string &error) {
   while (st.step()) out.push_back(runFrom(st));
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  return out;
+}
+
+long long Store::countRuns(const Filter &filter, std::string &error) {
+  if (!ensureReadable(error)) return 0;
+  const Where w = whereOf(filter, version_);
+  Statement st = db_.prepare("SELECT COUNT(*) FROM runs" + w.sql, error);
+  if (!st) {
+    error = name_ + ": " + error;
+    return 0;
+  }
+  bindWhere(st, w);
+  const long long n = st.step() ? st.integer(0) : 0;
+  if (!st.error().empty()) error = name_ + ": " + st.error();
+  return n;
+}
+
+std::vector<std::string> Store::checkNames(std::string &error) {
+  std::vector<std::string> out;
+  if (!ensureReadable(error)) return out;
+  Statement st = db_.prepare(
+      "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
+      "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
+      "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL",
+      error);
+  if (!st) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  while (st.step()) out.push_back(st.text(0));
+  if (!st.error().empty()) {
+    error = name_ + ": " + st.error();
+    out.clear();
+  }
   return out;
 }
 

@@ -311,6 +311,8 @@ bool Store::open(std::string &reason, int busyMs) {
       db_.close();
       return false;
     }
+    std::string ignored;
+    db_.exec(detail::kStepStateIndex, ignored);
     return true;
   }
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
@@ -343,6 +345,7 @@ bool Store::open(std::string &reason, int busyMs) {
     db_.close();
     return false;
   }
+  db_.exec(detail::kStepStateIndex, why);
   return true;
 }
 

@@ -32,6 +32,12 @@ namespace B = ctl::TabBData;
 namespace fs = std::filesystem;
 using testenv::FunctionalRig;
 
+// Waits for the store's answers (asked on the page's worker), never longer than 10 s.
+void settle(gui::HistoryWindow *page) {
+  for (int k = 0; k < 1000 && page->loading(); ++k) QTest::qWait(10);
+  EXPECT_FALSE(page->loading());
+}
+
 // One finished bench run of the status steps and the HV levels; the path of its report.
 std::string statusRun(FunctionalRig &r) {
   r.scanBarcodes();
@@ -77,6 +83,7 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   QTest::keyClick(main, Qt::Key_H, Qt::ControlModifier);
   gui::HistoryWindow *page = desktop.historyWindow();
   ASSERT_NE(page, nullptr);
+  settle(page);
   EXPECT_TRUE(page->isVisible());
 
   // The runs in the order of their starts (the rigs' virtual clocks all start at the same
@@ -99,13 +106,18 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   page->stationFilter()->setText("bench-2");
   page->boardFilter()->setText("BRD-0000000000000317");
   page->refresh();
+  // The store answers on the page's worker: until its answer is handled here, the page says so.
+  EXPECT_EQ(page->status(), "loading…");
+  settle(page);
   EXPECT_EQ(table->rowCount(), 3);
   page->boardFilter()->setText("BRD-0000000000000316");
   page->refresh();
+  settle(page);
   EXPECT_EQ(table->rowCount(), 0);
   page->stationFilter()->clear();
   page->boardFilter()->clear();
   page->refresh();
+  settle(page);
   ASSERT_EQ(table->rowCount(), 4);
 
   // A row opens its report; a report that has gone is said with its path.
@@ -135,6 +147,7 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   const int temp1 = checks->findText("TEMP_1", Qt::MatchContains);
   ASSERT_GE(temp1, 0);
   page->chooseCheck(checks->itemText(temp1));
+  settle(page);
   EXPECT_TRUE(page->chartIsPassFail());
   EXPECT_EQ(page->valueSeries(), nullptr);
   ASSERT_NE(page->passedSeries(), nullptr);
@@ -152,6 +165,7 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   const int hv = checks->findText("HVPresentUp", Qt::MatchContains);
   ASSERT_GE(hv, 0) << "no HV level among the checks";
   page->chooseCheck(checks->itemText(hv));
+  settle(page);
   EXPECT_FALSE(page->chartIsPassFail());
   ASSERT_NE(page->valueSeries(), nullptr);
   EXPECT_EQ(page->valueSeries()->count(), 4);
@@ -162,10 +176,12 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
   for (const QPointF &p : page->highSeries()->points()) EXPECT_EQ(p.y(), high);
   for (const QPointF &p : page->valueSeries()->points()) EXPECT_LE(p.y(), high);
   page->chooseCheck(checks->itemText(temp1));
+  settle(page);
 
   // The first-pass yield by station: the one board passed its first run on bench-1, failed its
   // first of three on bench-2.
   page->yieldGrouping()->setCurrentText("station");
+  settle(page);
   EXPECT_EQ(page->yieldGroups(), QStringList({"bench-1 (1)", "bench-2 (1)"}));
   ASSERT_NE(page->yieldSeries(), nullptr);
   QBarSet *yield = page->yieldSeries()->barSets().at(0);
@@ -188,39 +204,51 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
 
   // The filters: the chosen check stays chosen while its runs are shown.
   page->verdictFilter()->setCurrentText("FAILED");
+  settle(page);
   EXPECT_EQ(table->rowCount(), 3);
   EXPECT_EQ(page->checkBox()->currentIndex(), temp1);
   EXPECT_EQ(page->passedSeries()->count(), 2);
   EXPECT_EQ(page->failedSeries()->count(), 1);
   page->verdictFilter()->setCurrentIndex(0);
+  settle(page);
   page->checkFilter()->setText("TEMP_1");
   page->refresh();
+  settle(page);
   EXPECT_EQ(table->rowCount(), 4);
   page->cardFilter()->setText("316");
   page->refresh();
+  settle(page);
   EXPECT_EQ(table->rowCount(), 0);
   EXPECT_EQ(page->valueSeries(), nullptr);
   page->cardFilter()->setText("31x");
   page->refresh();
+  settle(page);
   EXPECT_EQ(table->rowCount(), 0);
   EXPECT_TRUE(page->status().contains("31x")) << page->status().toStdString();
   page->cardFilter()->setText("317");
   page->refresh();
+  settle(page);
   EXPECT_EQ(table->rowCount(), 4);
 
   // The dates: the day of the runs holds them all, the day after and the day before none; the
   // lowest date is no bound.
   const QDate day = started.date();
   page->fromFilter()->setDate(day);
+  settle(page);
   page->toFilter()->setDate(day);
+  settle(page);
   EXPECT_EQ(table->rowCount(), 4);
   page->fromFilter()->setDate(day.addDays(1));
+  settle(page);
   EXPECT_EQ(table->rowCount(), 0);
   page->fromFilter()->setDate(page->fromFilter()->minimumDate());
+  settle(page);
   EXPECT_EQ(page->fromFilter()->text(), "any");
   page->toFilter()->setDate(day.addDays(-1));
+  settle(page);
   EXPECT_EQ(table->rowCount(), 0);
   page->toFilter()->setDate(page->toFilter()->minimumDate());
+  settle(page);
   EXPECT_EQ(table->rowCount(), 4);
 
   EXPECT_TRUE(popups.messages.empty());

@@ -35,10 +35,22 @@ class Connection {
   virtual ~Connection() = default;
   virtual bool exec(const std::string &sql, std::string &reason) = 0;
   virtual std::unique_ptr<Cursor> prepare(const std::string &sql, std::string &reason) = 0;
+  // Whether the last failure was another connection's lock (or a deadlock): worth trying again
+  // on the same connection. Set by every failed statement, cleared by every one that works.
   virtual bool lastFailureBusy() const = 0;
-  // The statement that opens a write transaction, holding the store's lock for the check of
-  // its marks.
-  virtual std::string beginSql() const = 0;
+  // Whether the connection is gone (the server ended it, or did not answer within its bound):
+  // nothing works on it any more; it is opened afresh.
+  virtual bool lost() const = 0;
+  // Asks the server whether the connection still works (a file always does).
+  virtual bool alive() = 0;
+  // A write transaction holding the store's lock for the check of its marks. A begin that fails
+  // leaves no transaction open; rollback() ends whatever is open (quietly, the last failure kept).
+  virtual bool begin(std::string &reason) = 0;
+  virtual bool commit(std::string &reason) = 0;
+  virtual void rollback() = 0;
+  // How long a statement may take before the server (and this side, a little later) gives up
+  // on it: for a long change of the store. 0: the connection's usual bound.
+  virtual bool setStatementSeconds(int seconds, std::string &reason) = 0;
   // The store's marks (0 when the database has none) and how many tables it holds.
   virtual bool readMarks(long long &applicationId, long long &version, long long &tables,
                          std::string &error) = 0;
@@ -50,10 +62,20 @@ class Connection {
 
 }  // namespace backend
 
-// Whether a store location names a PostgreSQL server (a libpq URI) rather than a file.
+// Whether a store location names a PostgreSQL server rather than a file: a libpq URI
+// (postgresql://...) or a libpq keyword string ("host=... dbname=...", its first word a libpq
+// keyword).
 bool IsServerLocation(const std::string &location);
-// The location as it may be shown: a URI's password replaced by "***".
+// The location as it may be shown: a URI's or keyword string's password replaced by "***".
 std::string ShownLocation(const std::string &location);
+// `message` with every trace of the location's password hidden: the location whole (shown
+// instead), the password as written and as its escapes decode. Every message that may quote a
+// server location (libpq's own among them) passes through it.
+std::string Redacted(const std::string &message, const std::string &location);
+// The store's identity: a file's absolute, normalised path (its links resolved as far as it
+// exists), or a server location as shown (no password). The same store named from two
+// folders, or with a password and without, has one identity.
+std::string StoreIdentity(const std::string &location);
 
 class Database;
 
@@ -117,6 +139,8 @@ class Database {
   Statement prepare(const std::string &sql, std::string &reason);
   // Whether the last failure was another connection's lock (worth trying again later).
   bool lastFailureBusy() const { return connection_ && connection_->lastFailureBusy(); }
+  // Whether the open connection is gone (see backend::Connection::lost).
+  bool lost() const { return connection_ && connection_->lost(); }
   backend::Connection &connection() { return *connection_; }
 
  private:
@@ -143,6 +167,9 @@ class Transaction {
 namespace backend {
 std::unique_ptr<Connection> OpenSqlite(const std::string &path, Database::Mode mode, int busyMs,
                                        std::string &reason);
+// `uri`: a URI or a keyword string. Statements are given up on after 30 s by the server (unless
+// the location sets statement_timeout) and 5 s later by this side, whose wait also bounds a
+// server that does not answer at all (a unix socket has no network timeout).
 std::unique_ptr<Connection> OpenPostgres(const std::string &uri, bool readOnly, int busyMs,
                                          std::string &reason);
 }  // namespace backend

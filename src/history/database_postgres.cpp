@@ -2,8 +2,12 @@
 // share. The store's marks live in a one-row table tessock_store; a write transaction holds an
 // advisory lock of the store's own, so two programs making or converting one store take turns.
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <regex>
 #include <vector>
 
@@ -59,10 +63,12 @@ std::string dollarParameters(const std::string &sql, std::vector<bool> &used) {
   return out;
 }
 
+class PgConnection;
+
 class PgCursor : public Cursor {
  public:
-  PgCursor(PGconn *conn, std::string sql, std::vector<bool> used, bool &busy)
-      : conn_(conn), sql_(std::move(sql)), used_(std::move(used)), busy_(busy) {
+  PgCursor(PgConnection &conn, std::string sql, std::vector<bool> used)
+      : conn_(conn), sql_(std::move(sql)), used_(std::move(used)) {
     values_.resize(used_.empty() ? 0 : used_.size() - 1);
   }
 
@@ -76,32 +82,7 @@ class PgCursor : public Cursor {
   void bindNull(int index) override {
     if (index >= 1 && static_cast<size_t>(index) <= values_.size()) values_[index - 1].reset();
   }
-  bool step(std::string &error) override {
-    if (!result_) {
-      std::vector<const char *> values(values_.size());
-      std::vector<Oid> types(values_.size(), 0);
-      for (size_t k = 0; k < values_.size(); ++k) {
-        values[k] = values_[k] ? values_[k]->c_str() : nullptr;
-        if (!used_[k + 1]) types[k] = 25;  // text: a parameter the statement does not use
-      }
-      result_.reset(PQexecParams(conn_, sql_.c_str(), static_cast<int>(values.size()), types.data(),
-                                 values.data(), nullptr, nullptr, 0));
-      row_ = -1;
-      if (!succeeded(result_.get())) {
-        const char *state = result_ ? PQresultErrorField(result_.get(), PG_DIAG_SQLSTATE) : nullptr;
-        const std::string code = state ? state : "";
-        busy_ = code == "55P03" || code == "40001" || code == "40P01";
-        error = messageOf(conn_, result_.get());
-        result_.reset();
-        failed_ = true;
-        return false;
-      }
-      busy_ = false;
-    }
-    if (failed_) return false;
-    ++row_;
-    return row_ < PQntuples(result_.get());
-  }
+  bool step(std::string &error) override;
   void reset() override {
     result_.reset();
     failed_ = false;
@@ -130,10 +111,9 @@ class PgCursor : public Cursor {
     if (index >= 1 && static_cast<size_t>(index) <= values_.size())
       values_[index - 1] = std::move(value);
   }
-  PGconn *conn_;
+  PgConnection &conn_;
   std::string sql_;
   std::vector<bool> used_;  // by parameter number; [0] unused
-  bool &busy_;
   std::vector<std::optional<std::string>> values_;
   Result result_;
   int row_ = -1;
@@ -147,43 +127,136 @@ class PgConnection : public Connection {
   PgConnection(const PgConnection &) = delete;
   PgConnection &operator=(const PgConnection &) = delete;
 
+  // Runs one statement (`params` null: one or more without parameters) and waits for its
+  // answer at most the connection's bound; null with `error` set on a failure. Every failure
+  // sets the busy mark, every success clears it; a connection that did not answer in time is
+  // given up (lost()). Outside a transaction of the store's, a transaction the statement left
+  // open or failed is ended, so the next statement starts clean.
+  Result run(const std::string &sql, int count, const Oid *types, const char *const *values,
+             std::string &error) {
+    if (dead_ || PQstatus(conn_) != CONNECTION_OK) {
+      busy_ = false;
+      error = dead_ ? lostReason_ : messageOf(conn_, nullptr);
+      return nullptr;
+    }
+    const int sent =
+        values ? PQsendQueryParams(conn_, sql.c_str(), count, types, values, nullptr, nullptr, 0)
+               : PQsendQuery(conn_, sql.c_str());
+    Result last;
+    std::string failure;
+    if (!sent) {
+      failure = messageOf(conn_, nullptr);
+    } else {
+      for (;;) {
+        if (!waitForAnswer()) {
+          busy_ = false;
+          dead_ = true;
+          lostReason_ = "the server did not answer within " + std::to_string(boundSeconds_) +
+                        " s; the connection is given up";
+          error = lostReason_;
+          return nullptr;
+        }
+        Result r(PQgetResult(conn_));
+        if (!r) break;
+        if (!succeeded(r.get()) && failure.empty()) {
+          const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+          const std::string code = state ? state : "";
+          // Another connection's lock (lock_timeout), a serialisation failure, a deadlock.
+          busy_ = code == "55P03" || code == "40001" || code == "40P01";
+          failure = messageOf(conn_, r.get());
+        }
+        last = std::move(r);
+      }
+    }
+    if (!failure.empty()) {
+      if (!sent) busy_ = false;
+      error = failure;
+      if (!inTransaction_) endStrayTransaction();
+      return nullptr;
+    }
+    busy_ = false;
+    if (!last) last.reset(PQmakeEmptyPGresult(conn_, PGRES_COMMAND_OK));
+    return last;
+  }
+
   bool exec(const std::string &sql, std::string &reason) override {
-    Result r(PQexec(conn_, sql.c_str()));
-    if (succeeded(r.get())) return true;
-    reason = messageOf(conn_, r.get());
-    return false;
+    return run(sql, 0, nullptr, nullptr, reason) != nullptr;
   }
   std::unique_ptr<Cursor> prepare(const std::string &sql, std::string &reason) override {
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      reason = messageOf(conn_, nullptr);
+    if (dead_ || PQstatus(conn_) != CONNECTION_OK) {
+      reason = dead_ ? lostReason_ : messageOf(conn_, nullptr);
       return nullptr;
     }
     std::vector<bool> used;
     std::string text = dollarParameters(sql, used);
-    return std::make_unique<PgCursor>(conn_, std::move(text), std::move(used), busy_);
+    return std::make_unique<PgCursor>(*this, std::move(text), std::move(used));
   }
-  bool lastFailureBusy() const override { return busy_ && PQstatus(conn_) == CONNECTION_OK; }
-  std::string beginSql() const override {
-    return std::string("BEGIN; SELECT pg_advisory_xact_lock(") + kStoreLock + ")";
+  bool lastFailureBusy() const override { return busy_ && !lost(); }
+  bool lost() const override { return dead_ || PQstatus(conn_) != CONNECTION_OK; }
+  bool alive() override {
+    std::string ignored;
+    const bool busy = busy_;
+    const bool ok = exec("SELECT 1", ignored);
+    busy_ = busy;
+    return ok;
+  }
+  bool begin(std::string &reason) override {
+    // The lock is taken in the transaction: a lock timeout leaves it aborted, so it is ended.
+    inTransaction_ = true;
+    if (exec(std::string("BEGIN; SELECT pg_advisory_xact_lock(") + kStoreLock + ")", reason))
+      return true;
+    rollback();
+    return false;
+  }
+  bool commit(std::string &reason) override {
+    // COMMIT of a transaction that failed answers ROLLBACK, without an error.
+    const bool failed = PQtransactionStatus(conn_) == PQTRANS_INERROR;
+    Result r = run("COMMIT", 0, nullptr, nullptr, reason);
+    inTransaction_ = false;
+    if (!r) {
+      rollback();
+      return false;
+    }
+    if (failed || std::string(PQcmdStatus(r.get())) == "ROLLBACK") {
+      reason = "the transaction failed and was rolled back";
+      return false;
+    }
+    return true;
+  }
+  void rollback() override {
+    inTransaction_ = false;
+    endStrayTransaction();
+  }
+  bool setStatementSeconds(int seconds, std::string &reason) override {
+    const int s = seconds > 0 ? seconds : usualSeconds_;
+    if (!exec("SET statement_timeout = " + std::to_string(s * 1000), reason)) return false;
+    boundSeconds_ = s + kClientMargin;
+    return true;
+  }
+  // After connecting: the server's bound (the location's, else 30 s) and this side's.
+  bool settle(std::string &reason) {
+    Result r = run("SELECT current_setting('statement_timeout')", 0, nullptr, nullptr, reason);
+    if (!r || PQntuples(r.get()) != 1) return false;
+    const std::string set = PQgetvalue(r.get(), 0, 0);
+    usualSeconds_ = set == "0" ? kUsualSeconds : std::max(1, secondsOf(set));
+    return setStatementSeconds(0, reason);
   }
   bool readMarks(long long &applicationId, long long &version, long long &tables,
                  std::string &error) override {
     applicationId = version = tables = 0;
-    Result t(PQexec(conn_,
-                    "SELECT COUNT(*), COUNT(*) FILTER (WHERE table_name = 'tessock_store') FROM "
-                    "information_schema.tables WHERE table_schema = current_schema() AND "
-                    "table_type = 'BASE TABLE'"));
-    if (!succeeded(t.get()) || PQntuples(t.get()) != 1) {
-      error = messageOf(conn_, t.get());
+    Result t =
+        run("SELECT COUNT(*), COUNT(*) FILTER (WHERE table_name = 'tessock_store') FROM "
+            "information_schema.tables WHERE table_schema = current_schema() AND "
+            "table_type = 'BASE TABLE'",
+            0, nullptr, nullptr, error);
+    if (!t || PQntuples(t.get()) != 1) {
+      if (t) error = "the server gave no answer";
       return false;
     }
     tables = std::atoll(PQgetvalue(t.get(), 0, 0));
     if (std::atoll(PQgetvalue(t.get(), 0, 1)) == 0) return true;
-    Result m(PQexec(conn_, "SELECT application_id, version FROM tessock_store"));
-    if (!succeeded(m.get())) {
-      error = messageOf(conn_, m.get());
-      return false;
-    }
+    Result m = run("SELECT application_id, version FROM tessock_store", 0, nullptr, nullptr, error);
+    if (!m) return false;
     // Anything but one row of two numbers is not a mark of this program.
     if (PQntuples(m.get()) != 1) {
       applicationId = -1;
@@ -213,19 +286,96 @@ class PgConnection : public Connection {
   bool isServer() const override { return true; }
 
  private:
+  static constexpr int kUsualSeconds = 30, kClientMargin = 5;
+
+  // "30s", "1min", "500" (ms) as whole seconds, rounded up.
+  static int secondsOf(const std::string &setting) {
+    long long n = 0;
+    const auto [end, ec] = std::from_chars(setting.data(), setting.data() + setting.size(), n);
+    const std::string unit(end, setting.data() + setting.size());
+    const long long ms = unit == "s"     ? n * 1000
+                         : unit == "min" ? n * 60000
+                         : unit == "h"   ? n * 3600000
+                         : unit == "d"   ? n * 86400000
+                                         : n;
+    return static_cast<int>(std::min<long long>((ms + 999) / 1000, 1 << 30));
+  }
+
+  // Waits until the answer can be read without blocking; false when the bound passed first.
+  bool waitForAnswer() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(boundSeconds_);
+    while (PQisBusy(conn_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            until - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return false;
+      pollfd p{PQsocket(conn_), POLLIN, 0};
+      if (p.fd < 0) return true;  // PQgetResult says what went wrong
+      const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
+      if (n < 0 && errno != EINTR) return true;
+      if (n > 0 && !PQconsumeInput(conn_)) return true;
+    }
+    return true;
+  }
+
+  // Rolls back whatever transaction the connection is in (quietly: the busy mark is kept).
+  void endStrayTransaction() {
+    const PGTransactionStatusType t = PQtransactionStatus(conn_);
+    if (dead_ || (t != PQTRANS_INERROR && t != PQTRANS_INTRANS)) return;
+    const bool busy = busy_;
+    const bool was = inTransaction_;
+    inTransaction_ = true;  // no recursion
+    std::string ignored;
+    run("ROLLBACK", 0, nullptr, nullptr, ignored);
+    inTransaction_ = was;
+    busy_ = busy;
+  }
+
   PGconn *conn_;
-  bool busy_ = false;
+  bool busy_ = false, dead_ = false, inTransaction_ = false;
+  std::string lostReason_;
+  int usualSeconds_ = kUsualSeconds, boundSeconds_ = kUsualSeconds + kClientMargin;
 };
+
+bool PgCursor::step(std::string &error) {
+  if (!result_ && !failed_) {
+    std::vector<const char *> values(values_.size());
+    std::vector<Oid> types(values_.size(), 0);
+    for (size_t k = 0; k < values_.size(); ++k) {
+      values[k] = values_[k] ? values_[k]->c_str() : nullptr;
+      if (!used_[k + 1]) types[k] = 25;  // text: a parameter the statement does not use
+    }
+    static const char *const kNone[1] = {nullptr};
+    result_ = conn_.run(sql_, static_cast<int>(values.size()), types.data(),
+                        values.empty() ? kNone : values.data(), error);
+    row_ = -1;
+    if (!result_) {
+      failed_ = true;
+      return false;
+    }
+  }
+  if (failed_) return false;
+  ++row_;
+  return row_ < PQntuples(result_.get());
+}
 
 }  // namespace
 
 std::unique_ptr<Connection> OpenPostgres(const std::string &uri, bool readOnly, int busyMs,
                                          std::string &reason) {
   // A server that does not answer is given up on after 5 s (connecting) and 10 s (unanswered
-  // data), so the writer thread tries again instead of hanging; the URI may say otherwise.
-  const char *keys[] = {"connect_timeout", "tcp_user_timeout", "fallback_application_name",
-                        "dbname", nullptr};
-  const char *values[] = {"5", "10000", "tessock", uri.c_str(), nullptr};
+  // data, or a silent peer on TCP), so the writer thread tries again instead of hanging; the
+  // location may say otherwise.
+  const char *keys[] = {"connect_timeout",
+                        "tcp_user_timeout",
+                        "keepalives",
+                        "keepalives_idle",
+                        "keepalives_interval",
+                        "keepalives_count",
+                        "fallback_application_name",
+                        "dbname",
+                        nullptr};
+  const char *values[] = {"5", "10000", "1", "10", "5", "3", "tessock", uri.c_str(), nullptr};
   PGconn *conn = PQconnectdbParams(keys, values, 1);
   if (!conn) {
     reason = "out of memory";
@@ -242,7 +392,7 @@ std::unique_ptr<Connection> OpenPostgres(const std::string &uri, bool readOnly, 
       "SET lock_timeout = " +
       std::to_string(busyMs > 0 ? busyMs : 1) + ";";
   if (readOnly) settings += " SET default_transaction_read_only = on;";
-  if (!c->exec(settings, reason)) return nullptr;
+  if (!c->exec(settings, reason) || !c->settle(reason)) return nullptr;
   return c;
 }
 

@@ -8,9 +8,14 @@ namespace history::backend {
 
 namespace {
 
+bool isBusy(int rc) {
+  const int code = rc & 0xff;
+  return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
 class SqliteCursor : public Cursor {
  public:
-  SqliteCursor(sqlite3 *db, sqlite3_stmt *stmt) : db_(db), stmt_(stmt) {}
+  SqliteCursor(sqlite3 *db, sqlite3_stmt *stmt, bool &busy) : db_(db), stmt_(stmt), busy_(busy) {}
   ~SqliteCursor() override { sqlite3_finalize(stmt_); }
   SqliteCursor(const SqliteCursor &) = delete;
   SqliteCursor &operator=(const SqliteCursor &) = delete;
@@ -23,6 +28,7 @@ class SqliteCursor : public Cursor {
   void bindNull(int index) override { sqlite3_bind_null(stmt_, index); }
   bool step(std::string &error) override {
     const int rc = sqlite3_step(stmt_);
+    busy_ = isBusy(rc);
     if (rc == SQLITE_ROW) return true;
     if (rc != SQLITE_DONE) error = sqlite3_errmsg(db_);
     return false;
@@ -46,6 +52,7 @@ class SqliteCursor : public Cursor {
  private:
   sqlite3 *db_;
   sqlite3_stmt *stmt_;
+  bool &busy_;
 };
 
 class SqliteConnection : public Connection {
@@ -57,26 +64,43 @@ class SqliteConnection : public Connection {
 
   bool exec(const std::string &sql, std::string &reason) override {
     char *message = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+    const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &message);
+    busy_ = isBusy(rc);
+    if (rc == SQLITE_OK) return true;
     reason = message ? message : sqlite3_errmsg(db_);
     sqlite3_free(message);
     return false;
   }
   std::unique_ptr<Cursor> prepare(const std::string &sql, std::string &reason) override {
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
-        SQLITE_OK) {
+    const int rc =
+        sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr);
+    busy_ = isBusy(rc);
+    if (rc != SQLITE_OK) {
       reason = sqlite3_errmsg(db_);
       sqlite3_finalize(stmt);
       return nullptr;
     }
-    return std::make_unique<SqliteCursor>(db_, stmt);
+    return std::make_unique<SqliteCursor>(db_, stmt, busy_);
   }
-  bool lastFailureBusy() const override {
-    const int code = sqlite3_errcode(db_) & 0xff;
-    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+  bool lastFailureBusy() const override { return busy_; }
+  bool lost() const override { return false; }
+  bool alive() override { return true; }
+  // Immediate: the write lock from the start, so two writers never meet half way.
+  bool begin(std::string &reason) override { return exec("BEGIN IMMEDIATE", reason); }
+  bool commit(std::string &reason) override {
+    if (exec("COMMIT", reason)) return true;
+    rollback();  // a commit that failed (busy) leaves the transaction open
+    return false;
   }
-  std::string beginSql() const override { return "BEGIN IMMEDIATE"; }
+  void rollback() override {
+    if (sqlite3_get_autocommit(db_)) return;
+    const bool busy = busy_;
+    std::string ignored;
+    exec("ROLLBACK", ignored);
+    busy_ = busy;
+  }
+  bool setStatementSeconds(int, std::string &) override { return true; }
   bool readMarks(long long &applicationId, long long &version, long long &tables,
                  std::string &error) override {
     auto value = [&](const char *sql) -> long long {
@@ -101,6 +125,7 @@ class SqliteConnection : public Connection {
 
  private:
   sqlite3 *db_;
+  bool busy_ = false;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "rt/format.h"
+
 namespace history {
 
 namespace {
@@ -168,10 +170,10 @@ void LiveWriter::syncOutbox() {
   std::string reason;
   if (!store_.isOpen() && !store_.open(reason, kBusyMs)) return;  // tried again later
   // Quiet when it works; a record that does not import whole is said with the next event.
-  const Outbox::SyncResult r = outbox_.sync(store_);
-  if (r.summary.problems.empty()) return;
+  const Outbox::SyncResult r = outbox_.sync(store_, [this] { return stopSync_.load(); });
   std::lock_guard<std::mutex> lock(mutex_);
-  unsaid_ = r.summary.problems.front();
+  if (stopSync_) syncCut_ = true;
+  if (!r.summary.problems.empty()) unsaid_ = r.summary.problems.front();
 }
 
 std::string LiveWriter::pendingText() {
@@ -210,6 +212,7 @@ std::string LiveWriter::finish(double seconds) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!thread_.joinable()) return {};
   stopping_ = true;
+  stopSync_ = true;
   changed_.notify_all();
   const auto until = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<long>(seconds * 1e3));
@@ -220,6 +223,14 @@ std::string LiveWriter::finish(double seconds) {
   lock.unlock();
   thread_.join();
   outbox_.release();
+  if (left.empty() && syncCut_) {
+    const size_t waiting = outbox_.entries(true).size();
+    if (waiting)
+      return rt::format(
+          "%zu run%s that waited for the results store %s stay%s in its outbox "
+          "(the program ended during their sync; tessock-cli --sync stores them)",
+          waiting, waiting == 1 ? "" : "s", store_.path().c_str(), waiting == 1 ? "s" : "");
+  }
   return left;
 }
 

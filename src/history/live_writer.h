@@ -7,6 +7,7 @@
 // stored, so `--sync` (or the desktop program's writer, by itself) finds what to import.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -42,8 +43,9 @@ class LiveWriter : public functest::RunSink {
   std::string unsaidProblem() override;
 
   // At the program's end: waits up to `seconds` while the store is only locked (not when it
-  // cannot be written at all), then stops the writer. Names what was not stored, empty when
-  // everything was.
+  // cannot be written at all), then stops the writer; an automatic sync under way stops after
+  // the record it is storing (each statement bounded by the connection's timeouts), the others
+  // keep their outbox entries. Names what was not stored, empty when everything was.
   std::string finish(double seconds);
 
   // Events at most in the queue; a run that would pass it keeps its stored lines, unfinished.
@@ -78,6 +80,8 @@ class LiveWriter : public functest::RunSink {
   std::condition_variable changed_;
   std::deque<Event> queue_;
   bool stopping_ = false, abandon_ = false;
+  std::atomic<bool> stopSync_{false};    // finish() asks a sync under way to end
+  bool syncCut_ = false;                 // a sync ended with entries left for that
   bool failing_ = false, busy_ = false;  // the last attempt failed; on a lock
   std::string problem_, unsaid_;         // the last failure; one not yet said to the bench
   std::string report_;                   // the report of the run being queued

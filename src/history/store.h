@@ -17,6 +17,7 @@
 // is brought up to date in one transaction.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -133,7 +134,7 @@ class Store : public functest::RunSink {
 
   // The store's application_id and its schema version (user_version).
   static constexpr int kApplicationId = 0x54534b52;  // "TSKR"
-  static constexpr int kVersion = 3;
+  static constexpr int kVersion = 4;
 
   // The store's location as it may be shown (a server's password hidden).
   const std::string &path() const { return name_; }
@@ -151,6 +152,11 @@ class Store : public functest::RunSink {
   bool openReadOnly(std::string &reason);
   bool isOpen() const { return db_.isOpen(); }
   void close() { db_.close(); }
+  // Told what a long change of the store (bringing an older store up to date) is doing while it
+  // runs, on the thread that opens the store.
+  void setProgress(std::function<void(const std::string &)> progress) {
+    progress_ = std::move(progress);
+  }
   // Whether the last failed write met another program's lock (worth trying again).
   bool lastFailureBusy() const { return db_.lastFailureBusy(); }
   // Whether the last runBegun found its run stored already (its lines are not added again).
@@ -198,28 +204,37 @@ class Store : public functest::RunSink {
  private:
   struct NewRun;
   struct Imported;
-  // Inserts a run unless one with its report and start is there; 0 when it was (or on error,
-  // with `reason` set).
-  long long insertRun(const NewRun &run, std::string &reason);
-  long long insertStep(long long runId, int state, const std::string &title, double clock,
-                       std::string &reason);
-  bool insertResult(long long runId, long long stepId, int line, const ResultRow &r,
+  // Every insert is an upsert on the row's key, so a row given twice (a retry after a lost
+  // commit, a record imported while its run is stored live) is stored once.
+  // The run with its report and start: inserted, or the one there (`existed`, `finished` say
+  // which); 0 on an error, with `reason` set.
+  long long insertRun(const NewRun &run, bool &existed, bool &finished, std::string &reason);
+  // The run's step number `ordinal` (1, 2, ...): its id, inserted or found; 0 on an error.
+  long long insertStep(long long runId, int ordinal, int state, const std::string &title,
+                       double clock, std::string &reason);
+  // The run's result line `line`; `added` says whether it was new.
+  bool insertResult(long long runId, long long stepId, int line, const ResultRow &r, bool &added,
                     std::string &reason);
   bool finishRun(long long runId, const std::string &verdict, double errorCounts,
                  const std::string &how, const std::string &failCopy, const std::string &reason,
                  std::string &error);
   bool storeImportedRun(const Imported &run, ImportSummary &summary, std::string &error);
   bool ensureReadable(std::string &reason);
+  void tell(const std::string &what) const;
+  bool fillStartInstants(std::string &error);
   bool recognise(bool writable, std::string &reason);
   std::string runColumns(bool counts = true) const;
+  std::string startOrder() const;  // the ORDER BY term of a run's start
 
   std::string path_, name_;
   Database db_;
   int version_ = kVersion;  // of the open store
   long long liveRun_ = 0, liveStep_ = 0;
-  int liveLine_ = 0;
+  int liveLine_ = 0, liveSteps_ = 0;
+  std::function<void(const std::string &)> progress_;
   bool runWasStored_ = false;
-  bool standIn_ = false;  // the open database is the empty one in memory of a store not made yet
+  bool standIn_ = false;   // the open database is the empty one in memory of a store not made yet
+  bool writable_ = false;  // the open connection is open()'s, not openReadOnly()'s
 };
 
 }  // namespace history

@@ -119,6 +119,10 @@ std::string validate(const std::string &type, const json &j) {
       p = "'verdict' is not PASSED, FAILED, STOPPED or INCOMPLETE: " + j["verdict"].dump();
     return p;
   }
+  if (type == "action")
+    // What the program did in the operator's place: said in the record, no row of the store.
+    return firstProblem({check(j, "by", Field::Text, true), check(j, "action", Field::Text, true),
+                         check(j, "clock", Field::Number, false)});
   return "unknown line type " + json(type).dump();
 }
 
@@ -225,6 +229,10 @@ bool readLines(const std::string &path, std::vector<std::string> &lines, std::st
 bool Store::importRecord(const std::string &path, ImportSummary &summary) {
   std::vector<std::string> lines;
   std::string problem;
+  if (!open(problem)) {
+    summary.problems.push_back(problem);
+    return false;
+  }
   if (!readLines(path, lines, problem)) {
     summary.problems.push_back(path + ": " + problem);
     return false;
@@ -253,6 +261,7 @@ bool Store::importRecord(const std::string &path, ImportSummary &summary) {
         runs.back().lost = where + ": " + what;
       continue;
     }
+    if (type == "action") continue;
     if (type == "run") {
       refusedRun = false;
       Imported &n = runs.emplace_back();
@@ -328,56 +337,27 @@ bool Store::importRecord(const std::string &path, ImportSummary &summary) {
   return true;
 }
 
-// Stores one run of a record; a run the store holds in part (a live run whose lines could not
-// all be stored) gets the lines after the ones it has, and its end.
+// Stores one run of a record. Every row is an upsert on its key: a run the store holds in part
+// (a live run whose lines could not all be stored, or one being stored live right now) gets the
+// lines it lacks and its end; a finished run is left as it is.
 bool Store::storeImportedRun(const Imported &in, ImportSummary &summary, std::string &error) {
-  long long run = 0;
-  bool finished = false;
-  {
-    Statement st =
-        db_.prepare("SELECT id, finished FROM runs WHERE report = ?1 AND start = ?2", error);
-    if (!st) return false;
-    st.bind(1, in.run.report).bind(2, in.run.start);
-    if (st.step()) {
-      run = st.integer(0);
-      finished = st.integer(1) != 0;
-    }
-    if (!st.error().empty()) {
-      error = st.error();
-      return false;
-    }
-  }
-  if (run && finished) {
+  bool existed = false, finished = false;
+  const long long run = insertRun(in.run, existed, finished, error);
+  if (!run) return false;
+  if (finished) {
     ++summary.known;
     return true;
   }
-  const bool partlyStored = run != 0;
-  std::vector<long long> haveSteps;
-  long long haveResults = 0;
-  if (run) {
-    for (const StepRow &s : steps(run, error)) haveSteps.push_back(s.id);
-    haveResults = static_cast<long long>(results(run, error).size());
-    if (!error.empty()) return false;
-  } else {
-    run = insertRun(in.run, error);
-    if (!run) return false;
-  }
   long long step = 0;
-  size_t stepIndex = 0;
-  int line = 0;
-  int added = 0;
+  int steps = 0, line = 0, added = 0;
   for (const Imported::Line &l : in.lines) {
     if (l.step) {
-      if (stepIndex < haveSteps.size()) {
-        step = haveSteps[stepIndex++];
-        continue;
-      }
-      ++stepIndex;
-      step = insertStep(run, l.s.state, l.s.title, l.s.clock, error);
+      step = insertStep(run, ++steps, l.s.state, l.s.title, l.s.clock, error);
       if (!step) return false;
-    } else if (++line > haveResults) {
-      if (!insertResult(run, step, line, l.r, error)) return false;
-      ++added;
+    } else {
+      bool isNew = false;
+      if (!insertResult(run, step, ++line, l.r, isNew, error)) return false;
+      added += isNew;
     }
   }
   if (in.ended) {
@@ -387,7 +367,7 @@ bool Store::storeImportedRun(const Imported &in, ImportSummary &summary, std::st
                    lost ? "record line left out: " + in.lost : in.reason, error))
       return false;
   }
-  ++(partlyStored ? summary.completed : summary.runs);
+  ++(existed ? summary.completed : summary.runs);
   summary.results += added;
   return true;
 }
@@ -447,17 +427,20 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
     return;
   }
   std::string reason;
-  const long long run = insertRun(n, reason);
+  bool existed = false, finished = false;
+  const long long run = insertRun(n, existed, finished, reason);
   if (!run) {
-    if (reason.empty())
-      ++summary.known;
-    else
-      summary.problems.push_back(path + ": " + reason);
+    summary.problems.push_back(path + ": " + reason);
+    return;
+  }
+  if (existed) {
+    ++summary.known;
     return;
   }
   int line = 0, failed = 0;
   for (const ResultRow &r : results) {
-    if (!insertResult(run, 0, ++line, r, reason)) {
+    bool added = false;
+    if (!insertResult(run, 0, ++line, r, added, reason)) {
       summary.problems.push_back(path + ": " + reason);
       return;
     }

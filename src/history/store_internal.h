@@ -31,6 +31,10 @@ std::string Upper(std::string s);
 // The index the step-time question walks (step_times.cpp); made, when missing, by every
 // writable open. A store without it (read-only, or a user not allowed to make it) answers too.
 extern const char *const kStepStateIndex;
+// The instant of a start as the record writes it, in UTC to the second ("2026-12-07T08:15:02Z"
+// for "2026-12-07T09:15:02+01:00"); a start without a zone is taken as UTC. Empty when `start`
+// is no such date and time. Runs are ordered by it, whatever zone their benches are in.
+std::string UtcInstant(const std::string &start);
 
 // Whether `text` is an ISO 8601 date and time as the record writes it ("2026-12-07T09:15:02",
 // optionally ".fff" and a zone "Z" or "+01:00"), with a calendar date and a time of day.

@@ -5,11 +5,12 @@
 
 namespace history {
 
-long long Store::insertRun(const NewRun &n, std::string &reason) {
+long long Store::insertRun(const NewRun &n, bool &existed, bool &finished, std::string &reason) {
+  existed = finished = false;
   Statement st = db_.prepare(
       "INSERT INTO runs(variant, start, card, device_barcode1, device_barcode2, board_barcode, "
-      "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) "
+      "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station, "
+      "start_utc) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
       "ON CONFLICT(report, start) DO NOTHING RETURNING id",
       reason);
   if (!st) return 0;
@@ -19,29 +20,58 @@ long long Store::insertRun(const NewRun &n, std::string &reason) {
   if (n.pcb) st.bind(9, *n.pcb);
   st.bind(10, n.comments).bind(11, n.report).bind(12, n.program).bind(13, n.origin);
   if (!n.station.empty()) st.bind(14, n.station);
-  // No row back: a run with this report and start is there already.
+  if (const std::string utc = detail::UtcInstant(n.start); !utc.empty()) st.bind(15, utc);
   const long long id = st.step() ? st.integer(0) : 0;
-  if (!st.error().empty()) reason = st.error();
-  return id;
+  if (!st.error().empty()) {
+    reason = st.error();
+    return 0;
+  }
+  if (id) return id;
+  // No row back: a run with this report and start is there already.
+  Statement there =
+      db_.prepare("SELECT id, finished FROM runs WHERE report = ?1 AND start = ?2", reason);
+  if (!there) return 0;
+  there.bind(1, n.report).bind(2, n.start);
+  if (!there.step()) {
+    reason = there.error().empty() ? "the run was neither stored nor found" : there.error();
+    return 0;
+  }
+  existed = true;
+  finished = there.integer(1) != 0;
+  return there.integer(0);
 }
 
-long long Store::insertStep(long long runId, int state, const std::string &title, double clock,
-                            std::string &reason) {
+long long Store::insertStep(long long runId, int ordinal, int state, const std::string &title,
+                            double clock, std::string &reason) {
   Statement st = db_.prepare(
-      "INSERT INTO steps(run_id, state, title, clock) VALUES(?1, ?2, ?3, ?4) RETURNING id", reason);
+      "INSERT INTO steps(run_id, ordinal, state, title, clock) VALUES(?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(run_id, ordinal) DO NOTHING RETURNING id",
+      reason);
   if (!st) return 0;
-  st.bind(1, runId).bind(2, static_cast<long long>(state)).bind(3, title).bind(4, clock);
-  const long long id = st.step() ? st.integer(0) : 0;
-  if (!id) reason = st.error().empty() ? "the step was not stored" : st.error();
+  st.bind(1, runId).bind(2, static_cast<long long>(ordinal));
+  st.bind(3, static_cast<long long>(state)).bind(4, title).bind(5, clock);
+  long long id = st.step() ? st.integer(0) : 0;
+  if (!st.error().empty()) {
+    reason = st.error();
+    return 0;
+  }
+  if (id) return id;
+  Statement there = db_.prepare("SELECT id FROM steps WHERE run_id = ?1 AND ordinal = ?2", reason);
+  if (!there) return 0;
+  there.bind(1, runId).bind(2, static_cast<long long>(ordinal));
+  id = there.step() ? there.integer(0) : 0;
+  if (!id) reason = there.error().empty() ? "the step was neither stored nor found" : there.error();
   return id;
 }
 
 bool Store::insertResult(long long runId, long long stepId, int line, const ResultRow &r,
-                         std::string &reason) {
+                         bool &added, std::string &reason) {
+  added = false;
   Statement st = db_.prepare(
       "INSERT INTO results(run_id, step_id, line, state, step, check_text, check_name, passed, "
       "weight, clock, value, unit, low, high) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)",
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) "
+      "ON CONFLICT(run_id, line) DO NOTHING RETURNING 1",
       reason);
   if (!st) return false;
   st.bind(1, runId);
@@ -52,7 +82,8 @@ bool Store::insertResult(long long runId, long long stepId, int line, const Resu
   st.bind(11, r.value);
   if (r.value || !r.unit.empty()) st.bind(12, r.unit);
   st.bind(13, r.low).bind(14, r.high);
-  if (!st.run()) {
+  added = st.step();
+  if (!st.error().empty()) {
     reason = st.error();
     return false;
   }
@@ -64,7 +95,7 @@ bool Store::finishRun(long long runId, const std::string &verdict, double errorC
                       const std::string &reason, std::string &error) {
   Statement st = db_.prepare(
       "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = ?4, fail_copy = ?5, "
-      "reason = ?6 WHERE id = ?1",
+      "reason = ?6 WHERE id = ?1 AND finished = 0",
       error);
   if (!st) return false;
   st.bind(1, runId).bind(2, verdict).bind(3, errorCounts).bind(4, how);
@@ -81,7 +112,7 @@ bool Store::finishRun(long long runId, const std::string &verdict, double errorC
 // event given again (the writer's retry) is stored exactly once.
 std::string Store::runBegun(const functest::RunEvent &run) {
   liveRun_ = liveStep_ = 0;
-  liveLine_ = 0;
+  liveLine_ = liveSteps_ = 0;
   runWasStored_ = false;
   std::string reason;
   if (!open(reason)) return reason;
@@ -102,20 +133,27 @@ std::string Store::runBegun(const functest::RunEvent &run) {
   n.program = run.program;
   n.origin = "live";
   n.station = run.station;
-  liveRun_ = insertRun(n, reason);
-  if (!liveRun_ && reason.empty()) {
+  // A run there unfinished (an import of its record, or this writer's own insert whose commit
+  // was lost) is carried on: its lines go in by their numbers, once each. A finished one is
+  // never reopened.
+  bool existed = false, finished = false;
+  const long long id = insertRun(n, existed, finished, reason);
+  if (!id) return name_ + ": " + reason;
+  if (finished) {
     runWasStored_ = true;
     return name_ + ": a run of " + run.report + " started " + run.start + " is already stored";
   }
-  return liveRun_ ? std::string() : name_ + ": " + reason;
+  liveRun_ = id;
+  return {};
 }
 
 std::string Store::stepBegun(int state, const std::string &title, double clock) {
   if (!liveRun_) return {};  // the run's own problem has been said
   std::string reason;
-  const long long step = insertStep(liveRun_, state, title, clock, reason);
+  const long long step = insertStep(liveRun_, liveSteps_ + 1, state, title, clock, reason);
   if (!step) return name_ + ": " + reason;
   liveStep_ = step;
+  ++liveSteps_;
   return {};
 }
 
@@ -135,7 +173,9 @@ std::string Store::resultWritten(const functest::ResultEvent &e) {
     r.high = e.measurement->high;
   }
   std::string reason;
-  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason)) return name_ + ": " + reason;
+  bool added = false;
+  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, added, reason))
+    return name_ + ": " + reason;
   ++liveLine_;
   return {};
 }

@@ -147,8 +147,8 @@ std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limi
   const Where w = whereOf(filter, version_);
   const std::string page =
       limit ? rt::format(" LIMIT %zu OFFSET %zu", limit, offset) : std::string();
-  Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql +
-                                 " ORDER BY substr(runs.start, 1, 19), runs.id" + page,
+  Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql + " ORDER BY " +
+                                 startOrder() + ", runs.id" + page,
                              error);
   if (!st) {
     error = name_ + ": " + error;
@@ -285,8 +285,8 @@ std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string
       std::string("SELECT substr(runs.start, 1, 10), ") +
           (version_ >= 3 ? "COALESCE(runs.station, '')" : "''") +
           ", COALESCE(NULLIF(runs.board_barcode, ''), 'card ' || COALESCE(runs.card, 0)), " +
-          detail::kVerdictExpr + " FROM runs" + w.sql +
-          " AND runs.finished = 1 ORDER BY substr(runs.start, 1, 19), runs.id",
+          detail::kVerdictExpr + " FROM runs" + w.sql + " AND runs.finished = 1 ORDER BY " +
+          startOrder() + ", runs.id",
       error);
   if (!st) {
     error = name_ + ": " + error;
@@ -349,8 +349,7 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
       db_.prepare("SELECT " + runColumns(false) + ", " + kResultColumns +
                       " FROM results JOIN runs ON runs.id = results.run_id" + w.sql +
                       " AND results.value IS NOT NULL AND results.check_name IN (" + in +
-                      ") ORDER BY results.check_name, substr(runs.start, 1, 19), runs.id, "
-                      "results.line",
+                      ") ORDER BY results.check_name, " + startOrder() + ", runs.id, results.line",
                   error);
   if (!st) {
     error = name_ + ": " + error;

@@ -5,12 +5,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
 
 #include "history/store_internal.h"
+#include "rt/format.h"
 #include "rt/input_file.h"
 
 namespace history {
@@ -41,13 +43,15 @@ CREATE TABLE runs(
   fail_copy TEXT,
   reason TEXT,
   station TEXT,
+  start_utc TEXT,
   UNIQUE(report, start));
 CREATE TABLE steps(
   id INTEGER PRIMARY KEY,
   run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,
   state INTEGER NOT NULL,
   title TEXT NOT NULL,
-  clock REAL);
+  clock REAL,
+  ordinal INTEGER);
 CREATE TABLE results(
   id INTEGER PRIMARY KEY,
   run_id INTEGER NOT NULL REFERENCES runs(id) ON DELETE CASCADE,
@@ -61,9 +65,11 @@ CREATE TABLE results(
   weight INTEGER NOT NULL DEFAULT 1,
   clock REAL,
   value REAL, unit TEXT, low REAL, high REAL);
-CREATE INDEX results_run ON results(run_id, line);
+CREATE UNIQUE INDEX results_run ON results(run_id, line);
 CREATE INDEX results_name ON results(check_name);
 CREATE INDEX steps_run ON steps(run_id);
+CREATE UNIQUE INDEX steps_ordinal ON steps(run_id, ordinal);
+CREATE INDEX runs_start_utc ON runs(start_utc);
 CREATE INDEX runs_board ON runs(board_barcode);
 CREATE INDEX runs_station ON runs(station, start);
 CREATE INDEX runs_start ON runs(start);
@@ -83,6 +89,31 @@ ALTER TABLE runs ADD COLUMN station TEXT;
 CREATE INDEX runs_board ON runs(board_barcode);
 CREATE INDEX runs_station ON runs(station, start);
 CREATE INDEX runs_start ON runs(start);
+)sql";
+
+// Version 3 to 4: the keys that make every insert an upsert (a result line is unique within its
+// run by its line number, a step by its ordinal), and the start's instant in UTC. Duplicates that
+// concurrent writers of earlier versions could leave are merged first, the row stored first kept:
+// steps alike in run, state, title and clock become one (their results follow), then result
+// lines of one run and number.
+constexpr const char *kFromVersion3 = R"sql(
+ALTER TABLE runs ADD COLUMN start_utc TEXT;
+ALTER TABLE steps ADD COLUMN ordinal INTEGER;
+CREATE TEMP TABLE step_twins AS SELECT s.id AS id, (SELECT MIN(t.id) FROM steps t WHERE
+  t.run_id = s.run_id AND t.state = s.state AND t.title = s.title AND t.clock IS NOT DISTINCT
+  FROM s.clock) AS keep FROM steps s;
+DELETE FROM step_twins WHERE id = keep;
+UPDATE results SET step_id = (SELECT keep FROM step_twins WHERE step_twins.id = results.step_id)
+  WHERE step_id IN (SELECT id FROM step_twins);
+DELETE FROM steps WHERE id IN (SELECT id FROM step_twins);
+DROP TABLE step_twins;
+DELETE FROM results WHERE EXISTS (SELECT 1 FROM results r WHERE r.run_id = results.run_id AND
+  r.line = results.line AND r.id < results.id);
+UPDATE steps SET ordinal = n.k FROM (SELECT id, ROW_NUMBER() OVER (PARTITION BY run_id ORDER BY
+  id) AS k FROM steps) AS n WHERE n.id = steps.id;
+DROP INDEX results_run;
+CREATE UNIQUE INDEX results_run ON results(run_id, line);
+CREATE UNIQUE INDEX steps_ordinal ON steps(run_id, ordinal);
 )sql";
 
 enum class Kind { Empty, Current, Older, Newer, Foreign };
@@ -140,6 +171,32 @@ bool IsEndVerdict(const std::string &v) {
 std::string Upper(std::string s) {
   for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
+}
+
+std::string UtcInstant(const std::string &start) {
+  static const std::regex kIso(
+      "([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(\\.[0-9]+)?"
+      "(Z|([+-])([0-9]{2}):?([0-9]{2}))?");
+  std::smatch m;
+  if (!std::regex_match(start, m, kIso)) return {};
+  struct tm tm {};
+  tm.tm_year = std::stoi(m[1].str()) - 1900;
+  tm.tm_mon = std::stoi(m[2].str()) - 1;
+  tm.tm_mday = std::stoi(m[3].str());
+  tm.tm_hour = std::stoi(m[4].str());
+  tm.tm_min = std::stoi(m[5].str());
+  tm.tm_sec = std::stoi(m[6].str());
+  long long t = static_cast<long long>(timegm(&tm));
+  if (m[9].matched) {
+    const long long offset = std::stoll(m[10].str()) * 3600 + std::stoll(m[11].str()) * 60;
+    t -= m[9].str() == "-" ? -offset : offset;
+  }
+  const time_t u = static_cast<time_t>(t);
+  struct tm out {};
+  gmtime_r(&u, &out);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &out);
+  return std::string(buffer) + "Z";
 }
 
 bool ValidIsoDateTime(const std::string &t) {
@@ -291,20 +348,72 @@ bool Store::recognise(bool writable, std::string &reason) {
   } else {
     if (id.version < 2) change += kFromVersion1;
     if (id.version < 3) change += kFromVersion2;
+    if (id.version < 4) change += kFromVersion3;
+    tell(rt::format("bringing the results store %s from version %lld to %d", name_.c_str(),
+                    id.version, kVersion));
   }
   const std::string marks = db_.connection().marksSql(kApplicationId, kVersion);
-  if (!db_.exec(change, error) || !db_.exec(marks, error) || !tx.commit()) {
+  // Bringing a large store up to date takes longer than a statement is usually allowed.
+  if (id.kind == Kind::Older && !db_.connection().setStatementSeconds(3600, error)) {
+    reason = name_ + ": " + error;
+    return false;
+  }
+  if (!db_.exec(change, error) ||
+      (id.kind == Kind::Older && id.version < 4 && !fillStartInstants(error)) ||
+      !db_.exec(marks, error) || !tx.commit()) {
     reason = name_ + ": " + (error.empty() ? tx.error() : error);
     return false;
+  }
+  if (id.kind == Kind::Older) {
+    tell(rt::format("the results store %s is up to date", name_.c_str()));
+    if (!db_.connection().setStatementSeconds(0, error)) {
+      reason = name_ + ": " + error;
+      return false;
+    }
   }
   version_ = kVersion;
   return true;
 }
 
+void Store::tell(const std::string &what) const {
+  if (progress_) progress_(what);
+}
+
+// Every run's start as its instant in UTC, from the local text and its offset. A store of many
+// runs takes a while: what is done is told every 10,000 runs.
+bool Store::fillStartInstants(std::string &error) {
+  std::vector<std::pair<long long, std::string>> starts;
+  {
+    Statement st = db_.prepare("SELECT id, start FROM runs WHERE start_utc IS NULL", error);
+    if (!st) return false;
+    while (st.step()) starts.emplace_back(st.integer(0), st.text(1));
+    if (!st.error().empty()) {
+      error = st.error();
+      return false;
+    }
+  }
+  Statement up = db_.prepare("UPDATE runs SET start_utc = ?2 WHERE id = ?1", error);
+  if (!up) return false;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const std::string utc = detail::UtcInstant(starts[k].second);
+    up.bind(1, starts[k].first);
+    if (!utc.empty()) up.bind(2, utc);
+    if (!up.run()) {
+      error = up.error();
+      return false;
+    }
+    if ((k + 1) % 10000 == 0 || k + 1 == starts.size())
+      tell(rt::format("results store %s: start instants of %zu of %zu runs", name_.c_str(), k + 1,
+                      starts.size()));
+  }
+  return true;
+}
+
 bool Store::open(std::string &reason, int busyMs) {
-  if (db_.isOpen() && !standIn_) return true;
+  // A connection opened for the questions is read-only: a writer opens its own.
+  if (db_.isOpen() && writable_ && !db_.lost()) return true;
   db_.close();
-  standIn_ = false;
+  standIn_ = writable_ = false;
   if (isServer()) {
     if (!db_.open(path_, Database::Mode::Write, busyMs, reason) || !recognise(true, reason)) {
       if (reason.rfind(name_, 0) != 0) reason = name_ + ": " + reason;
@@ -313,6 +422,7 @@ bool Store::open(std::string &reason, int busyMs) {
     }
     std::string ignored;
     db_.exec(detail::kStepStateIndex, ignored);
+    writable_ = true;
     return true;
   }
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
@@ -346,11 +456,13 @@ bool Store::open(std::string &reason, int busyMs) {
     return false;
   }
   db_.exec(detail::kStepStateIndex, why);
+  writable_ = true;
   return true;
 }
 
 bool Store::openReadOnly(std::string &reason) {
   if (db_.isOpen()) return true;
+  writable_ = false;
   if (isServer()) {
     Identity id;
     std::string why;
@@ -364,7 +476,8 @@ bool Store::openReadOnly(std::string &reason) {
       db_.close();
       return false;
     }
-    // A database with no store in it yet answers as an empty store, as a missing file does.
+    // A database with no store in it yet answers as an empty store, as a missing file does,
+    // until the store is made there.
     db_.close();
     if (!db_.openMemory(why) || !db_.exec(kSchema, why)) {
       reason = name_ + ": " + why;
@@ -372,6 +485,7 @@ bool Store::openReadOnly(std::string &reason) {
       return false;
     }
     version_ = kVersion;
+    standIn_ = true;
     return true;
   }
   const rt::PathCheck existing = rt::checkPath(path_);
@@ -429,9 +543,20 @@ bool Store::openReadOnly(std::string &reason) {
 
 bool Store::ensureReadable(std::string &reason) {
   // The empty stand-in answered while there was no store; once the bench has made one (or
-  // stored a run in an empty one), the questions read the file.
-  if (db_.isOpen() && standIn_) db_.close();
-  return db_.isOpen() || openReadOnly(reason);
+  // stored a run in an empty one), the questions read the store. A server connection that was
+  // lost (the server restarted, or did not answer) is opened afresh.
+  if (db_.isOpen() && (standIn_ || db_.lost() || (db_.isServer() && !db_.connection().alive())))
+    db_.close();
+  if (!db_.isOpen()) standIn_ = false;
+  if (db_.isOpen() || openReadOnly(reason)) return true;
+  reason = Redacted(reason, path_);
+  return false;
+}
+
+std::string Store::startOrder() const {
+  // The instant: runs of benches in different zones, and across a change of summer time, in the
+  // order they started. Stores before version 4 know only the local text.
+  return version_ >= 4 ? "COALESCE(runs.start_utc, '')" : "substr(runs.start, 1, 19)";
 }
 
 std::string Store::runColumns(bool counts) const {

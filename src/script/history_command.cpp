@@ -87,6 +87,8 @@ bool checkHistoryOptions(const HistoryOptions &o, std::string &error) {
 int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, std::ostream &out,
                        std::ostream &err) {
   history::Store store(storePath);
+  // Bringing a large older store up to date takes a while: said as it goes.
+  store.setProgress([&err](const std::string &what) { err << "tessock-cli: " << what << "\n"; });
   std::string error;
   // Only an import or a sync writes; the questions open the store read-only (a read-only file
   // or mount answers them, and a store of another program is never touched).
@@ -119,7 +121,8 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
         << r.summary.runs << " added; " << left << " still waiting";
     if (running) out << " (" << running << " of a program still running)";
     out << "\n";
-    if (left > running) status = 1;
+    // As with --import: a record with lines left out is a failure, though the rest was stored.
+    if (left > running || !r.summary.problems.empty()) status = 1;
   }
   const bool csv = o.csv;
   auto failed = [&](const char *what) {

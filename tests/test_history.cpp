@@ -1074,6 +1074,7 @@ TEST(HistoryStalledServer, RunNeverWaitsForTheStepTimes) {
     EXPECT_FALSE(r.bench->progress.snapshot().leftFromHistory);
   }
   ::close(listener);
+}
 
 // A server location is recognised in both of libpq's forms, and no message shows its password,
 // whether the location is well formed or not; a keyword string never becomes a file.

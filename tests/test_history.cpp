@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "history/live_writer.h"

@@ -1,5 +1,5 @@
 // What a run's outputs make of any record: the charts end on any values, with ticks that read
-// apart.
+// apart; one verdict rule, whatever the end line says or lacks.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "functest/html_report.h"
 #include "functest/svg_chart.h"
+#include "functest/verdict.h"
 
 namespace {
 
@@ -91,6 +93,72 @@ TEST(Charts, TickLabelsCarryTheDigitsTheStepNeeds) {
   EXPECT_EQ(functest::TickText(1.0000005, 5e-7), "1.0000005");
   EXPECT_EQ(functest::TickText(1e-17, 1), "0");
   EXPECT_EQ(functest::TickText(3, 0), "3");
+}
+
+TEST(RunVerdict, StoppedAndUnfinishedRunsNeverPass) {
+  using functest::RunEnding;
+  struct Case {
+    RunEnding end;
+    const char *verdict, *note;
+  } cases[] = {
+      {{.ended = true, .written = "PASSED", .errorCounts = 0}, "PASSED", ""},
+      {{.ended = true, .written = "FAILED", .errorCounts = 2}, "FAILED", ""},
+      {{.ended = true, .stopped = true, .written = "PASSED", .errorCounts = 0}, "STOPPED", ""},
+      {{.ended = true, .stopped = true, .written = "FAILED"}, "STOPPED", ""},
+      {{.ended = true, .written = "STOPPED"}, "STOPPED", ""},
+      {{.ended = true, .stopped = true, .written = "INCOMPLETE"}, "INCOMPLETE", ""},
+      {{.ended = true, .stopped = true, .written = "PASSED", .lost = "line 4 left out"},
+       "INCOMPLETE",
+       "line 4 left out"},
+      {{.ended = false, .written = "PASSED"},
+       "UNFINISHED",
+       "the run has no end (the program ended during it)"},
+      {{.ended = true, .written = "PASSED", .errorCounts = 3},
+       "FAILED",
+       "the end says PASSED, with 3 failed lines counted"},
+      {{.ended = true, .errorCounts = 0},
+       "PASSED",
+       "the end has no verdict; taken from its count of failed lines"},
+      {{.ended = true, .errorCounts = 1.5},
+       "FAILED",
+       "the end has no verdict; taken from its count of failed lines"},
+      {{.ended = true}, "INCOMPLETE", "the end has no verdict and no count of failed lines"},
+      {{.ended = true, .written = "passed", .errorCounts = std::nan("")},
+       "FAILED",
+       "the end's verdict 'passed' is none of PASSED, FAILED, STOPPED or INCOMPLETE; taken from "
+       "its count of failed lines"},
+  };
+  for (const Case &c : cases) {
+    const functest::RunVerdict v = functest::VerdictOfRun(c.end);
+    EXPECT_EQ(v.verdict, c.verdict) << c.note;
+    EXPECT_EQ(v.note, c.note);
+  }
+}
+
+// The page of a record takes its verdict from the rule, and says what the end lacks.
+TEST(RunVerdict, ThePageShowsTheRuledVerdictAndWhatTheEndLacks) {
+  const std::string head = R"({"type":"run","start":"2026-12-07T09:15:02+01:00","cardNumber":3})"
+                           "\n"
+                           R"({"type":"result","check":"Power supply : 5.02 V","passed":true})"
+                           "\n";
+  struct Case {
+    std::string tail;
+    const char *banner, *said;
+  } cases[] = {
+      {R"({"type":"end","errorCounts":0,"verdict":"PASSED","how":"stopped"})", "STOPPED", ""},
+      {R"({"type":"end","how":"ended"})", "INCOMPLETE",
+       "Verdict INCOMPLETE: the end has no verdict and no count of failed lines."},
+      {R"({"type":"end","errorCounts":0,"verdict":"PASSED"})"
+       "\n{not json",
+       "INCOMPLETE", "1 line of the record could not be read and is not shown."},
+      {"", "UNFINISHED", "The record has no end line"},
+  };
+  for (const Case &c : cases) {
+    const std::string page = functest::HtmlReportFromRecord(head + c.tail + "\n", "r.jsonl");
+    EXPECT_NE(page.find(std::string("id=\"verdict\">") + c.banner + "</div>"), std::string::npos)
+        << c.tail;
+    EXPECT_NE(page.find(c.said), std::string::npos) << c.tail;
+  }
 }
 
 }  // namespace

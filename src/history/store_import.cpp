@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "functest/report.h"
+#include "functest/verdict.h"
 #include "history/store_internal.h"
 #include "rt/format.h"
 
@@ -297,11 +298,18 @@ bool Store::importRecord(const std::string &path, ImportSummary &summary) {
       n.how = text(j, "how");
       n.failCopy = text(j, "failCopy");
       n.reason = text(j, "reason");
-      n.verdict = text(j, "verdict");
-      if (n.verdict.empty()) n.verdict = n.errorCounts > 0 ? "FAILED" : "PASSED";
-      // Records written before the stopped verdict say how the run ended beside it.
-      if (n.how == "stopped" && (n.verdict == "PASSED" || n.verdict == "FAILED"))
-        n.verdict = "STOPPED";
+      // A run with a line left out is not the run that was tested: it cannot pass.
+      const functest::RunVerdict v = functest::VerdictOfRun(
+          {.ended = true,
+           .stopped = n.how == "stopped",
+           .written = text(j, "verdict"),
+           .errorCounts = number(j, "errorCounts"),
+           .lost = n.lost.empty() ? std::string() : "record line left out: " + n.lost});
+      n.verdict = v.verdict;
+      if (!n.lost.empty() || n.reason.empty())
+        n.reason = v.note;
+      else if (!v.note.empty())
+        n.reason += "; " + v.note;
     }
   }
   Transaction tx(db_);
@@ -380,13 +388,9 @@ bool Store::storeImportedRun(const Imported &in, ImportSummary &summary, std::st
       ++added;
     }
   }
-  if (in.ended) {
-    // A run with a line left out is not the run that was tested: it cannot pass.
-    const bool lost = !in.lost.empty();
-    if (!finishRun(run, lost ? "INCOMPLETE" : in.verdict, in.errorCounts, in.how, in.failCopy,
-                   lost ? "record line left out: " + in.lost : in.reason, error))
-      return false;
-  }
+  if (in.ended &&
+      !finishRun(run, in.verdict, in.errorCounts, in.how, in.failCopy, in.reason, error))
+    return false;
   ++(partlyStored ? summary.completed : summary.runs);
   summary.results += added;
   return true;

@@ -15,11 +15,13 @@
 #include <thread>
 
 #include "functest/html_report.h"
+#include "functest/report.h"
 #include "functest/svg_chart.h"
 #include "history/live_writer.h"
 #include "history/outbox.h"
 #include "history/questions.h"
 #include "history/store.h"
+#include "rt/format.h"
 #include "support/functest_rig.h"
 
 namespace {
@@ -637,6 +639,17 @@ TEST_P(History, ExportsAreInertAndAStoppedRunIsStoppedEverywhere) {
   EXPECT_EQ(runs[0].verdict, "STOPPED");
   EXPECT_EQ(store.runs({.verdict = "STOPPED"}, error).size(), 1u);
   EXPECT_NE(history::RunsTable(runs).find(" STOPPED "), std::string::npos);
+  // A text report whose run the operator stopped, without its record: STOPPED as well.
+  testenv::TempDir reports;
+  testenv::writeFile(
+      reports.file("old_DN_318_0.txt"),
+      std::string("old_DN_318_0.txt\n\nFUNCTIONAL TEST\n \nMon Dec  7 10:00:00 2026\n\n") +
+          functest::kDashes61 +
+          "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
+          rt::format(functest::kStoppedLine, 40.35) + "\n");
+  history::Store text(store("text"));
+  EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
+  EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
 
   // CSV: every text cell a formula could start is quoted off, numbers are plain numbers.
   const std::string csv =

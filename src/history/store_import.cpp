@@ -460,6 +460,9 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
     return;
   }
   int line = 0, failed = 0;
+  const bool stopped = std::any_of(lines.begin(), lines.end(), [](const std::string &l) {
+    return l.rfind(functest::kStoppedLineStart, 0) == 0;
+  });
   for (const ResultRow &r : results) {
     if (!insertResult(run, 0, ++line, r, reason)) {
       summary.problems.push_back(path + ": " + reason);
@@ -467,14 +470,14 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
     }
     failed += r.passed ? 0 : 1;
   }
-  // A text report does not say whether the run reached its end: its verdict is its lines'.
+  // A text report does not say whether the run reached its end: its verdict is its lines', or
+  // STOPPED when its operator's stop line says so.
   Statement st = db_.prepare(
       "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report' WHERE id = ?1",
       reason);
-  if (!st || !st.bind(1, run)
-                  .bind(2, std::string(failed ? "FAILED" : "PASSED"))
-                  .bind(3, static_cast<double>(failed))
-                  .run()) {
+  const std::string verdict =
+      functest::VerdictOfRun({.ended = true, .stopped = stopped, .errorCounts = failed}).verdict;
+  if (!st || !st.bind(1, run).bind(2, verdict).bind(3, static_cast<double>(failed)).run()) {
     summary.problems.push_back(path + ": " + (st ? st.error() : reason));
     return;
   }

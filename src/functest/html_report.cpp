@@ -15,6 +15,7 @@
 #include "functest/report.h"
 #include "functest/sequencer.h"
 #include "functest/svg_chart.h"
+#include "functest/verdict.h"
 #include "rt/format.h"
 #include "rt/input_file.h"
 
@@ -380,7 +381,16 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
     failed += s.failed;
     total += static_cast<int>(s.results.size());
   }
-  const std::string verdict = end.is_object() ? textOf(end, "verdict") : "UNFINISHED";
+  // Lines that could not be read may have held anything: the run cannot pass on the rest.
+  const RunVerdict ruled =
+      VerdictOfRun({.ended = end.is_object(),
+                    .stopped = textOf(end, "how") == "stopped",
+                    .written = textOf(end, "verdict"),
+                    .errorCounts = end.is_object() ? numberOf(end, "errorCounts") : std::nullopt,
+                    .lost = unreadable > 0 ? rt::format("%d line%s of the record could not be read",
+                                                        unreadable, unreadable == 1 ? "" : "s")
+                                           : std::string()});
+  const std::string &verdict = ruled.verdict;
   const std::string report = textOf(run, "report");
 
   std::string o;
@@ -398,6 +408,8 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
     o += note("Reason: " + textOf(end, "reason"));
   if (!end.is_object())
     o += note("The record has no end line: the run did not end in the program.");
+  else if (!ruled.note.empty() && unreadable == 0)
+    o += note("Verdict " + verdict + ": " + ruled.note + ".");
 
   // Header and barcodes.
   o += "<h2>Run</h2>\n<table>\n";
@@ -433,8 +445,8 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
   }
   o += "</table>\n";
   if (unreadable > 0)
-    o += note(rt::format("%d line%s of the record could not be read and are not shown.", unreadable,
-                         unreadable == 1 ? "" : "s"));
+    o += note(rt::format("%d line%s of the record could not be read and %s not shown.", unreadable,
+                         unreadable == 1 ? "" : "s", unreadable == 1 ? "is" : "are"));
 
   // Steps at a glance, then the failed lines.
   o += "<h2>Steps</h2>\n<table>\n<tr><th>Step</th><th>Result lines</th><th>Failed</th>"

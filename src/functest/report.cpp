@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ctl/test_panel.h"
+#include "functest/verdict.h"
 #include "rt/format.h"
 
 namespace functest {
@@ -262,9 +263,9 @@ void Report::RecordAction(const std::string &by, const std::string &action, doub
 }
 
 std::string Report::Verdict(bool stopped) const {
-  if (!lost_.empty()) return "INCOMPLETE";
-  if (stopped) return "STOPPED";
-  return ErrorCounts > 0 ? "FAILED" : "PASSED";
+  return VerdictOfRun(
+             {.ended = true, .stopped = stopped, .errorCounts = ErrorCounts, .lost = lost_})
+      .verdict;
 }
 
 void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNow) {

@@ -37,6 +37,9 @@ inline constexpr const char *kDashes61 =
 inline constexpr const char *kDashes60 =
     "------------------------------------------------------------";
 inline constexpr const char *kDashes30 = "------------------------------";
+// The last line of the report of a run the operator stopped, and its start that names it.
+inline constexpr const char *kStoppedLine = "TEST STOPPED BY THE OPERATOR => Stop at %.2f [s] ";
+inline constexpr const char *kStoppedLineStart = "TEST STOPPED BY THE OPERATOR => ";
 
 // The record file of a report: the report name with ".txt" replaced by ".jsonl" (or
 // ".jsonl" added to a name without it).

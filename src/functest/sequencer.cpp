@@ -25,8 +25,6 @@ constexpr const char *kRestart = "Restart the test program after fixing it.";
 constexpr const char *kDeviceMismatch =
     "The Device number (%d) does not correspond to the one sended by the FPGA (%d)";
 constexpr int kBiasSetup = 9;  // the current-setup record every channel rests on
-// The last line of the report of a run the operator stopped.
-constexpr const char *kStoppedLine = "TEST STOPPED BY THE OPERATOR => Stop at %.2f [s] ";
 
 bool isResult(int v) { return v == 16 || v == 100 || v == 300; }
 

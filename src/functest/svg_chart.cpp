@@ -13,43 +13,68 @@ namespace {
 constexpr double kWidth = 820;
 constexpr double kLeft = 78, kRight = 190, kTop = 34;  // room for labels and the legend
 
-// Round ticks covering [lo, hi]: a step of 1, 2 or 5 times a power of ten, about six of them.
-struct Axis {
-  double lo = 0, hi = 1, step = 0.2;
-};
+// Values closer together than this share of their size, or than kTinySpan, are no spread an
+// axis can show (ticks that far apart would read alike, or not advance at all): they are drawn
+// as one value.
+constexpr double kResolvable = 1e-9, kTinySpan = 1e-300;
+constexpr double kMaxDouble = std::numeric_limits<double>::max();
 
-Axis niceAxis(double lo, double hi) {
-  if (!(hi > lo)) {
-    const double pad = lo == 0 ? 1 : std::fabs(lo) * 0.1;
-    lo -= pad;
-    hi += pad;
+double finite(double v) { return std::clamp(v, -kMaxDouble, kMaxDouble); }
+
+// Where `v` lies between the axis' ends, 0..1 (halves first: the span of the ends may be
+// beyond the range of doubles).
+double fraction(double v, const ChartAxis &a) { return (v / 2 - a.lo / 2) / (a.hi / 2 - a.lo / 2); }
+
+}  // namespace
+
+ChartAxis ChartAxisOf(double lo, double hi) {
+  if (!std::isfinite(lo) || !std::isfinite(hi)) lo = 0, hi = 1;
+  if (lo > hi) std::swap(lo, hi);
+  const double size = std::max(std::fabs(lo), std::fabs(hi));
+  if (!(hi - lo >= std::max(size * kResolvable, kTinySpan))) {
+    const double mid = lo / 2 + hi / 2;
+    const double pad = std::fabs(mid) < 1e-290 ? 1 : std::fabs(mid) * 0.1;
+    lo = finite(mid - pad);
+    hi = finite(mid + pad);
   }
-  const double raw = (hi - lo) / 6;
+  const double raw = hi / 6 - lo / 6;
   const double mag = std::pow(10, std::floor(std::log10(raw)));
-  double step = mag;
-  for (double m : {1.0, 2.0, 5.0, 10.0})
+  double step = 10 * mag;
+  for (double m : {1.0, 2.0, 5.0})
     if (raw <= m * mag) {
       step = m * mag;
       break;
     }
-  Axis a;
+  ChartAxis a;
   a.step = step;
   a.lo = std::floor(lo / step) * step;
   a.hi = std::ceil(hi / step) * step;
   // Data that ends on a round mark keeps a step clear of the frame.
   if (a.lo == lo && lo != 0) a.lo -= step;
   if (a.hi == hi) a.hi += step;
+  if (!std::isfinite(a.lo)) a.lo = lo;
+  if (!std::isfinite(a.hi)) a.hi = hi;
+  for (int k = 0; k < kMaxAxisTicks; ++k) {
+    const double v = a.lo + k * step;
+    if (!std::isfinite(v) || v - a.hi > step * 1e-6 || (!a.ticks.empty() && !(v > a.ticks.back())))
+      break;
+    a.ticks.push_back(v);
+  }
   return a;
 }
 
-std::string tickText(double v, double step) {
+std::string TickText(double v, double step) {
+  if (!(step > 0) || !std::isfinite(step)) step = 1;
   if (std::fabs(v) < step * 1e-6) v = 0;
-  const int decimals = step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(step) - 1e-9));
-  if (std::fabs(v) >= 1e6 || (v != 0 && std::fabs(v) < 1e-3)) return rt::format("%.3g", v);
-  return rt::format("%.*f", std::min(decimals, 6), v);
+  const double size = std::fabs(v);
+  if (size >= 1e6 || (v != 0 && size < 1e-3) || step < 1e-6) {
+    const double digits =
+        v == 0 ? 1 : std::floor(std::log10(size)) - std::floor(std::log10(step)) + 1;
+    return rt::format("%.*g", static_cast<int>(std::clamp(digits, 3.0, 17.0)), v);
+  }
+  const double decimals = step >= 1 ? 0 : std::ceil(-std::log10(step) - 1e-9);
+  return rt::format("%.*f", static_cast<int>(std::clamp(decimals, 0.0, 17.0)), v);
 }
-
-}  // namespace
 
 const char *ChannelColour(int index) {
   static const char *const colours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#9467bd",
@@ -88,9 +113,13 @@ std::string RenderSvg(const SvgChart &c) {
   const bool slanted = c.xCategories.size() > 10;
   const double kBottom = slanted ? 150 : 56, kHeight = slanted ? 414 : 320;
   double xlo = std::numeric_limits<double>::infinity(), xhi = -xlo, ylo = xlo, yhi = -xlo;
+  int notFinite = 0;
   for (const SvgSeries &s : c.series)
     for (const auto &[x, y] : s.points) {
-      if (!std::isfinite(x) || !std::isfinite(y)) continue;
+      if (!std::isfinite(x) || !std::isfinite(y)) {
+        ++notFinite;
+        continue;
+      }
       xlo = std::min(xlo, x);
       xhi = std::max(xhi, x);
       ylo = std::min(ylo, y);
@@ -103,11 +132,11 @@ std::string RenderSvg(const SvgChart &c) {
   }
   if (!std::isfinite(ylo)) ylo = 0, yhi = 1;
   if (!std::isfinite(xlo)) xlo = 0, xhi = 1;
-  const Axis ya = niceAxis(ylo, yhi);
-  const Axis xa = categories ? Axis{xlo, xhi, 1} : niceAxis(xlo, xhi);
+  const ChartAxis ya = ChartAxisOf(ylo, yhi);
+  const ChartAxis xa = categories ? ChartAxis{xlo, xhi, 1, {}} : ChartAxisOf(xlo, xhi);
   const double pw = kWidth - kLeft - kRight, ph = kHeight - kTop - kBottom;
-  auto px = [&](double x) { return kLeft + (x - xa.lo) / (xa.hi - xa.lo) * pw; };
-  auto py = [&](double y) { return kTop + ph - (y - ya.lo) / (ya.hi - ya.lo) * ph; };
+  auto px = [&](double x) { return kLeft + fraction(x, xa) * pw; };
+  auto py = [&](double y) { return kTop + ph - fraction(y, ya) * ph; };
 
   std::string s;
   rt::appendFormat(s,
@@ -122,12 +151,12 @@ std::string RenderSvg(const SvgChart &c) {
                    "stroke=\"#888\"/>\n",
                    kLeft, kTop, pw, ph);
   // Grid and tick labels.
-  for (double y = ya.lo; y <= ya.hi + ya.step * 1e-6; y += ya.step) {
+  for (double y : ya.ticks) {
     rt::appendFormat(s,
                      "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#e4e4e4\"/>"
                      "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"end\">%s</text>\n",
                      kLeft, py(y), kLeft + pw, py(y), kLeft - 6, py(y) + 4,
-                     tickText(y, ya.step).c_str());
+                     TickText(y, ya.step).c_str());
   }
   if (categories) {
     // Many names are written slanted under their places, so that they do not overlap.
@@ -146,13 +175,13 @@ std::string RenderSvg(const SvgChart &c) {
                          x, y, EscapeXml(c.xCategories[k]).c_str());
     }
   } else {
-    for (double x = xa.lo; x <= xa.hi + xa.step * 1e-6; x += xa.step)
+    for (double x : xa.ticks)
       rt::appendFormat(s,
                        "<line x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\" stroke=\"#e4e4e4\"/>"
                        "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" text-anchor=\"middle\">%s"
                        "</text>\n",
                        px(x), kTop, px(x), kTop + ph, px(x), kTop + ph + 15,
-                       tickText(x, xa.step).c_str());
+                       TickText(x, xa.step).c_str());
   }
   rt::appendFormat(
       s, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"12\" text-anchor=\"middle\">%s</text>\n",
@@ -219,7 +248,13 @@ std::string RenderSvg(const SvgChart &c) {
                      "stroke-width=\"2\"/><text x=\"%.1f\" y=\"%.1f\" font-size=\"11\">failed"
                      "</text>\n",
                      lx + 9, legendY, lx + 24, legendY + 4);
+    legendY += 16;
   }
+  if (notFinite > 0)
+    rt::appendFormat(s,
+                     "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\">%d point%s not drawn: no "
+                     "finite value</text>\n",
+                     kWidth - kRight + 14, legendY + 4, notFinite, notFinite == 1 ? "" : "s");
   s += "</svg>\n";
   return s;
 }

@@ -25,10 +25,26 @@ struct SvgChart {
   std::vector<SvgSeries> series;
 };
 
+// The axis over finite values lo..hi (lo <= hi): a round step (1, 2 or 5 times a power of ten,
+// about six of them), ends on the step's marks and the ticks between them. Values that lie closer
+// together than the axis can show (all equal, apart in their last digits) are drawn around their
+// middle as one value; ends beyond the range of doubles stay at the data's ends. At most
+// kMaxAxisTicks ticks, each one above the one before.
+constexpr int kMaxAxisTicks = 40;
+struct ChartAxis {
+  double lo = 0, hi = 1, step = 0.2;
+  std::vector<double> ticks;
+};
+ChartAxis ChartAxisOf(double lo, double hi);
+
+// A tick's label, with digits enough to tell it from its neighbours `step` away.
+std::string TickText(double value, double step);
+
 // The colour of channel 1..8 (index 0..7) in every plot.
 const char *ChannelColour(int index);
 
-// The SVG element of a chart (no XML prolog: it goes inside an HTML page).
+// The SVG element of a chart (no XML prolog: it goes inside an HTML page). Points that are not
+// finite (NaN, infinity) are left out and counted under the legend.
 std::string RenderSvg(const SvgChart &chart);
 
 // Text safe inside HTML and SVG elements and attribute values.

@@ -7,6 +7,7 @@
 #include <map>
 #include <pugixml.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "rt/format.h"
 
@@ -42,11 +43,12 @@ std::string trimmed(const std::string &s) {
   return end == std::string::npos ? std::string() : s.substr(0, end + 1);
 }
 
+// A text cell: one that a spreadsheet would take for a formula (or, after a tab or carriage
+// return it skips, for a formula's start) begins with a quote mark, whatever follows; the
+// numbers of a table are written as numbers, never through here.
 std::string csvText(const std::string &text) {
   std::string t = xmlSafe(text);
-  if (!t.empty() && std::strchr("=+-@", t[0]) &&
-      !(t[0] == '-' && t.size() > 1 && std::isdigit(static_cast<unsigned char>(t[1]))))
-    t = "'" + t;
+  if (!t.empty() && std::string_view("=+-@\t\r").find(t[0]) != std::string_view::npos) t = "'" + t;
   if (t.find_first_of(",\"\r\n") == std::string::npos) return t;
   std::string q = "\"";
   for (char c : t) q += c == '"' ? std::string("\"\"") : std::string(1, c);

@@ -27,7 +27,8 @@ std::string ValuesTable(const std::vector<ValueRow> &rows);
 std::string YieldTable(const std::vector<YieldRow> &rows, const std::string &by);
 
 // The same as CSV (RFC 4180: a heading line, quoted fields where needed, CRLF line ends). A text
-// cell that a spreadsheet would take for a formula (=, +, -, @ first) starts with a quote mark.
+// cell that a spreadsheet would take for a formula (=, +, -, @, tab or carriage return first)
+// starts with a quote mark; number cells are plain numbers.
 std::string RunsCsv(const std::vector<RunRow> &runs);
 std::string FailuresCsv(const std::vector<FailureRow> &rows);
 std::string ValuesCsv(const std::vector<ValueRow> &rows);

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "functest/report.h"
+#include "functest/verdict.h"
 #include "history/store_internal.h"
 #include "rt/format.h"
 
@@ -306,11 +307,18 @@ bool Store::importRecord(const std::string &path, ImportSummary &summary) {
       n.how = text(j, "how");
       n.failCopy = text(j, "failCopy");
       n.reason = text(j, "reason");
-      n.verdict = text(j, "verdict");
-      if (n.verdict.empty()) n.verdict = n.errorCounts > 0 ? "FAILED" : "PASSED";
-      // Records written before the stopped verdict say how the run ended beside it.
-      if (n.how == "stopped" && (n.verdict == "PASSED" || n.verdict == "FAILED"))
-        n.verdict = "STOPPED";
+      // A run with a line left out is not the run that was tested: it cannot pass.
+      const functest::RunVerdict v = functest::VerdictOfRun(
+          {.ended = true,
+           .stopped = n.how == "stopped",
+           .written = text(j, "verdict"),
+           .errorCounts = number(j, "errorCounts"),
+           .lost = n.lost.empty() ? std::string() : "record line left out: " + n.lost});
+      n.verdict = v.verdict;
+      if (!n.lost.empty() || n.reason.empty())
+        n.reason = v.note;
+      else if (!v.note.empty())
+        n.reason += "; " + v.note;
     }
   }
   Transaction tx(db_);
@@ -360,13 +368,9 @@ bool Store::storeImportedRun(const Imported &in, ImportSummary &summary, std::st
       added += isNew;
     }
   }
-  if (in.ended) {
-    // A run with a line left out is not the run that was tested: it cannot pass.
-    const bool lost = !in.lost.empty();
-    if (!finishRun(run, lost ? "INCOMPLETE" : in.verdict, in.errorCounts, in.how, in.failCopy,
-                   lost ? "record line left out: " + in.lost : in.reason, error))
-      return false;
-  }
+  if (in.ended &&
+      !finishRun(run, in.verdict, in.errorCounts, in.how, in.failCopy, in.reason, error))
+    return false;
   ++(existed ? summary.completed : summary.runs);
   summary.results += added;
   return true;
@@ -438,6 +442,9 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
     return;
   }
   int line = 0, failed = 0;
+  const bool stopped = std::any_of(lines.begin(), lines.end(), [](const std::string &l) {
+    return l.rfind(functest::kStoppedLineStart, 0) == 0;
+  });
   for (const ResultRow &r : results) {
     bool added = false;
     if (!insertResult(run, 0, ++line, r, added, reason)) {
@@ -446,14 +453,14 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
     }
     failed += r.passed ? 0 : 1;
   }
-  // A text report does not say whether the run reached its end: its verdict is its lines'.
+  // A text report does not say whether the run reached its end: its verdict is its lines', or
+  // STOPPED when its operator's stop line says so.
   Statement st = db_.prepare(
       "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report' WHERE id = ?1",
       reason);
-  if (!st || !st.bind(1, run)
-                  .bind(2, std::string(failed ? "FAILED" : "PASSED"))
-                  .bind(3, static_cast<double>(failed))
-                  .run()) {
+  const std::string verdict =
+      functest::VerdictOfRun({.ended = true, .stopped = stopped, .errorCounts = failed}).verdict;
+  if (!st || !st.bind(1, run).bind(2, verdict).bind(3, static_cast<double>(failed)).run()) {
     summary.problems.push_back(path + ": " + (st ? st.error() : reason));
     return;
   }

@@ -1,6 +1,7 @@
 // Writing the results store: the rows of a run, as the live run tells them (the run sink) and as
 // an import inserts them.
 #include "functest/report.h"
+#include "functest/verdict.h"
 #include "history/store_internal.h"
 
 namespace history {
@@ -182,8 +183,12 @@ std::string Store::resultWritten(const functest::ResultEvent &e) {
 
 std::string Store::runEnded(const functest::EndEvent &e) {
   if (!liveRun_) return {};
-  std::string verdict = e.verdict;
-  if (verdict.empty()) verdict = e.errorCounts > 0 ? "FAILED" : "PASSED";
+  const std::string verdict = functest::VerdictOfRun({.ended = true,
+                                                      .stopped = e.stopped,
+                                                      .written = e.verdict,
+                                                      .errorCounts = e.errorCounts,
+                                                      .lost = e.reason})
+                                  .verdict;
   std::string error;
   if (!finishRun(liveRun_, verdict, e.errorCounts, e.stopped ? "stopped" : "ended", e.failCopy,
                  e.reason, error))

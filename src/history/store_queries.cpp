@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "functest/verdict.h"
 #include "history/store_internal.h"
 
 namespace history {
@@ -85,8 +86,13 @@ RunRow runFrom(const Statement &st) {
   r.errorCounts = st.real(11);
   r.resultLines = static_cast<int>(st.integer(12));
   r.failedLines = static_cast<int>(st.integer(13));
-  r.verdict = st.text(14);
   r.reason = st.text(15);
+  // Runs stored by older versions of the program are shown by today's rule.
+  r.verdict = functest::VerdictOfRun({.ended = r.finished,
+                                      .stopped = r.how == "stopped",
+                                      .written = st.text(14),
+                                      .errorCounts = r.errorCounts})
+                  .verdict;
   r.station = st.text(16);
   r.board = st.text(17);
   return r;

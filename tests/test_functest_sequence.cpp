@@ -141,16 +141,23 @@ TEST(FunctionalTest, StopEndsAStepThatNeverFinishes) {
   EXPECT_EQ(s.firstCalls, 1);
   EXPECT_GE(s.calls, 599);
   EXPECT_EQ(r.test().report.ErrorCounts, 2.0f);
-  // Pressing start again during the run does not restart it.
+  // The starts are dimmed while the run goes; a press that still comes does not restart it,
+  // and is answered in the log, not by a box that would hold the sequencer.
+  EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.TestCFCPanel, T::StartBench, rt::ATTR_DIMMED), 1);
+  EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.TestCFCPanel, T::StartTunnel, rt::ATTR_DIMMED), 1);
   r.scanBarcodes();
+  const size_t popupsBefore = r.op.popups.size();
   r.startBench();
   EXPECT_EQ(s.firstCalls, 1);
-  EXPECT_EQ(r.op.popups.back(),
-            "A test is running: Stop the running test before starting another one.");
+  EXPECT_EQ(r.op.popups.size(), popupsBefore);
+  const int lines = r.rt().GetNumTextBoxLines(r.p.TestCFCPanel, T::LogBox);
+  EXPECT_EQ(r.rt().GetTextBoxLine(r.p.TestCFCPanel, T::LogBox, lines - 1),
+            "A test is running: stop the running test before starting another one.");
   r.stop();
   EXPECT_FALSE(r.sequencerRunning());
   EXPECT_EQ(r.test().report.ErrorCounts, 0.0f);
   EXPECT_EQ(r.test().state.UnderTest, 0);
+  EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.TestCFCPanel, T::StartBench, rt::ATTR_DIMMED), 0);
   EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.MainPanel, ctl::Main::AcqTimer, rt::ATTR_ENABLED), 0);
   EXPECT_EQ(r.rt().GetCtrlAttribute(r.p.TabBData, B::RefreshTimer, rt::ATTR_ENABLED), 1);
   const std::string copy = r.dir.file("bench_DN_317_0_FAIL_with_2_.fai");
@@ -166,6 +173,40 @@ TEST(FunctionalTest, StopEndsAStepThatNeverFinishes) {
   const auto report = testenv::readFile(r.test().report.ReportFileName);
   EXPECT_NE(report.rfind("\nTEST STOPPED BY THE OPERATOR => Stop at "), std::string::npos);
   EXPECT_EQ(rec.back()["failCopy"], copy);
+}
+
+// Quitting the program during a run stops the run: the report says so before its stopped line
+// and the record ends STOPPED with the reason. A prefix that names no folder puts the report in
+// the reports folder, and the report is named by its full path.
+TEST(FunctionalTest, QuittingDuringARunStopsItAndABarePrefixGoesToTheReportFolder) {
+  FunctionalRig r("good");
+  testenv::ScopedEnv data("XDG_DATA_HOME", r.dir.file("data"));
+  r.scanBarcodes();
+  r.enableOnly({B::EnableLongTimeCrc});
+  r.setText(r.p.TabBData, B::BenchReportPrefix, "quitrun");
+  r.startBench();
+  ASSERT_TRUE(r.sequencerRunning());
+  r.runFor(5.0);
+  const std::string name = r.test().report.ReportFileName;
+  EXPECT_EQ(name.rfind(functest::DefaultReportFolder() + "/quitrun_DN_317_", 0), 0u) << name;
+  EXPECT_EQ(name.front(), '/');
+  EXPECT_EQ(testenv::readFile(name).substr(0, name.size() + 1), name + "\n");
+  r.commit(r.p.MainPanel, ctl::Main::Quit);
+  EXPECT_TRUE(r.rt().quitRequested());
+  EXPECT_FALSE(r.sequencerRunning());
+  const std::string report = testenv::readFile(name);
+  const size_t quit = report.find("\nTHE PROGRAM WAS QUIT DURING THE TEST at ");
+  const size_t stopped = report.rfind("\nTEST STOPPED BY THE OPERATOR => Stop at ");
+  EXPECT_TRUE(quit != std::string::npos && stopped != std::string::npos && quit < stopped)
+      << report;
+  const auto rec = records(functest::RecordPathFor(name));
+  ASSERT_FALSE(rec.empty());
+  EXPECT_EQ(rec.back()["verdict"], "STOPPED");
+  EXPECT_EQ(rec.back()["reason"], "the program was quit during the run");
+  // Quitting between runs stops nothing.
+  const size_t size = report.size();
+  r.commit(r.p.MainPanel, ctl::Main::Quit);
+  EXPECT_EQ(testenv::readFile(name).size(), size);
 }
 
 TEST(FunctionalTest, ReportNamesSkipExistingFilesAndTheFailCopyCarriesTheCount) {
@@ -186,43 +227,52 @@ TEST(FunctionalTest, ReportNamesSkipExistingFilesAndTheFailCopyCarriesTheCount) 
   EXPECT_EQ(testenv::readFile(r.dir.file("bench_DN_317_1.txt")), "old 1\n");
 }
 
-// Every refusal of the bench start shows its pop-up and writes no report.
+// Every refusal of the bench start shows its pop-up, titled with the start's message and saying
+// in its body what was expected and what was read; it writes no report and leaves the log of the
+// last run as it was.
 TEST(FunctionalTest, BenchStartRefusals) {
-  const std::string restart = ": Restart the test program after fixing it.";
+  const std::string restart = "\n\nRestart the test program after fixing it.";
   struct Case {
     std::function<void(FunctionalRig &)> spoil;
-    std::string popup;
+    std::string popup, detail;
   };
   const Case cases[] = {
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::DeviceBarcode1, "VELTRA318"); },
-       "The Device number (318) does not correspond to the one sended by the FPGA (317)"},
+       "The Device number (318) does not correspond to the one sended by the FPGA (317)",
+       "expected 317 on both device labels, read first label 318, second label 317"},
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::DeviceBarcode2, "VELTRA-N316"); },
-       "The Device number (317) does not correspond to the one sended by the FPGA (317)"},
+       "The Device number (317) does not correspond to the one sended by the FPGA (317)",
+       "read first label 317, second label 316"},
       // A label too short for its number's place reads as no number.
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::DeviceBarcode1, "VEL"); },
-       "The Device number (0) does not correspond to the one sended by the FPGA (317)"},
+       "The Device number (0) does not correspond to the one sended by the FPGA (317)",
+       "read first label no number (the label has 3 characters)"},
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::BoardBarcode, "BRD-000000000000317"); },
-       "Board number not correct"},
+       "Board number not correct", "expected 20 characters, read 19 characters"},
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::Otr1Barcode, "OTR1-0000000011"); },
-       "OTR1 number not correct"},
+       "OTR1 number not correct", "expected 14 characters, read 15 characters"},
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::Otr2Barcode, ""); },
-       "OTR2 number not correct"},
+       "OTR2 number not correct", "expected 14 characters, read 0 characters"},
       {[](FunctionalRig &r) { r.set(r.p.TabBData, B::PcbVersion, 9); },
-       "The PCB version NVB-31207-Vx is not correct"},
+       "The PCB version NVB-31207-Vx is not correct", "expected 6, 7 or 8, read 9"},
       {[](FunctionalRig &r) {
          r.setText(r.p.TabBData, B::LinearityFile, testenv::sourceDir() + "/data/Card_4_lin.txt");
        },
-       "Invalide Linearity file (Card_4) for the VELTRA Box no.(3)"},
+       "Invalide Linearity file (Card_4) for the VELTRA Box no.(3)",
+       "expected a linearity file named Card_3, read Card_4 ("},
       // A file name that names no box is refused too.
       {[](FunctionalRig &r) { r.setText(r.p.TabBData, B::LinearityFile, "/data/linearity.txt"); },
-       "Invalide Linearity file (Card_0) for the VELTRA Box no.(3)"},
+       "Invalide Linearity file (Card_0) for the VELTRA Box no.(3)",
+       "read \"/data/linearity.txt\", which names no card"},
       // Nothing is tested without a report.
       {[](FunctionalRig &r) {
          r.setText(r.p.TabBData, B::BenchReportPrefix, "/nonexistent/dir/b");
        },
-       "Report file cannot be created: /nonexistent/dir/b_DN_317_0.txt: No such file or directory"},
+       "Report file cannot be created: /nonexistent/dir/b_DN_317_0.txt: No such file or directory",
+       ""},
   };
   FunctionalRig r("good", 5.0);
+  r.rt().InsertTextBoxLine(r.p.TestCFCPanel, T::LogBox, -1, "the last run's line");
   for (const Case &c : cases) {
     r.scanBarcodes();
     r.enableOnly({B::EnableTempOtrDac});
@@ -233,10 +283,34 @@ TEST(FunctionalTest, BenchStartRefusals) {
     r.startBench();
     EXPECT_FALSE(r.sequencerRunning()) << c.popup;
     ASSERT_EQ(r.op.popups.size(), 1u) << c.popup;
-    const bool startCheck = c.popup.rfind("Report file", 0) != 0;
-    EXPECT_EQ(r.op.popups[0], startCheck ? c.popup + restart : c.popup);
+    const std::string &shown = r.op.popups[0];
+    if (c.detail.empty()) {
+      EXPECT_EQ(shown, c.popup);
+    } else {
+      // Title, then the body: the message again with its detail, and the specified advice.
+      EXPECT_EQ(shown.rfind(c.popup + ": " + c.popup + ": ", 0), 0u) << shown;
+      EXPECT_NE(shown.find(c.detail), std::string::npos) << shown;
+      EXPECT_EQ(shown.substr(shown.size() - restart.size()), restart) << shown;
+    }
     EXPECT_FALSE(exists(r.dir.file("bench_DN_317_0.txt"))) << c.popup;
+    EXPECT_EQ(r.rt().GetTextBoxLine(r.p.TestCFCPanel, T::LogBox, 0), "the last run's line");
   }
+  // Every problem at once, in the order of the checks; the first one titles the pop-up.
+  r.scanBarcodes();
+  r.setText(r.p.TabBData, B::LinearityFile, testenv::sourceDir() + "/data/Card_4_lin.txt");
+  r.setText(r.p.TabBData, B::BoardBarcode, "BRD-31");
+  r.set(r.p.TabBData, B::PcbVersion, 2);
+  r.op.popups.clear();
+  r.startBench();
+  ASSERT_EQ(r.op.popups.size(), 1u);
+  const std::string all = r.op.popups[0];
+  const size_t lin = all.find(": Invalide Linearity file (Card_4)");
+  const size_t board = all.find("\nBoard number not correct: expected 20 characters, read 6");
+  const size_t pcb = all.find("\nThe PCB version NVB-31207-Vx is not correct: expected 6, 7 or 8");
+  EXPECT_EQ(all.rfind("Invalide Linearity file (Card_4) for the VELTRA Box no.(3): ", 0), 0u);
+  EXPECT_TRUE(lin != std::string::npos && board > lin && pcb > board && pcb != std::string::npos)
+      << all;
+  r.setText(r.p.TabBData, B::LinearityFile, testenv::sourceDir() + "/data/Card_3_linearity.txt");
   // With the 10 pA switch on, the label checks are skipped; the linearity file still counts.
   r.scanBarcodes();
   r.setText(r.p.TabBData, B::BenchReportPrefix, r.dir.file("bench"));
@@ -275,6 +349,8 @@ TEST(FunctionalTest, TunnelStartComparesTheFirstLabelOnly) {
   ASSERT_EQ(bad.op.popups.size(), 1u);
   EXPECT_EQ(bad.op.popups[0],
             "The Device number (31) does not correspond to the one sended by the FPGA (317): "
+            "The Device number (31) does not correspond to the one sended by the FPGA (317): "
+            "expected the board's device number 317 from character 7 on, read 31\n\n"
             "Restart the test program after fixing it.");
 }
 

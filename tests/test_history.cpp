@@ -213,9 +213,24 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_EQ(store.runs({.station = "bench-1", .board = "BRD-0000000000000316"}, error).size(), 0u);
   EXPECT_EQ(error, "");
 
+  // The runs had two of their fifteen steps switched on: partial runs, said so wherever shown,
+  // and left out of the yield unless asked for.
+  EXPECT_EQ(runs[0].stepsOn, (std::vector<int>{11, 12}));
+  EXPECT_EQ(runs[0].shownVerdict(), "PASSED \u2013 2 of 15 steps");
+  EXPECT_EQ(runs[2].shownVerdict(), "FAILED");
+  EXPECT_TRUE(store.yield({}, history::YieldBy::Station, error).empty());
+  EXPECT_NE(history::RunsTable(runs).find(" PASSED \u2013 2 of 15 steps "), std::string::npos);
+  EXPECT_NE(history::RunsCsv(runs).find(",2 of 15\r\n"), std::string::npos);
+  const std::string junit = history::JUnitXml(store, {runs[0]}, error);
+  EXPECT_NE(junit.find("steps not run\" tests=\"13\" failures=\"0\" errors=\"0\" skipped=\"13\""),
+            std::string::npos)
+      << junit;
+  EXPECT_NE(junit.find("<testcase name=\"TEST HV LEVELS\""), std::string::npos);
+  EXPECT_NE(junit.find("value=\"PASSED \u2013 2 of 15 steps\""), std::string::npos);
+
   // First-pass yield: the board passed its first run on bench 1 and was tested again there;
   // on bench 2 its only run failed. Over the day, its first run counts.
-  const auto byStation = store.yield({}, history::YieldBy::Station, error);
+  const auto byStation = store.yield({}, history::YieldBy::Station, error, true);
   ASSERT_EQ(byStation.size(), 2u);
   EXPECT_EQ(byStation[0].group, "bench-1");
   EXPECT_EQ(byStation[0].boards, 1);
@@ -224,7 +239,7 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_EQ(byStation[0].retests, 1);
   EXPECT_EQ(byStation[1].firstPassed, 0);
   EXPECT_EQ(byStation[1].retests, 0);
-  const auto byWeek = store.yield({}, history::YieldBy::Week, error);
+  const auto byWeek = store.yield({}, history::YieldBy::Week, error, true);
   ASSERT_EQ(byWeek.size(), 1u);
   EXPECT_EQ(byWeek[0].group.size(), 8u);
   EXPECT_EQ(byWeek[0].group.substr(4, 2), "-W");
@@ -298,10 +313,15 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   ASSERT_TRUE(doc.load_string(xml.c_str()));
   const pugi::xml_node root = doc.child("testsuites");
   ASSERT_TRUE(root);
-  int cases = 0, failuresSeen = 0, suites = 0;
+  int cases = 0, failuresSeen = 0, suites = 0, skipped = 0;
   double allCaseTime = 0;
   for (const pugi::xml_node suite : root.children()) {
     ASSERT_STREQ(suite.name(), "testsuite");
+    // The steps a partial run did not run: skipped cases of a suite of their own.
+    if (std::string(suite.attribute("name").value()).ends_with(": steps not run")) {
+      skipped += suite.attribute("skipped").as_int();
+      continue;
+    }
     ++suites;
     int suiteCases = 0, suiteFailures = 0;
     for (const char *attr : {"name", "tests", "failures", "errors", "time", "timestamp"})
@@ -330,7 +350,9 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_EQ(cases, static_cast<int>(reports[0].size() + reports[1].size() + reports[2].size()));
   EXPECT_EQ(failuresSeen, runs[2].failedLines);
   EXPECT_EQ(root.attribute("failures").as_int(), failuresSeen);
-  EXPECT_EQ(root.attribute("tests").as_int(), cases);
+  EXPECT_EQ(skipped, 3 * 13);
+  EXPECT_EQ(root.attribute("skipped").as_int(), skipped);
+  EXPECT_EQ(root.attribute("tests").as_int(), cases + skipped);
 }
 
 // A run the program leaves in the middle of a step keeps every line it wrote, unfinished.
@@ -654,7 +676,7 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   ASSERT_TRUE(raw.exec(
       "DROP INDEX results_run; DROP INDEX steps_ordinal; DROP INDEX runs_start_utc; "
       "CREATE INDEX results_run ON results(run_id, line); "
-      "ALTER TABLE runs DROP COLUMN start_utc; "
+      "ALTER TABLE runs DROP COLUMN start_utc; ALTER TABLE runs DROP COLUMN steps_on; "
       "INSERT INTO steps(run_id, state, title, clock, ordinal) SELECT run_id, state, title, clock, "
       "ordinal + 100 FROM steps WHERE run_id = (SELECT MIN(id) FROM runs); "
       "ALTER TABLE steps DROP COLUMN ordinal; "
@@ -672,7 +694,7 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   store.setProgress([&](const std::string &what) { told.push_back(what); });
   ASSERT_TRUE(store.open(error)) << error;
   ASSERT_EQ(told.size(), 3u);
-  EXPECT_EQ(told[0], "bringing the results store " + store.path() + " from version 3 to 4");
+  EXPECT_EQ(told[0], "bringing the results store " + store.path() + " from version 3 to 5");
   EXPECT_EQ(told[1], "results store " + store.path() + ": start instants of 2 of 2 runs");
   EXPECT_EQ(told[2], "the results store " + store.path() + " is up to date");
   const auto runs = store.runs({}, error);
@@ -710,7 +732,7 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
       raw.exec("DROP INDEX runs_board; DROP INDEX runs_station; DROP INDEX runs_start; "
                "ALTER TABLE runs DROP COLUMN station; DROP INDEX runs_start_utc; "
                "DROP INDEX steps_ordinal; ALTER TABLE runs DROP COLUMN start_utc; "
-               "ALTER TABLE steps DROP COLUMN ordinal; " +
+               "ALTER TABLE steps DROP COLUMN ordinal; ALTER TABLE runs DROP COLUMN steps_on; " +
                    raw.connection().marksSql(history::Store::kApplicationId, 2),
                error))
       << error;
@@ -731,6 +753,9 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
     ASSERT_EQ(runs.size(), 1u) << error;
     EXPECT_EQ(runs[0].verdict, "PASSED");
     EXPECT_EQ(runs[0].resultLines, 12);
+    // Its steps were not kept then: taken as a whole run.
+    EXPECT_EQ(runs[0].stepsOn, std::nullopt);
+    EXPECT_EQ(runs[0].shownVerdict(), "PASSED");
   }
   ASSERT_TRUE(raw.open(db(), history::Database::Mode::Write, 5000, error)) << error;
   history::Statement st = raw.prepare("SELECT COUNT(*) FROM runs WHERE station IS NULL", error);

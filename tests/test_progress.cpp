@@ -10,6 +10,7 @@
 
 #include "functest/html_report.h"
 #include "functest/progress.h"
+#include "functest/sequencer.h"
 #include "support/functest_rig.h"
 
 namespace {
@@ -70,6 +71,64 @@ TEST(Progress, FollowsRunsAndEstimatesFromTheStoredOne) {
   EXPECT_LT(p.left, functest::TypicalStepSeconds(11) + functest::TypicalStepSeconds(1) + 60);
   rig.stop();
   EXPECT_EQ(progress.snapshot().verdict, "STOPPED");
+}
+
+// A run with steps switched off passes as a partial run, said so on the test panel and on its
+// page with the steps it did not run; a wait on the operator is said with what ends it.
+TEST(Progress, APartialRunAndAWaitOnTheOperatorAreSaid) {
+  FunctionalRig rig("good");
+  rig.scanBarcodes();
+  rig.enableOnly({B::Enable10pA, B::EnableTempOtrDac});
+  rig.test().unattended.on = false;  // the operator ends the wait
+  functest::Progress &progress = rig.bench->progress;
+  rig.startBench();
+  rig.runFor(20.0);
+  functest::ProgressSnapshot p = progress.snapshot();
+  ASSERT_TRUE(p.active);
+  EXPECT_NE(p.wait.text.find("the 10 pA measurement runs until you stop it"), std::string::npos)
+      << p.wait.text;
+  EXPECT_EQ(p.wait.button, "Stop measurement");
+  EXPECT_EQ(p.wait.panel, rig.p.TabSlope);
+  EXPECT_EQ(p.wait.control.id, ctl::TabSlope::StopMeasure.id);
+  EXPECT_GT(p.wait.seconds, 15.0);
+  rig.commit(rig.p.TabSlope, ctl::TabSlope::StopMeasure);  // as the wait's button does
+  rig.runFor(1.0);
+  EXPECT_TRUE(progress.snapshot().wait.text.empty());
+  EXPECT_EQ(rig.record().front()["steps"], (std::vector<int>{13, 11}));
+  rig.stop();
+
+  rig.scanBarcodes();
+  rig.enableOnly({B::EnableTempOtrDac});
+  rig.startBench();
+  ASSERT_TRUE(rig.runToEnd(600.0));
+  p = progress.snapshot();
+  EXPECT_EQ(p.verdict, "PASSED");
+  EXPECT_EQ(p.shownVerdict, "PASSED \u2013 1 of 15 steps");
+  ASSERT_EQ(p.stepsNotRun.size(), 14u);
+  EXPECT_EQ(p.stepsNotRun[0], "MEASURE 10pA");
+  const std::string page = testenv::readFile(rig.bench->htmlReport.lastPage());
+  EXPECT_NE(page.find(">PASSED \u2013 1 of 15 steps"), std::string::npos);
+  EXPECT_NE(page.find("Not run:<ul><li>MEASURE 10pA</li><li>MEASURE 200 COUNTS</li>"),
+            std::string::npos);
+}
+
+// The rule of a partial run, and the steps as the store keeps them.
+TEST(Progress, PartialRunsAndTheirSteps) {
+  std::vector<int> all;
+  for (int s = 0; s < functest::kStates; ++s)
+    if (s != functest::kEndState) all.push_back(s);
+  EXPECT_EQ(functest::ShownVerdict("PASSED", "bench", std::vector<int>{13, 0, 11}),
+            "PASSED \u2013 3 of 15 steps");
+  EXPECT_EQ(functest::ShownVerdict("PASSED", "bench", all), "PASSED");
+  EXPECT_EQ(functest::ShownVerdict("PASSED", "bench", std::nullopt), "PASSED");  // not known
+  EXPECT_EQ(functest::ShownVerdict("PASSED", "tunnel", std::vector<int>{13, 0}), "PASSED");
+  EXPECT_EQ(functest::ShownVerdict("FAILED", "bench", std::vector<int>{13}), "FAILED");
+  EXPECT_EQ(functest::StepsText({13, 14, 0}), "13,14,0");
+  EXPECT_EQ(functest::ParseSteps("13,14,0"), (std::vector<int>{13, 14, 0}));
+  EXPECT_EQ(functest::ParseSteps(""), std::vector<int>{});
+  for (const char *bad : {"-", "9", "16", "1,", ",1", "1,,2", "a", "123"})
+    EXPECT_EQ(functest::ParseSteps(bad), std::nullopt) << bad;
+  EXPECT_EQ(functest::StepsNotRun(all).size(), 0u);
 }
 
 TEST(Progress, ClockText) {

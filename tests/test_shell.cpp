@@ -137,11 +137,24 @@ TEST_F(Panels, UnwritableSettingsFileIsReportedOnce) {
   EXPECT_EQ(op.messages.size(), 2u);
 }
 
+// The focus routine (the idle refresh timer's) moves on from a complete label; the Enter of a
+// scanner (the commit of the field in focus) completes every label, by the start's own rules: a
+// label the start would refuse keeps the focus and is said with what was expected and read.
 TEST_F(Panels, BarcodeFocusMovesOnCompleteLabels) {
   namespace B = ctl::TabBData;
-  auto scan = [&](int field, const std::string &text) {
+  std::vector<std::string> said;
+  shell().onScanChecked = [&](int, const std::string &problem) { said.push_back(problem); };
+  auto put = [&](int field, const std::string &text) {
     bench->rt.SetActiveCtrl(p.TabBData, field);
     bench->rt.SetCtrlVal(p.TabBData, field, text);
+  };
+  auto scan = [&](int field, const std::string &text) {
+    put(field, text);
+    shell().fControlCodeBars();
+    return bench->rt.GetActiveCtrl(p.TabBData);
+  };
+  auto enter = [&](int field, const std::string &text) {
+    put(field, text);
     shell().ControlCodeBars(p.TabBData, field, rt::EVENT_COMMIT);
     return bench->rt.GetActiveCtrl(p.TabBData);
   };
@@ -158,6 +171,48 @@ TEST_F(Panels, BarcodeFocusMovesOnCompleteLabels) {
   EXPECT_EQ(scan(B::Otr1Barcode, std::string(14, 'O')), B::Otr2Barcode);
   EXPECT_EQ(scan(B::Otr2Barcode, std::string(14, 'O')), B::PcbVersion);
   EXPECT_EQ(scan(B::BenchReportPrefix, std::string(21, 'B')), B::BenchReportPrefix);
+  EXPECT_TRUE(said.empty());
+
+  struct Case {
+    int field;
+    std::string text;
+    int focus;
+    std::string says;  // empty: the label holds
+  };
+  const Case cases[] = {
+      {B::DeviceBarcode1, "VELTRA1235", B::DeviceBarcode1,
+       "The Device number (1235) does not correspond to the one sended by the FPGA (1234): "
+       "expected the board's device number 1234 from character 7 on, read 1235"},
+      {B::DeviceBarcode1, "VELTRA66770", B::DeviceBarcode1,
+       "The Device number (66770) does not correspond to the one sended by the FPGA (1234): "
+       "expected the board's device number 1234 from character 7 on, read 66770"},
+      {B::DeviceBarcode1, "VELTRA1234", B::DeviceBarcode2, ""},
+      {B::DeviceBarcode2, "DN-CARD", B::DeviceBarcode2,
+       "The Device number (0) does not correspond to the one sended by the FPGA (1234): expected "
+       "the board's device number 1234 from character 9 on, read no number (the label has 7 "
+       "characters)"},
+      {B::DeviceBarcode2, "DN-CARD:1234", B::BoardBarcode, ""},
+      {B::BoardBarcode, std::string(21, 'B'), B::BoardBarcode,
+       "Board number not correct: expected 20 characters, read 21 characters"},
+      {B::BoardBarcode, std::string(20, 'B'), B::Otr1Barcode, ""},
+      {B::Otr1Barcode, std::string(1, 'O'), B::Otr1Barcode,
+       "OTR1 number not correct: expected 14 characters, read 1 character"},
+      {B::Otr1Barcode, std::string(14, 'O'), B::Otr2Barcode, ""},
+      {B::Otr2Barcode, std::string(15, 'O'), B::Otr2Barcode,
+       "OTR2 number not correct: expected 14 characters, read 15 characters"},
+      {B::Otr2Barcode, std::string(14, 'O'), B::PcbVersion, ""},
+  };
+  for (const Case &c : cases) {
+    said.clear();
+    EXPECT_EQ(enter(c.field, c.text), c.focus) << c.text;
+    EXPECT_EQ(said, std::vector<std::string>{c.says}) << c.text;
+  }
+  // A commit on leaving a field (the focus already on another) is the focus routine's alone.
+  said.clear();
+  put(B::BoardBarcode, std::string(21, 'B'));
+  bench->rt.SetActiveCtrl(p.TabBData, B::Comments);
+  shell().ControlCodeBars(p.TabBData, B::BoardBarcode, rt::EVENT_COMMIT);
+  EXPECT_TRUE(said.empty());
 }
 
 }  // namespace

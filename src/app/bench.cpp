@@ -116,6 +116,9 @@ Bench::Bench(rt::Clock &clock, BenchOptions opts)
   shell.setUnattended(&test.unattended, options.unattendedFromOptions);
   // The time left is estimated from the same steps of earlier runs in the store.
   progress.estimates = &stepTimes;
+  // The test panel says what the run waits for from the operator, and a start that was refused.
+  progress.setTestState(&test.state);
+  test.onRefused = [this](const std::string &title) { progress.refused(title); };
   registerCallbacks();
 }
 
@@ -213,7 +216,10 @@ void Bench::ShutDown() {
 }
 
 int Bench::Quit(int, int, int event) {
-  if (event == rt::EVENT_COMMIT) rt.QuitUserInterface(0);
+  if (event != rt::EVENT_COMMIT) return 0;
+  // A run under way is stopped, not left: its report says so and the store has it STOPPED.
+  test.stopForQuit();
+  rt.QuitUserInterface(0);
   return 0;
 }
 

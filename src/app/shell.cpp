@@ -8,6 +8,7 @@
 #include "ctl/main_panel.h"
 #include "ctl/options_panel.h"
 #include "ctl/test_panel.h"
+#include "functest/identification.h"
 #include "rt/input_file.h"
 #include "rt/scan.h"
 
@@ -248,8 +249,23 @@ int Shell::UIChangeSetup(int, int, int event) {
   return 0;
 }
 
-int Shell::ControlCodeBars(int, int, int event) {
-  if (event == rt::EVENT_COMMIT) fControlCodeBars();
+int Shell::ControlCodeBars(int panel, int control, int event) {
+  if (event != rt::EVENT_COMMIT) return 0;
+  // A commit of the field that still has the focus is the operator's (or the scanner's) Enter:
+  // the field is complete, and it is checked as the start will check it. A field that holds
+  // moves the focus on, also the board label at its 20 characters, which the 21-character rule
+  // of the focus routine never lets go; a field that does not keeps the focus, its text ready
+  // to be replaced by the next scan, and is marked with what was expected and what was read.
+  // A commit on leaving the field (the focus already elsewhere) is the focus routine's alone.
+  if (panel != panels_.TabBData || rt_.GetActiveCtrl(panel) != control) {
+    fControlCodeBars();
+    return 0;
+  }
+  const auto problem =
+      functest::CheckBarcodeField(rt_, panel, control, static_cast<uint16_t>(acq_.CardNumber));
+  if (onScanChecked) onScanChecked(control, problem ? problem->line() : std::string());
+  if (!problem)
+    if (const int next = functest::NextIdentificationField(control)) rt_.SetActiveCtrl(panel, next);
   return 0;
 }
 

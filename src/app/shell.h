@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -71,6 +72,11 @@ class Shell {
   int ChangeLinearityFile(int panel, int control, int event);
 
   functest::CurrentSetupLoader &currentSetups() { return currentSetups_; }
+
+  // Told of each identification field completed by Enter: its data-page id and, when it would
+  // refuse the start, the problem ("Board number not correct: expected 20 characters, read 21
+  // characters"); empty when it holds.
+  std::function<void(int field, const std::string &problem)> onScanChecked;
 
   int SetupCurrentAlreadyLoaded = 0;  // 1 once the current setups are in the rings (once a run)
 

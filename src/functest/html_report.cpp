@@ -392,18 +392,35 @@ std::string HtmlReportFromRecord(const std::string &recordText, const std::strin
                                            : std::string()});
   const std::string &verdict = ruled.verdict;
   const std::string report = textOf(run, "report");
+  // The steps switched on at the start (a record written before they were kept has none).
+  std::optional<std::vector<int>> stepsOn;
+  if (run.contains("steps") && run["steps"].is_array()) {
+    stepsOn.emplace();
+    for (const json &s : run["steps"])
+      if (s.is_number_integer() && s.get<int>() >= 0 && s.get<int>() < kStates)
+        stepsOn->push_back(s.get<int>());
+  }
+  const bool partial = PartialRun(textOf(run, "variant"), stepsOn);
+  const std::string shown = ShownVerdict(verdict, textOf(run, "variant"), stepsOn);
 
   std::string o;
   o += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
   o +=
       "<title>" +
-      h("Functional test " + verdict + ": card " +
+      h("Functional test " + shown + ": card " +
         (run.contains("cardNumber") ? run["cardNumber"].dump() : std::string("?")) + " " + report) +
       "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
   o += "<h1>Functional test of the VELTRA acquisition board</h1>\n";
-  o += "<div class=\"verdict v-" + h(verdict) + "\" id=\"verdict\">" + h(verdict);
+  o += "<div class=\"verdict v-" + h(verdict) + "\" id=\"verdict\">" + h(shown);
   if (failed > 0) o += rt::format(" &ndash; %d failed line%s", failed, failed == 1 ? "" : "s");
   o += "</div>\n";
+  if (partial) {
+    std::string off;
+    for (const std::string &t : StepsNotRun(*stepsOn)) off += "<li>" + h(t) + "</li>";
+    o += "<div class=\"note\" id=\"not-run\">A partial run: " + std::to_string(stepsOn->size()) +
+         " of " + std::to_string(kTestSteps) + " steps were switched on. Not run:<ul>" + off +
+         "</ul></div>\n";
+  }
   if (end.is_object() && !textOf(end, "reason").empty())
     o += note("Reason: " + textOf(end, "reason"));
   if (!end.is_object())

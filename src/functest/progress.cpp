@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ctl/test_panel.h"
 #include "rt/format.h"
 
 namespace functest {
@@ -50,6 +51,8 @@ double Progress::estimate(int state) const {
 
 void Progress::clear() {
   active_ = ended_ = false;
+  refused_.clear();
+  waitState_ = waitChannel_ = -1;
   order_.clear();
   index_ = -1;
   title_.clear();
@@ -58,15 +61,74 @@ void Progress::clear() {
   failed_.clear();
 }
 
-std::string Progress::runBegun(const RunEvent &) {
+void Progress::refused(const std::string &title) {
+  if (active_) return;
+  clear();
+  refused_ = title;
+}
+
+// The waits that end only when a person acts: the bias waits of the 10 pA measurement and of
+// the calibration (the slope page's stop button), a channel of a counting phase that has taken
+// far longer than a working channel does (the skip switch), the long-time fibre check (its end
+// button).
+OperatorWait Progress::operatorWait(double now) const {
+  constexpr int kCalibrate = 6, k10pA = 13, k200Counts = 14, kLongTime = 15;
+  // A working channel completes its counts within a few seconds.
+  constexpr double kChannelSlow = 20.0;
+  OperatorWait w;
+  if (!test_ || !active_ || test_->StartedAlready == 0) return w;
+  const int s = test_->StateTest;
+  const double inStep = std::max(0.0, now - stepStart_);
+  const bool channelPhase =
+      (s == k200Counts && test_->StepNbr == 1) || (s == kCalibrate && test_->StepNbr >= 2);
+  if (!channelPhase) {
+    waitChannel_ = -1;
+  } else if (s != waitState_ || test_->ChannelUnderTest != waitChannel_) {
+    waitState_ = s;
+    waitChannel_ = test_->ChannelUnderTest;
+    waitSince_ = now;
+  }
+  if ((s == k10pA || s == kCalibrate) && test_->StepNbr == 1) {
+    int on = 0;
+    for (const rt::Ctl &led : ctl::TabSlope::PeriodOk)
+      on += rt_.GetCtrlValI(panels_.TabSlope, led) != 0;
+    w.text = rt::format(
+        "Waiting for you: the %s runs until you stop it. Press \u201cStop measurement\u201d "
+        "once the eight period lights of the Slope page are on (%d of 8 on).",
+        s == k10pA ? "10 pA measurement" : "calibration's bias wait", on);
+    w.button = "Stop measurement";
+    w.panel = panels_.TabSlope;
+    w.control = ctl::TabSlope::StopMeasure;
+    w.seconds = inStep;
+  } else if (channelPhase && now - waitSince_ >= kChannelSlow) {
+    w.text = rt::format(
+        "Waiting for you: channel %d has not completed its counts in %s. Press \u201cSkip "
+        "channel\u201d to go on without it (its lines fail), or wait.",
+        test_->ChannelUnderTest + 1, ClockText(now - waitSince_).c_str());
+    w.button = "Skip channel";
+    w.panel = panels_.TabSlope;
+    w.control = ctl::TabSlope::SkipChannel;
+    w.seconds = now - waitSince_;
+  } else if (s == kLongTime) {
+    w.text =
+        "Waiting for you: the long-time CRC and lost-frame check runs until you press "
+        "\u201cEnd long-time test\u201d.";
+    w.button = "End long-time test";
+    w.panel = panels_.TestCFCPanel;
+    w.control = ctl::Test::EndLongTest;
+    w.seconds = inStep;
+  }
+  return w;
+}
+
+std::string Progress::runBegun(const RunEvent &run) {
   clear();
   active_ = true;
   runStart_ = stepStart_ = rt_.Timer();
   // The steps this run will make: the switched-on states from the start to the end.
-  for (int s = kStartState, guard = 0; s >= 0 && s != kEndState && guard < kStates; ++guard) {
-    if (rt_.GetCtrlValI(panels_.TabBData, kStateTable[s].enable.id) != 0) order_.push_back(s);
-    s = kStateTable[s].successor;
-  }
+  order_ = SwitchedOnStates(rt_, panels_);
+  variant_ = run.info.variant;
+  stepsOn_ = run.info.stepsOn;
   history_.clear();
   unsaid_.clear();
   asked_ = estimates != nullptr;
@@ -137,6 +199,11 @@ ProgressSnapshot Progress::snapshot() const {
   p.verdict = verdict_;
   p.failedCount = failedCount_;
   p.failed = failed_;
+  p.refused = refused_;
+  if (ended_) {
+    p.shownVerdict = ShownVerdict(verdict_, variant_, stepsOn_);
+    if (PartialRun(variant_, stepsOn_)) p.stepsNotRun = StepsNotRun(*stepsOn_);
+  }
   p.steps = static_cast<int>(order_.size());
   if (!active_ && !ended_) return p;
   adoptAnswer();
@@ -146,6 +213,7 @@ ProgressSnapshot Progress::snapshot() const {
   p.runElapsed = std::max(0.0, now - runStart_);
   p.stepElapsed = index_ >= 0 ? std::max(0.0, now - stepStart_) : 0;
   if (active_) {
+    p.wait = operatorWait(now);
     bool fromHistory = true;
     for (size_t k = static_cast<size_t>(std::max(index_, 0)); k < order_.size(); ++k) {
       const int s = order_[k];

@@ -35,6 +35,16 @@ struct FailedLine {
   int logLine = -1;  // its line in Test.LogBox
 };
 
+// A wait of the run that only the operator ends, as the test panel says it: in words, with
+// the control that ends it (a button to press, or a switch to turn on).
+struct OperatorWait {
+  std::string text;    // empty: the run waits for nobody
+  std::string button;  // the text of the control that ends it
+  int panel = 0;       // where that control is
+  rt::Ctl control{0, rt::Kind::Button};
+  double seconds = 0;  // bench seconds waited so far
+};
+
 struct ProgressSnapshot {
   bool active = false;  // a run is under way
   bool ended = false;   // a run has ended since the last start
@@ -48,6 +58,10 @@ struct ProgressSnapshot {
   std::string verdict;                     // at the end: PASSED, FAILED, STOPPED, INCOMPLETE
   int failedCount = 0;                     // failed result lines so far
   std::vector<FailedLine> failed;
+  std::string shownVerdict;              // at the end: "PASSED – 3 of 15 steps" for a partial run
+  std::vector<std::string> stepsNotRun;  // at the end of a partial run: the steps left out
+  std::string refused;  // the message of a start that was refused since (the run did not start)
+  OperatorWait wait;    // while a run goes: what it waits for from the operator
 };
 
 // The answer of the step-time question: the median bench seconds of each state's step in
@@ -84,6 +98,10 @@ class Progress : public RunSink {
   std::string line() const;
   // The verdict and failed lines are cleared; the next run begins.
   void clear();
+  // A start was refused with this message: the run did not start.
+  void refused(const std::string &title);
+  // The sequence state, for the waits on the operator (none: no wait is said).
+  void setTestState(const TestState *state) { test_ = state; }
 
   std::string runBegun(const RunEvent &run) override;
   std::string stepBegun(int state, const std::string &title, double clock) override;
@@ -95,6 +113,7 @@ class Progress : public RunSink {
   // Takes the answer when it has come; the log line of a problem waits for sayProblem().
   void adoptAnswer() const;
   void sayProblem();
+  OperatorWait operatorWait(double now) const;
 
   rt::Runtime &rt_;
   const ctl::Panels &panels_;
@@ -110,6 +129,13 @@ class Progress : public RunSink {
   std::string verdict_;
   int failedCount_ = 0;
   std::vector<FailedLine> failed_;
+  std::string refused_;
+  std::string variant_;
+  std::optional<std::vector<int>> stepsOn_;
+  const TestState *test_ = nullptr;
+  // The channel of a channel phase and since when it has been under test.
+  mutable int waitState_ = -1, waitChannel_ = -1;
+  mutable double waitSince_ = 0;
 };
 
 // Forwards every event to several sinks. The first one's answers are the tee's (the results

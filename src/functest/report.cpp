@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "ctl/test_panel.h"
@@ -48,6 +50,32 @@ std::string SyncFile(const std::string &path) {
     reason = std::strerror(errno);
   ::close(fd);
   return reason;
+}
+
+std::string DefaultReportFolder() {
+  namespace fs = std::filesystem;
+  const char *xdg = std::getenv("XDG_DATA_HOME");
+  fs::path base;
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char *home = std::getenv("HOME");
+    base = fs::path(home && home[0] ? home : ".") / ".local" / "share";
+  }
+  return (base / "tessock" / "reports").string();
+}
+
+std::string ReportPrefixPath(const std::string &prefix) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (prefix.find('/') == std::string::npos) {
+    const std::string folder = DefaultReportFolder();
+    // A folder that cannot be made is named by the report's own failure to be created.
+    fs::create_directories(folder, ec);
+    return (fs::path(folder) / prefix).string();
+  }
+  const fs::path whole = fs::absolute(prefix, ec);
+  return ec ? prefix : whole.lexically_normal().string();
 }
 
 std::string ClaimReportName(const std::string &prefix, int card, std::string &name) {
@@ -242,6 +270,8 @@ void Report::RecordRun(const RunInfo &info) {
                       {"module", info.module},
                       {"program", ProgramVersion()}};
   if (!station_.empty()) r["station"] = station_;
+  // The steps switched on: a run that left steps out is not taken for a whole one.
+  if (info.stepsOn) r["steps"] = *info.stepsOn;
   appendRecord(r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
   if (sink_)
     sinkProblem(sink_->runBegun(

@@ -10,6 +10,7 @@
 // value and limits where the step declared them, and the end of the run.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct RunInfo {
   int pcbVersion = 0;
   std::vector<std::string> comments;
   std::string module;  // the QuickUSB module of the bench; empty without one
+  // The states whose steps were switched on at the start, in run order; none when not known
+  // (a record written before they were kept).
+  std::optional<std::vector<int>> stepsOn = std::vector<int>{};
 };
 
 // The separators of the report.
@@ -56,6 +60,16 @@ std::string AppendToFile(const std::string &path, const std::string &text);
 
 // Flushes a regular file to the disk (fsync). Empty on success, else the reason.
 std::string SyncFile(const std::string &path);
+
+// The folder of the reports whose prefix names none: $XDG_DATA_HOME/tessock/reports (an
+// absolute XDG_DATA_HOME only), else ~/.local/share/tessock/reports.
+std::string DefaultReportFolder();
+
+// Where a prefix puts its reports, as an absolute path: a prefix without a folder ("bench_report")
+// goes into DefaultReportFolder(), which is made when missing; one with a folder is taken from
+// the current folder when relative. A report is then named by its full path in the log, the
+// report's first line and the record, whatever folder the program was started from.
+std::string ReportPrefixPath(const std::string &prefix);
 
 // Claims the first free report name prefix + "_DN_<card>_<n>.txt" (n from 0) by creating it
 // exclusively, together with its record, so that runs started at the same moment never share a

@@ -1,5 +1,6 @@
 #include "functest/sequencer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,8 +23,6 @@ namespace O = ctl::Options;
 namespace {
 
 constexpr const char *kRestart = "Restart the test program after fixing it.";
-constexpr const char *kDeviceMismatch =
-    "The Device number (%d) does not correspond to the one sended by the FPGA (%d)";
 constexpr int kBiasSetup = 9;  // the current-setup record every channel rests on
 
 bool isResult(int v) { return v == 16 || v == 100 || v == 300; }
@@ -43,6 +42,59 @@ std::string copyWhole(const std::string &from, const std::string &to) {
 }
 
 }  // namespace
+
+std::vector<int> SwitchedOnStates(rt::Runtime &rt, const ctl::Panels &panels) {
+  std::vector<int> on;
+  for (int s = kStartState, guard = 0; s >= 0 && s != kEndState && guard < kStates; ++guard) {
+    if (rt.GetCtrlValI(panels.TabBData, kStateTable[s].enable.id) != 0) on.push_back(s);
+    s = kStateTable[s].successor;
+  }
+  return on;
+}
+
+bool PartialRun(const std::string &variant, const std::optional<std::vector<int>> &stepsOn) {
+  return stepsOn && variant == "bench" && static_cast<int>(stepsOn->size()) < kTestSteps;
+}
+
+std::string ShownVerdict(const std::string &verdict, const std::string &variant,
+                         const std::optional<std::vector<int>> &stepsOn) {
+  if (verdict != "PASSED" || !PartialRun(variant, stepsOn)) return verdict;
+  return rt::format("PASSED \u2013 %zu of %d steps", stepsOn->size(), kTestSteps);
+}
+
+std::vector<std::string> StepsNotRun(const std::vector<int> &stepsOn) {
+  std::vector<std::string> off;
+  for (int s = kStartState, guard = 0; s >= 0 && s != kEndState && guard < kStates; ++guard) {
+    if (std::find(stepsOn.begin(), stepsOn.end(), s) == stepsOn.end())
+      off.emplace_back(kStateTable[s].title);
+    s = kStateTable[s].successor;
+  }
+  return off;
+}
+
+std::string StepsText(const std::vector<int> &stepsOn) {
+  std::string t;
+  for (int s : stepsOn) t += (t.empty() ? "" : ",") + std::to_string(s);
+  return t;
+}
+
+std::optional<std::vector<int>> ParseSteps(const std::string &text) {
+  std::vector<int> on;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    if (item.empty() || item.size() > 2 ||
+        item.find_first_not_of("0123456789") != std::string::npos)
+      return std::nullopt;
+    const int s = std::stoi(item);
+    if (s < 0 || s >= kStates || s == kEndState) return std::nullopt;
+    on.push_back(s);
+    at = comma + 1;
+    if (comma + 1 == text.size()) return std::nullopt;  // a trailing comma
+  }
+  return on;
+}
 
 FunctionalTest::FunctionalTest(rt::Runtime &rt, const ctl::Panels &panels, BenchPort &bench)
     : report(rt, panels),
@@ -66,9 +118,17 @@ bool FunctionalTest::running() const {
 
 bool FunctionalTest::refuseWhileRunning() {
   if (!running()) return false;
-  // A second press during a run would restart the sequence in the middle of a step.
-  rt_.MessagePopup("A test is running", "Stop the running test before starting another one.");
+  // A second press during a run would restart the sequence in the middle of a step. The
+  // starts are dimmed while a run goes; a press that still comes (a script's) is answered in
+  // the log, never by a box that would hold the sequencer until someone closes it.
+  rt_.InsertTextBoxLine(panels_.TestCFCPanel, ctl::Test::LogBox, -1,
+                        "A test is running: stop the running test before starting another one.");
   return true;
+}
+
+void FunctionalTest::dimStarts(bool dimmed) {
+  for (rt::Ctl start : {ctl::Test::StartBench, ctl::Test::StartTunnel})
+    rt_.SetCtrlAttribute(panels_.TestCFCPanel, start, rt::ATTR_DIMMED, dimmed ? 1 : 0);
 }
 
 // The sequence state every start sets first: a board under test, no failure yet.
@@ -109,7 +169,19 @@ void FunctionalTest::benchToRest() {
 }
 
 int FunctionalTest::refuse(const std::string &title) {
-  rt_.MessagePopup(title, kRestart);
+  return refuse({IdProblem{0, title, {}, {}}});
+}
+
+// The title is the first problem's message, as the program always had it; the body lists every
+// problem in full, with what was expected and what was read, so that one press shows all that
+// needs fixing. The test log keeps the previous run's lines.
+int FunctionalTest::refuse(const std::vector<IdProblem> &problems) {
+  std::string body;
+  for (const IdProblem &p : problems) body += (p.expected.empty() ? p.title : p.line()) + "\n";
+  if (problems.size() > 1 || !problems[0].expected.empty()) body += "\n";
+  body += kRestart;
+  if (onRefused) onRefused(problems[0].title);
+  rt_.MessagePopup(problems[0].title, body);
   return 0;
 }
 
@@ -128,41 +200,34 @@ int FunctionalTest::StartTestCFC(int, int, int event) {
   bench_.UpdateFPGAConfigFromOptionPanel();
   bench_.ReadShowFrame();
   ctx.acquisition(true);
-  rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
   // Without its module the card number is no reading of the board: say that, not a mismatch.
   if (!bench_.ModuleConnected() || bench_.ModuleLost()) return refuse(moduleMissing());
 
   const int page = panels_.TabBData;
   const int card = bench_.state().CardNumber;
-  const int dn1 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode1), 6);
-  const int dn2 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode2), 8);
   rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
 
   // The linearity file must be the one of this bench's box. A name without "Card_" names no
-  // box at all and is refused as well.
+  // box at all and is refused as well. Every check is made, and every failure said at once.
+  std::vector<IdProblem> problems;
   const int box = rt_.GetCtrlValI(panels_.MainPanel, ctl::Main::BoardNumber);
   const std::string file = rt_.GetCtrlValS(page, B::LinearityFile);
   const size_t at = file.find("Card_");
   const int fileBox = at == std::string::npos ? 0 : rt::scanIntAt(file, at + 5);
   if (at == std::string::npos || fileBox != box)
-    return refuse(
-        rt::format("Invalide Linearity file (Card_%d) for the VELTRA Box no.(%d)", fileBox, box));
+    problems.push_back(IdProblem{
+        0, rt::format("Invalide Linearity file (Card_%d) for the VELTRA Box no.(%d)", fileBox, box),
+        rt::format("a linearity file named Card_%d", box),
+        at == std::string::npos ? "\"" + file + "\", which names no card"
+                                : rt::format("Card_%d (", fileBox) + file + ")"});
 
   const bool idChecks = rt_.GetCtrlValI(page, B::Enable200Counts) == 0 &&
                         rt_.GetCtrlValI(page, B::Enable10pA) == 0 &&
                         rt_.GetCtrlValI(page, B::NoIdCheck) == 0;
-  if (idChecks) {
-    if (dn1 != card || dn2 != card || dn2 != dn1)
-      return refuse(rt::format(kDeviceMismatch, dn1, card));
-    if (BarcodeText(rt_, page, B::BoardBarcode).size() != 20)
-      return refuse("Board number not correct");
-    if (BarcodeText(rt_, page, B::Otr1Barcode).size() != 14)
-      return refuse("OTR1 number not correct");
-    if (BarcodeText(rt_, page, B::Otr2Barcode).size() != 14)
-      return refuse("OTR2 number not correct");
-    const int pcb = rt_.GetCtrlValI(page, B::PcbVersion);
-    if (pcb < 6 || pcb > 8) return refuse("The PCB version NVB-31207-Vx is not correct");
-  }
+  if (idChecks)
+    for (IdProblem &p : BenchIdentificationProblems(rt_, page, card))
+      problems.push_back(std::move(p));
+  if (!problems.empty()) return refuse(problems);
   startRun(rt_.GetCtrlValS(page, B::BenchReportPrefix), "bench");
   return 0;
 }
@@ -187,13 +252,12 @@ int FunctionalTest::TunnelStartTestCFC(int, int, int event) {
   ctx.readOutMode(2);
   for (int k = 0; k < 5; ++k) bench_.ReadShowFrame();
   ctx.acquisition(true);
-  rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
   if (!bench_.ModuleConnected() || bench_.ModuleLost()) return refuse(moduleMissing());
   const int card = bench_.state().CardNumber;
   rt_.SetCtrlVal(panels_.TestCFCPanel, ctl::Test::FpgaDeviceNumber, card);
 
-  const int dn1 = DeviceNumberFromBarcode(BarcodeText(rt_, page, B::DeviceBarcode1), 6);
-  if (dn1 != card) return refuse(rt::format(kDeviceMismatch, dn1, card));
+  // Only the first device label is compared.
+  if (auto p = CheckBarcodeField(rt_, page, B::DeviceBarcode1, card)) return refuse({*p});
   startRun(rt_.GetCtrlValS(page, B::TunnelReportPrefix), "tunnel");
   return 0;
 }
@@ -202,12 +266,16 @@ int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
   // The report's number is claimed by creating the file: a run started at the same moment
   // with the same prefix takes the next one.
   std::string name;
-  std::string reason = ClaimReportName(prefix, bench_.state().CardNumber, name);
+  std::string reason = ClaimReportName(ReportPrefixPath(prefix), bench_.state().CardNumber, name);
   // Nothing is tested without a report: a report that cannot be created refuses the run.
   if (!reason.empty() || !report.Begin(name, reason)) {
+    if (onRefused) onRefused("Report file cannot be created");
     rt_.MessagePopup("Report file cannot be created", name + ": " + reason);
     return -1;
   }
+  // The run starts: the log is the new run's (a refused start leaves the last run's lines).
+  rt_.ResetTextBox(panels_.TestCFCPanel, ctl::Test::LogBox, "");
+  dimStarts(true);
   report.ErrorCounts = 0.0f;
   rt_.SetCtrlAttribute(panels_.TabBData, B::RefreshTimer, rt::ATTR_ENABLED, 0);
 
@@ -223,6 +291,7 @@ int FunctionalTest::startRun(const std::string &prefix, const char *variant) {
   info.otr1Barcode = BarcodeText(rt_, page, B::Otr1Barcode);
   info.otr2Barcode = BarcodeText(rt_, page, B::Otr2Barcode);
   info.pcbVersion = rt_.GetCtrlValI(page, B::PcbVersion);
+  info.stepsOn = SwitchedOnStates(rt_, panels_);
   const int lines = rt_.GetNumTextBoxLines(page, B::Comments);
   for (int k = 0; k < lines; ++k) info.comments.push_back(rt_.GetTextBoxLine(page, B::Comments, k));
   report.clock = bench_.Timer();
@@ -354,6 +423,7 @@ int FunctionalTest::EndOfTest() {
   rt_.SetCtrlVal(page, B::BoardBarcode, "---");
   // The run is over: showing the test panel again may bring the idle refresh back.
   state.UnderTest = 0;
+  dimStarts(false);
   endRecord(false, copy);
   return 100;
 }
@@ -370,6 +440,15 @@ int FunctionalTest::StopTestCFC(int, int, int event) {
   rt_.DeleteGraphPlot(panels_.TabSlope, ctl::TabSlope::CfcGraph, -1);
   state.UnderTest = 0;
   return 0;
+}
+
+void FunctionalTest::stopForQuit() {
+  if (!runOpen_) return;
+  report.clock = bench_.Timer();
+  report.WriteToLog(rt::format("THE PROGRAM WAS QUIT DURING THE TEST at %.2f [s] ", report.clock));
+  report.endReason = "the program was quit during the run";
+  StopTestCFC(panels_.TestCFCPanel, ctl::Test::Stop, rt::EVENT_COMMIT);
+  report.endReason.clear();
 }
 
 int FunctionalTest::CreateDACFile(int, int, int event) {

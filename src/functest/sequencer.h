@@ -4,13 +4,16 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ctl/panels.h"
 #include "ctl/test_panel.h"
 #include "functest/bench_port.h"
+#include "functest/identification.h"
 #include "functest/report.h"
 #include "functest/step.h"
 #include "functest/unattended.h"
@@ -53,6 +56,25 @@ inline constexpr std::array<StateEntry, kStates> kStateTable = {{
 // The step of each state, as the program builds them (null for the end of the test).
 std::unique_ptr<Step> MakeStep(int state);
 
+// The states whose switches are on, from the start state to the end, in run order.
+std::vector<int> SwitchedOnStates(rt::Runtime &rt, const ctl::Panels &panels);
+
+// A partial run: a bench run with fewer than its fifteen steps switched on. A tunnel run is a
+// shorter sequence of its own and is whole; a run whose steps are unknown (stored before the
+// steps were kept) counts as whole.
+inline constexpr int kTestSteps = kStates - 1;
+bool PartialRun(const std::string &variant, const std::optional<std::vector<int>> &stepsOn);
+// The verdict as the operator reads it, wherever a run is shown (test panel, HTML page, history,
+// JUnit): "PASSED – 3 of 15 steps" for a partial run that passed, the verdict itself otherwise.
+std::string ShownVerdict(const std::string &verdict, const std::string &variant,
+                         const std::optional<std::vector<int>> &stepsOn);
+// The titles of the steps a run with these states switched on did not run, in run order.
+std::vector<std::string> StepsNotRun(const std::vector<int> &stepsOn);
+// The switched-on states as the results store keeps them ("13,14,0"), and back (nothing for a
+// text that is not such a list).
+std::string StepsText(const std::vector<int> &stepsOn);
+std::optional<std::vector<int>> ParseSteps(const std::string &text);
+
 class FunctionalTest {
  public:
   FunctionalTest(rt::Runtime &rt, const ctl::Panels &panels, BenchPort &bench);
@@ -81,6 +103,14 @@ class FunctionalTest {
 
   // True while a run is under way (from its start until its end or the stop button).
   bool running() const;
+  // True while a run's record is open: from its start until its end line is written.
+  bool runOpen() const { return runOpen_; }
+  // Ends the open run as the stop button does, because the program is being quit: the report
+  // says so before its stopped line, and the run is stored STOPPED with that reason.
+  void stopForQuit();
+
+  // Told the message of a start that was refused (the run did not start).
+  std::function<void(const std::string &title)> onRefused;
 
   // How each run that ended came out, in order; a run still open is not among them.
   struct Outcome {
@@ -102,6 +132,9 @@ class FunctionalTest {
   void clearMeasurementState();
   void benchToRest();
   int refuse(const std::string &title);
+  int refuse(const std::vector<IdProblem> &problems);
+  // The two start buttons are dimmed while a run goes.
+  void dimStarts(bool dimmed);
   int startRun(const std::string &prefix, const char *variant);
   StepResult callStep(int stateTest);
   void endRecord(bool stopped, const std::string &failCopy);

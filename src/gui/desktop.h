@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -37,6 +39,8 @@ class Desktop : public QObject {
   // Pop-ups are Qt dialogs unless another operator (a script's) answers them; a script's
   // capture runs without the progress dialog.
   void setOperator(rt::Operator *op);
+  // Whether the operator is a person at the screen (asked before a run is stopped or quit).
+  bool askingOperator() const;
 
   app::Bench &bench() { return bench_; }
   rt::Runtime &rt() { return bench_.rt; }
@@ -68,9 +72,16 @@ class Desktop : public QObject {
   CaptureDialog capture_;
   std::unique_ptr<HistoryWindow> history_;
   RunStatusPanel *runStatus_ = nullptr;
-  QWidget *noHardware_ = nullptr;
+  QLabel *noHardware_ = nullptr;
   QTimer hardwareCheck_;
   void attachOperatorView();
+  bool confirmCommit(int panel, int control);
+  void markScans();
+  void markScan(int field, const std::string &problem);
+  void hintWhileNoData(int panel);
+  bool asking_ = true;
+  QLabel *scanNote_ = nullptr;
+  std::map<int, QString> scanProblems_;
   bool started_ = false;
   bool shutDown_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QBoxLayout>
 #include <QCalendarWidget>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDateTime>
@@ -212,6 +213,10 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   auto *yieldRow = new QHBoxLayout();
   yieldRow->addWidget(new QLabel(tr("By")));
   yieldRow->addWidget(yieldBy_);
+  // Whole runs only, unless asked: a run with steps switched off has not shown its board good.
+  yieldPartial_ = new QCheckBox(tr("Count partial runs"));
+  yieldPartial_->setToolTip(tr("Count the runs that had some of their steps switched off"));
+  yieldRow->addWidget(yieldPartial_);
   yieldRow->addWidget(yieldNote_, 1);
   auto *yieldPage = new QWidget();
   auto *yieldLayout = new QVBoxLayout(yieldPage);
@@ -252,6 +257,7 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
     if (value == table_->verticalScrollBar()->maximum()) loadMore();
   });
   connect(yieldBy_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showYield);
+  connect(yieldPartial_, &QCheckBox::toggled, this, &HistoryWindow::showYield);
 }
 
 HistoryWindow::~HistoryWindow() = default;
@@ -427,7 +433,7 @@ void HistoryWindow::appendRuns(std::vector<history::RunRow> rows) {
     table_->setItem(row, StartColumn, cell(startText(r.start)));
     table_->setItem(row, StationColumn, cell(QString::fromStdString(r.station)));
     table_->setItem(row, VariantColumn, cell(QString::fromStdString(r.variant)));
-    QTableWidgetItem *verdict = cell(QString::fromStdString(r.verdict));
+    QTableWidgetItem *verdict = cell(QString::fromStdString(r.shownVerdict()));
     // Green and red both ways; a run without its verdict in grey, a stopped one in amber.
     verdict->setForeground(r.verdict == "PASSED"    ? QColor(0, 120, 0)
                            : r.verdict == "FAILED"  ? QColor(190, 0, 0)
@@ -621,11 +627,12 @@ void HistoryWindow::showYield() {
   };
   const history::Filter filter = filter_;
   const history::YieldBy by = kBy[std::clamp(yieldBy_->currentIndex(), 0, 2)];
+  const bool partialRuns = yieldPartial_->isChecked();
   ask<Groups>(
       YieldSlot,
-      [filter, by](history::Store &store) {
+      [filter, by, partialRuns](history::Store &store) {
         Groups g;
-        g.rows = store.yield(filter, by, g.error);
+        g.rows = store.yield(filter, by, g.error, partialRuns);
         return g;
       },
       [this](Groups &g) { drawYield(g.rows, g.error); });

@@ -30,6 +30,7 @@ class QBarCategoryAxis;
 class QCategoryAxis;
 class QChart;
 class QChartView;
+class QCheckBox;
 class QComboBox;
 class QDate;
 class QDateEdit;
@@ -93,6 +94,7 @@ class HistoryWindow : public QWidget {
   // The first-pass yield chart: how its groups are made (day, week, station), its bars (the
   // percentage of boards that passed their first run in the group) and their groups.
   QComboBox *yieldGrouping() const { return yieldBy_; }
+  QCheckBox *yieldPartialRuns() const { return yieldPartial_; }
   QBarSeries *yieldSeries() const { return yieldBars_; }
   QStringList yieldGroups() const;
   QTabWidget *charts() const { return charts_; }
@@ -147,6 +149,7 @@ class HistoryWindow : public QWidget {
   bool passFail_ = false;
   QTabWidget *charts_ = nullptr;
   QComboBox *yieldBy_ = nullptr;
+  QCheckBox *yieldPartial_ = nullptr;
   QChart *yieldChart_ = nullptr;
   QBarSeries *yieldBars_ = nullptr;
   QBarCategoryAxis *yieldGroupsAxis_ = nullptr;

@@ -301,6 +301,8 @@ PanelView::Binding *PanelView::bindControl(QWidget *w, int panel, int id) {
   bindings_.push_back(std::move(b));
   byControl_[key(panel, id)] = raw;
   byWidget_[w] = raw;
+  if (qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w))
+    w->setFocusPolicy(w->focusPolicy() == Qt::NoFocus ? Qt::NoFocus : Qt::StrongFocus);
   connectOperator(*raw, *c);
   markDirty(raw);
   return raw;
@@ -358,7 +360,7 @@ void PanelView::connectOperator(Binding &b, const rt::Control &c) {
     case rt::Kind::Button:
       if (auto *ab = qobject_cast<QAbstractButton *>(w))
         connect(ab, &QAbstractButton::clicked, this,
-                [this, bp] { pump_.commit(bp->panel, bp->id); });
+                [this, bp] { operatorCommit(bp->panel, bp->id); });
       break;
     case rt::Kind::String:
       if (auto *le = qobject_cast<QLineEdit *>(w)) {
@@ -762,6 +764,17 @@ void PanelView::onFocusChanged(QWidget *, QWidget *now) {
 }
 
 bool PanelView::eventFilter(QObject *obj, QEvent *ev) {
+  // The wheel scrolls the window; a ring or a number changes by the wheel only once the
+  // operator has clicked into it (a window scrolled past the fibre ring must not switch fibres).
+  if (ev->type() == QEvent::Wheel) {
+    auto *w = qobject_cast<QWidget *>(obj);
+    if (w && (qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w)) &&
+        !w->hasFocus() && byWidget_.count(w) && w->parentWidget()) {
+      QCoreApplication::sendEvent(w->parentWidget(), ev);
+      return true;
+    }
+    return false;
+  }
   if (ev->type() == QEvent::KeyPress) {
     auto *w = qobject_cast<QWidget *>(obj);
     if (!w) return false;
@@ -799,13 +812,18 @@ void PanelView::operatorClose(int panel) {
     if (!closer && c.callbackName.rfind("Close", 0) == 0) closer = &c;
   }
   if (closer) {
-    pump_.commit(panel, closer->id);
+    operatorCommit(panel, closer->id);
   } else if (panel == mainPanel_) {
     rt_.QuitUserInterface(0);
   } else {
     rt_.HidePanel(panel);
     flush();
   }
+}
+
+bool PanelView::operatorCommit(int panel, int control) {
+  if (confirmCommit && !confirmCommit(panel, control)) return false;
+  return pump_.commit(panel, control);
 }
 
 void PanelView::processDrawEvents() {

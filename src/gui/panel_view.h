@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QtUiTools/QUiLoader>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -65,6 +66,10 @@ class PanelView : public QObject, public rt::Observer {
   long long flushes() const { return flushes_; }
   // Close windows for good (shutdown): no longer routed to the panels' close controls.
   void closeAll();
+  // The operator's commit of a button (or of the close control a window's close button
+  // stands for): asked first of `confirmCommit`, which may keep it from happening.
+  bool operatorCommit(int panel, int control);
+  std::function<bool(int panel, int control)> confirmCommit;
 
   // rt::Observer
   void controlChanged(int panel, int control) override;

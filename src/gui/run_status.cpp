@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -57,6 +58,7 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
   progressText_ = new QLabel(this);
   progressText_->setObjectName(QStringLiteral("ProgressText"));
   progressText_->setTextFormat(Qt::PlainText);
+  progressText_->setWordWrap(true);
   // The progress text with the two buttons beside it, then the bar: the panel keeps its
   // height for the test itself (the whole test panel fits a 1920x1080 screen).
   auto *buttons = new QHBoxLayout;
@@ -69,10 +71,7 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
   report_ = new QPushButton(tr("HTML report"), this);
   report_->setObjectName(QStringLiteral("HtmlReportButton"));
   report_->setToolTip(tr("Open the HTML report of the run that ended last"));
-  connect(report_, &QPushButton::clicked, this, [this] {
-    const QString page = QString::fromStdString(html_.lastPage());
-    if (!page.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(page));
-  });
+  connect(report_, &QPushButton::clicked, this, [this] { openReport(); });
   buttons->addWidget(history, 0, Qt::AlignBottom);
   buttons->addWidget(report_, 0, Qt::AlignBottom);
   left->addLayout(buttons);
@@ -82,6 +81,26 @@ RunStatusPanel::RunStatusPanel(const functest::Progress &progress,
   bar_->setTextVisible(false);
   bar_->setMaximumHeight(14);
   left->addWidget(bar_);
+  // A wait on the operator, in words, with the button that ends it.
+  waitRow_ = new QWidget(this);
+  waitRow_->setObjectName(QStringLiteral("OperatorWait"));
+  waitRow_->setStyleSheet(QStringLiteral(
+      "#OperatorWait { background: #fff3cd; border: 1px solid #e0c36a; border-radius: 4px; }"));
+  auto *waitLayout = new QHBoxLayout(waitRow_);
+  waitLayout->setContentsMargins(8, 4, 4, 4);
+  waitText_ = new QLabel(waitRow_);
+  waitText_->setObjectName(QStringLiteral("OperatorWaitText"));
+  waitText_->setWordWrap(true);
+  waitText_->setStyleSheet(QStringLiteral("QLabel { color: #6b4e00; font-weight: bold; }"));
+  waitLayout->addWidget(waitText_, 1);
+  waitButton_ = new QPushButton(waitRow_);
+  waitButton_->setObjectName(QStringLiteral("OperatorWaitButton"));
+  connect(waitButton_, &QPushButton::clicked, this, [this] {
+    if (endWait && !wait_.text.empty()) endWait(wait_);
+  });
+  waitLayout->addWidget(waitButton_, 0, Qt::AlignVCenter);
+  waitRow_->hide();
+  left->addWidget(waitRow_);
   layout->addLayout(left, 3);
 
   failed_ = new QListWidget(this);
@@ -105,11 +124,14 @@ void RunStatusPanel::refresh() {
       p.failedCount == 1 ? tr("1 failed line") : tr("%1 failed lines").arg(p.failedCount);
   if (p.ended) {
     verdict = QString::fromStdString(p.verdict.empty() ? "UNFINISHED" : p.verdict);
-    banner = verdict;
+    banner = p.verdict.empty() ? verdict : QString::fromStdString(p.shownVerdict);
     if (p.failedCount > 0) banner += QStringLiteral(" \u2013 ") + failedLines;
   } else if (p.active) {
     banner = tr("RUNNING");
     if (p.failedCount > 0) banner += QStringLiteral(" \u2013 ") + failedLines + tr(" so far");
+  } else if (!p.refused.empty()) {
+    verdict = tr("NOT STARTED");
+    banner = verdict;
   } else {
     banner = tr("No run yet");
   }
@@ -125,16 +147,38 @@ void RunStatusPanel::refresh() {
             ? tr("Step %1 of %2: %3").arg(p.step).arg(p.steps).arg(QString::fromStdString(p.title))
             : tr("Starting (%1 steps switched on)").arg(p.steps);
     text += tr("\nstep %1   run %2").arg(clockText(p.stepElapsed), clockText(p.runElapsed));
-    if (p.active)
+    if (p.active && !p.wait.text.empty())
+      // The estimates cannot know when the operator acts: the wait is counted apart.
+      text += tr("   left ~%1 after your wait (waiting %2)")
+                  .arg(clockText(p.left), clockText(p.wait.seconds));
+    else if (p.active)
       text += tr("   left ~%1 (%2)")
                   .arg(clockText(p.left),
                        p.leftFromHistory ? tr("from earlier runs") : tr("typical durations"));
+    if (!p.stepsNotRun.empty()) {
+      QStringList off;
+      for (const std::string &t : p.stepsNotRun) off << QString::fromStdString(t);
+      text += tr("\nNot run (switched off): %1").arg(off.join(QStringLiteral(", ")));
+    }
     progressText_->setText(text);
+  } else if (!p.refused.empty()) {
+    progressText_->setText(tr("The run did not start: %1\nFix what the message said, then press "
+                              "the start again.")
+                               .arg(QString::fromStdString(p.refused)));
   } else {
     progressText_->setText(tr("Step -\n"));
   }
   bar_->setValue(static_cast<int>(p.fraction * 1000 + 0.5));
+  wait_ = p.wait;
+  waitRow_->setVisible(!wait_.text.empty());
+  if (!wait_.text.empty()) {
+    waitText_->setText(QString::fromStdString(wait_.text));
+    waitButton_->setText(QString::fromStdString(wait_.button));
+  }
   report_->setEnabled(!html_.lastPage().empty() && !p.active);
+  report_->setToolTip(html_.lastPage().empty()
+                          ? tr("Open the HTML report of the run that ended last")
+                          : QFileInfo(QString::fromStdString(html_.lastPage())).absoluteFilePath());
 
   // The failed list changes only when a line is added or a run starts.
   if (static_cast<int>(p.failed.size()) != shownFailed_) {
@@ -157,6 +201,21 @@ void RunStatusPanel::refresh() {
 }
 
 void RunStatusPanel::setLog(QPlainTextEdit *log) { log_ = log; }
+
+bool RunStatusPanel::openReport() {
+  const QString page = QString::fromStdString(html_.lastPage());
+  if (page.isEmpty()) return false;
+  // An absolute file URL: a relative one opens nothing, or the wrong file.
+  const QString whole = QFileInfo(page).absoluteFilePath();
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(whole))) return true;
+  if (noViewer)
+    noViewer(whole);
+  else
+    QMessageBox::information(
+        this, tr("HTML report"),
+        tr("No program could open the HTML report. Open it in a web browser:\n\n%1").arg(whole));
+  return false;
+}
 
 void RunStatusPanel::showFailed(int row) {
   if (!log_ || row < 0 || row >= static_cast<int>(lines_.size())) return;

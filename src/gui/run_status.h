@@ -40,6 +40,10 @@ class RunStatusPanel : public QWidget {
   void setLog(QPlainTextEdit *log);
   void setTitled(std::function<void(const QString &suffix)> titles) { titles_ = std::move(titles); }
   std::function<void()> openHistory;
+  // Ends the operator wait the run shows (presses its button, or turns its switch on).
+  std::function<void(const functest::OperatorWait &)> endWait;
+  // Says that no program could open the HTML report (a dialog; tests put another in its place).
+  std::function<void(const QString &page)> noViewer;
 
   // Brings the view up to date with the run (also every quarter second by itself).
   void refresh();
@@ -50,6 +54,12 @@ class RunStatusPanel : public QWidget {
   QLabel *progressText() const { return progressText_; }
   QProgressBar *bar() const { return bar_; }
   QListWidget *failedList() const { return failed_; }
+  QLabel *waitText() const { return waitText_; }
+  QPushButton *waitButton() const { return waitButton_; }
+  QPushButton *reportButton() const { return report_; }
+  // Opens the HTML report of the run that ended last; false (and the operator is told) when
+  // nothing could open it.
+  bool openReport();
 
  private:
   const functest::Progress &progress_;
@@ -58,6 +68,10 @@ class RunStatusPanel : public QWidget {
   QProgressBar *bar_ = nullptr;
   QListWidget *failed_ = nullptr;
   QPushButton *report_ = nullptr;
+  QWidget *waitRow_ = nullptr;
+  QLabel *waitText_ = nullptr;
+  QPushButton *waitButton_ = nullptr;
+  functest::OperatorWait wait_;
   QPointer<QPlainTextEdit> log_;
   std::function<void(const QString &)> titles_;
   QTimer tick_;

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "functest/sequencer.h"
 #include "rt/format.h"
 
 namespace history {
@@ -84,7 +85,7 @@ std::string RunsTable(const std::vector<RunRow> &runs) {
   for (const RunRow &r : runs)
     rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  %s\n", r.id,
                      startText(r.start).c_str(), stationText(r.station).c_str(), r.card,
-                     r.variant.empty() ? "-" : r.variant.c_str(), r.verdict.c_str(),
+                     r.variant.empty() ? "-" : r.variant.c_str(), r.shownVerdict().c_str(),
                      r.finished ? (r.how.empty() ? "ended" : r.how.c_str()) : "-", r.failedLines,
                      r.resultLines, r.report.c_str());
   rt::appendFormat(out, "%zu run%s\n", runs.size(), runs.size() == 1 ? "" : "s");
@@ -160,13 +161,17 @@ std::string YieldTable(const std::vector<YieldRow> &rows, const std::string &by)
 
 std::string RunsCsv(const std::vector<RunRow> &runs) {
   std::string out = csvLine({"run", "start", "station", "board", "card", "variant", "verdict",
-                             "end", "failed", "lines", "program", "report"});
+                             "end", "failed", "lines", "program", "report", "steps"});
   for (const RunRow &r : runs)
     out += csvLine({std::to_string(r.id), csvText(r.start), csvText(r.station), csvText(r.board),
                     std::to_string(r.card), csvText(r.variant), r.verdict,
                     r.finished ? csvText(r.how.empty() ? "ended" : r.how) : "",
                     std::to_string(r.failedLines), std::to_string(r.resultLines),
-                    csvText(r.program), csvText(r.report)});
+                    csvText(r.program), csvText(r.report),
+                    // The steps switched on, for a run that left some out ("3 of 15").
+                    functest::PartialRun(r.variant, r.stepsOn)
+                        ? rt::format("%zu of %d", r.stepsOn->size(), functest::kTestSteps)
+                        : std::string()});
   return out;
 }
 
@@ -207,7 +212,7 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
   decl.append_attribute("encoding") = "UTF-8";
   pugi::xml_node root = doc.append_child("testsuites");
   root.append_attribute("name") = "tessock";
-  int allTests = 0, allFailures = 0, allErrors = 0, suiteId = 0;
+  int allTests = 0, allFailures = 0, allErrors = 0, allSkipped = 0, suiteId = 0;
   for (const RunRow &run : runs) {
     const std::vector<StepRow> steps = store.steps(run.id, error);
     if (!error.empty()) return {};
@@ -258,7 +263,7 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       };
       prop("card", std::to_string(run.card));
       prop("report", xmlSafe(run.report));
-      prop("verdict", run.verdict);
+      prop("verdict", run.shownVerdict());
       prop("station", xmlSafe(run.station));
       prop("program", xmlSafe(run.program));
       for (size_t k = 0; k < cases.size(); ++k) {
@@ -280,6 +285,32 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       }
       allTests += static_cast<int>(cases.size());
       allFailures += failures;
+    }
+    // The steps a partial run did not run are skipped cases of a suite of their own: a
+    // dashboard sees that the board was not tested whole.
+    if (functest::PartialRun(run.variant, run.stepsOn)) {
+      const std::vector<std::string> off = functest::StepsNotRun(*run.stepsOn);
+      pugi::xml_node suite = root.append_child("testsuite");
+      suite.append_attribute("name") =
+          xmlSafe(rt::format("card %lld run %lld: steps not run", run.card, run.id)).c_str();
+      suite.append_attribute("tests") = static_cast<int>(off.size());
+      suite.append_attribute("failures") = 0;
+      suite.append_attribute("errors") = 0;
+      suite.append_attribute("skipped") = static_cast<int>(off.size());
+      suite.append_attribute("time") = "0";
+      suite.append_attribute("timestamp") = run.start.substr(0, 19).c_str();
+      suite.append_attribute("hostname") = xmlSafe(host).c_str();
+      suite.append_attribute("id") = suiteId++;
+      suite.append_attribute("package") = package.c_str();
+      for (const std::string &title : off) {
+        pugi::xml_node c = suite.append_child("testcase");
+        c.append_attribute("name") = xmlSafe(title).c_str();
+        c.append_attribute("classname") = (package + ".steps").c_str();
+        c.append_attribute("time") = "0";
+        c.append_child("skipped").append_attribute("message") = "switched off for this run";
+      }
+      allTests += static_cast<int>(off.size());
+      allSkipped += static_cast<int>(off.size());
     }
     // A run that did not come to a whole end (stopped, unfinished, lines lost) is an error of
     // its own suite: a dashboard must not count it as a run that passed.
@@ -316,6 +347,7 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
   root.append_attribute("tests") = allTests;
   root.append_attribute("failures") = allFailures;
   root.append_attribute("errors") = allErrors;
+  if (allSkipped > 0) root.append_attribute("skipped") = allSkipped;
   std::ostringstream out;
   doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
   return out.str();

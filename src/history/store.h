@@ -75,6 +75,11 @@ struct RunRow {
   std::string verdict, reason;
   double errorCounts = 0;
   int resultLines = 0, failedLines = 0;
+  // The steps switched on at the start, in run order; none when not known (stored before they
+  // were kept).
+  std::optional<std::vector<int>> stepsOn;
+  // "PASSED – 3 of 15 steps" for a partial run that passed, else the verdict.
+  std::string shownVerdict() const;
 };
 
 struct StepRow {
@@ -134,7 +139,7 @@ class Store : public functest::RunSink {
 
   // The store's application_id and its schema version (user_version).
   static constexpr int kApplicationId = 0x54534b52;  // "TSKR"
-  static constexpr int kVersion = 4;
+  static constexpr int kVersion = 5;
 
   // The store's location as it may be shown (a server's password hidden).
   const std::string &path() const { return name_; }
@@ -194,7 +199,10 @@ class Store : public functest::RunSink {
   // With `perStation`, ranked within each station.
   std::vector<FailureRow> failures(const Filter &filter, std::string &error,
                                    bool perStation = false);
-  std::vector<YieldRow> yield(const Filter &filter, YieldBy by, std::string &error);
+  // Only whole runs count, unless `partialRuns`: a run with steps switched off has not shown
+  // that its board is good.
+  std::vector<YieldRow> yield(const Filter &filter, YieldBy by, std::string &error,
+                              bool partialRuns = false);
   // Measured values of the checks whose name contains `check`, by check name, then start.
   std::vector<ValueRow> values(const std::string &check, const Filter &filter, std::string &error);
   // The median bench seconds each state's step took in the latest finished runs (PASSED or

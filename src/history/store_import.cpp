@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "functest/report.h"
+#include "functest/sequencer.h"
 #include "functest/verdict.h"
 #include "history/store_internal.h"
 #include "rt/format.h"
@@ -95,6 +96,13 @@ std::string validate(const std::string &type, const json &j) {
          check(j, "station", Field::Text, false)});
     if (p.empty() && !detail::ValidIsoDateTime(j["start"].get<std::string>()))
       p = "'start' is not an ISO 8601 date and time: " + j["start"].dump();
+    if (p.empty() && j.contains("steps")) {
+      bool steps = j["steps"].is_array();
+      for (const json &s : steps ? j["steps"] : json::array())
+        steps = steps && s.is_number_integer() && s.get<long long>() >= 0 &&
+                s.get<long long>() < functest::kStates && s.get<long long>() != functest::kEndState;
+      if (!steps) p = "'steps' is not a list of step states: " + j["steps"].dump();
+    }
     return p;
   }
   if (type == "step")
@@ -281,6 +289,7 @@ bool Store::importRecord(const std::string &path, ImportSummary &summary) {
           n.run.comments += (n.run.comments.empty() ? "" : "\n") + c.get<std::string>();
       n.run.program = text(j, "program");
       n.run.station = text(j, "station");
+      if (j.contains("steps")) n.run.stepsOn = j["steps"].get<std::vector<int>>();
       n.run.origin = "record";
     } else if (type == "step") {
       Imported::Line &l = runs.back().lines.emplace_back();

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "history/store.h"
 
@@ -15,6 +16,7 @@ struct Store::NewRun {
   std::string barcodes[5];
   std::optional<long long> pcb;
   std::string comments, report, program, origin, station;
+  std::optional<std::vector<int>> stepsOn;  // none: not known
 };
 
 namespace detail {

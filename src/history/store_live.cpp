@@ -1,6 +1,7 @@
 // Writing the results store: the rows of a run, as the live run tells them (the run sink) and as
 // an import inserts them.
 #include "functest/report.h"
+#include "functest/sequencer.h"
 #include "functest/verdict.h"
 #include "history/store_internal.h"
 
@@ -11,7 +12,8 @@ long long Store::insertRun(const NewRun &n, bool &existed, bool &finished, std::
   Statement st = db_.prepare(
       "INSERT INTO runs(variant, start, card, device_barcode1, device_barcode2, board_barcode, "
       "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station, "
-      "start_utc) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
+      "start_utc, steps_on) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16) "
       "ON CONFLICT(report, start) DO NOTHING RETURNING id",
       reason);
   if (!st) return 0;
@@ -22,6 +24,8 @@ long long Store::insertRun(const NewRun &n, bool &existed, bool &finished, std::
   st.bind(10, n.comments).bind(11, n.report).bind(12, n.program).bind(13, n.origin);
   if (!n.station.empty()) st.bind(14, n.station);
   if (const std::string utc = detail::UtcInstant(n.start); !utc.empty()) st.bind(15, utc);
+  const std::string steps = n.stepsOn ? functest::StepsText(*n.stepsOn) : std::string();
+  if (n.stepsOn) st.bind(16, steps);
   const long long id = st.step() ? st.integer(0) : 0;
   if (!st.error().empty()) {
     reason = st.error();
@@ -134,6 +138,7 @@ std::string Store::runBegun(const functest::RunEvent &run) {
   n.program = run.program;
   n.origin = "live";
   n.station = run.station;
+  n.stepsOn = info.stepsOn;
   // A run there unfinished (an import of its record, or this writer's own insert whose commit
   // was lost) is carried on: its lines go in by their numbers, once each. A finished one is
   // never reopened.

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "functest/sequencer.h"
 #include "functest/verdict.h"
 #include "history/store_internal.h"
 
@@ -95,6 +96,7 @@ RunRow runFrom(const Statement &st) {
                   .verdict;
   r.station = st.text(16);
   r.board = st.text(17);
+  r.stepsOn = functest::ParseSteps(st.text(18));
   return r;
 }
 
@@ -282,7 +284,12 @@ std::string isoWeek(const std::string &date) {
 
 }  // namespace
 
-std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string &error) {
+std::string RunRow::shownVerdict() const {
+  return functest::ShownVerdict(verdict, variant, stepsOn);
+}
+
+std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string &error,
+                                   bool partialRuns) {
   std::vector<YieldRow> out;
   if (!ensureReadable(error)) return out;
   const Where w = whereOf(filter, version_);
@@ -291,8 +298,9 @@ std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string
       std::string("SELECT substr(runs.start, 1, 10), ") +
           (version_ >= 3 ? "COALESCE(runs.station, '')" : "''") +
           ", COALESCE(NULLIF(runs.board_barcode, ''), 'card ' || COALESCE(runs.card, 0)), " +
-          detail::kVerdictExpr + " FROM runs" + w.sql + " AND runs.finished = 1 ORDER BY " +
-          startOrder() + ", runs.id",
+          detail::kVerdictExpr + ", runs.variant, " +
+          (version_ >= 5 ? "COALESCE(runs.steps_on, '-')" : "'-'") + " FROM runs" + w.sql +
+          " AND runs.finished = 1 ORDER BY " + startOrder() + ", runs.id",
       error);
   if (!st) {
     error = name_ + ": " + error;
@@ -302,6 +310,8 @@ std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string
   std::map<std::string, YieldRow> groups;
   std::map<std::string, std::set<std::string>> seen;  // boards met per group
   while (st.step()) {
+    if (!partialRuns && functest::PartialRun(st.text(4), functest::ParseSteps(st.text(5))))
+      continue;
     const std::string day = st.text(0), station = st.text(1), board = st.text(2);
     const std::string group = by == YieldBy::Day    ? day
                               : by == YieldBy::Week ? isoWeek(day)
@@ -364,7 +374,7 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
   bindWhere(st, w);
   for (size_t k = 0; k < names.size(); ++k)
     st.bind(2 + static_cast<int>(w.texts.size() + k), names[k]);
-  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 19)});
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;

@@ -44,6 +44,7 @@ CREATE TABLE runs(
   reason TEXT,
   station TEXT,
   start_utc TEXT,
+  steps_on TEXT,
   UNIQUE(report, start));
 CREATE TABLE steps(
   id INTEGER PRIMARY KEY,
@@ -114,6 +115,12 @@ UPDATE steps SET ordinal = n.k FROM (SELECT id, ROW_NUMBER() OVER (PARTITION BY 
 DROP INDEX results_run;
 CREATE UNIQUE INDEX results_run ON results(run_id, line);
 CREATE UNIQUE INDEX steps_ordinal ON steps(run_id, ordinal);
+)sql";
+
+// Version 4 to 5: the steps a run had switched on ("13,14,0", in run order), so that a run that
+// left steps out is not taken for a whole one. Runs stored before have none (NULL: not known).
+constexpr const char *kFromVersion4 = R"sql(
+ALTER TABLE runs ADD COLUMN steps_on TEXT;
 )sql";
 
 enum class Kind { Empty, Current, Older, Newer, Foreign };
@@ -349,6 +356,7 @@ bool Store::recognise(bool writable, std::string &reason) {
     if (id.version < 2) change += kFromVersion1;
     if (id.version < 3) change += kFromVersion2;
     if (id.version < 4) change += kFromVersion3;
+    if (id.version < 5) change += kFromVersion4;
     tell(rt::format("bringing the results store %s from version %lld to %d", name_.c_str(),
                     id.version, kVersion));
   }
@@ -570,7 +578,8 @@ std::string Store::runColumns(bool counts) const {
                  : "0, 0, ") +
          detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''") +
          (version_ >= 3 ? ", COALESCE(runs.station, '')" : ", ''") +
-         ", COALESCE(runs.board_barcode, '')";
+         ", COALESCE(runs.board_barcode, '')" +
+         (version_ >= 5 ? ", COALESCE(runs.steps_on, '-')" : ", '-'");
 }
 
 }  // namespace history

@@ -29,6 +29,8 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
     o.yield = true;
   } else if (a == "--csv") {
     o.csv = true;
+  } else if (a == "--partial-runs") {
+    o.partialRuns = true;
   } else if (a == "--by") {
     value(o.by);
     if (error.empty() && o.by != "day" && o.by != "week" && o.by != "station")
@@ -73,6 +75,10 @@ bool checkHistoryOptions(const HistoryOptions &o, std::string &error) {
     error =
         "--card, --from, --to, --verdict and --check filter --history, --board, --yield, "
         "--failures, --values and --export-junit";
+    return false;
+  }
+  if (o.partialRuns && !o.yield) {
+    error = "--partial-runs counts the partial runs in --yield";
     return false;
   }
   if ((!o.by.empty() || o.csv) && !o.any()) {
@@ -139,7 +145,7 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
     const history::YieldBy by = o.by == "week"      ? history::YieldBy::Week
                                 : o.by == "station" ? history::YieldBy::Station
                                                     : history::YieldBy::Day;
-    const auto rows = store.yield(o.filter, by, error);
+    const auto rows = store.yield(o.filter, by, error, o.partialRuns);
     if (!error.empty()) return failed("yield");
     const char *heading = o.by.empty() ? "day" : o.by.c_str();
     out << (csv ? history::YieldCsv(rows, heading) : history::YieldTable(rows, heading));

@@ -15,6 +15,7 @@ namespace cli {
 struct HistoryOptions {
   std::string importDir;
   bool sync = false, history = false, failures = false, yield = false, csv = false;
+  bool partialRuns = false;  // --yield counts runs with steps switched off as well
   std::string by;      // day, week or station: the groups of --yield, and --failures per station
   std::string values;  // check name (or part of it) whose measured values are printed
   bool valuesGiven = false;

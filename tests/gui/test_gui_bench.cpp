@@ -25,6 +25,7 @@
 #include "ctl/test_panel.h"
 #include "gui/desktop.h"
 #include "gui/widgets.h"
+#include "monospace.h"
 #include "support/test_env.h"
 
 namespace {
@@ -90,7 +91,7 @@ TEST_F(DesktopOnSimulatedBench, EveryControlHasItsWidgetAndOnlyTheMainWindowShow
   }
   EXPECT_GT(controls, 200);
   // The information box is in the monospaced font.
-  EXPECT_TRUE(QFontInfo(widget<QWidget>(ctl::Main::InfoBox)->font()).fixedPitch());
+  EXPECT_TRUE(guitest::equalAdvances(widget<QWidget>(ctl::Main::InfoBox)->font()));
 }
 
 TEST_F(DesktopOnSimulatedBench, FramesAcquisitionFillsGraphsLightsAndFollowsTheMode) {

@@ -31,6 +31,7 @@
 #include "gui/panel_view.h"
 #include "gui/pump.h"
 #include "gui/widgets.h"
+#include "monospace.h"
 #include "support/test_env.h"
 
 namespace {
@@ -249,7 +250,7 @@ TEST_F(Probe, RunTimeValuesAndAttributesReachTheWidgets) {
   EXPECT_FALSE(count->isEnabled());
   EXPECT_FALSE(count->isVisible());
   EXPECT_FALSE(caption->isVisible());
-  EXPECT_TRUE(QFontInfo(widget<QPlainTextEdit>(6)->font()).fixedPitch());
+  EXPECT_TRUE(guitest::equalAdvances(widget<QPlainTextEdit>(6)->font()));
   rt.SetCtrlAttribute(panel, 1, rt::ATTR_DIMMED, 0);
   rt.SetCtrlAttribute(panel, 1, rt::ATTR_VISIBLE, 1);
   view.flush();

@@ -3,8 +3,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -51,6 +53,27 @@ class FifoGuard {
   std::atomic<bool> fired_{false};
   int readEnd_ = -1;
   std::thread watcher_;
+};
+
+// An environment variable set for the life of the object, then put back as it was.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char *name, const std::string &value) : name_(name) {
+    if (const char *old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_)
+      ::setenv(name_, old_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv &) = delete;
+  ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+ private:
+  const char *name_;
+  std::optional<std::string> old_;
 };
 
 std::string readFile(const std::string &path);

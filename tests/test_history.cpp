@@ -1244,7 +1244,7 @@ TEST(Outbox, KeyedByTheStoreAndItsOwnersStart) {
             functest::kDashes61 +
             "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
             rt::format(functest::kStoppedLine, 40.35) + "\n");
-    history::Store text(store("text"));
+    history::Store text(History::store("text"));
     EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
     EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
 

@@ -30,6 +30,48 @@ bool isNumberWord(const std::string &w) {
   return end && *end == '\0';
 }
 
+// Every check name of the store, in order, found by walking the name index from one name to the
+// next (a few lookups per name instead of a scan of every result line).
+constexpr const char *kNameWalk =
+    "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
+    "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
+    "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL";
+
+// A text's words that can be part of a number a check name shows as "#" (with the brackets and
+// separators CheckName keeps beside it).
+bool mayBeInNumber(const std::string &word) {
+  return word.find_first_not_of("0123456789.+-eEiInNfFaAtTyY([{)]},;") == std::string::npos;
+}
+
+// What the check name of every check text that contains `text` contains too, so that the names
+// to look at are found in the name index first; nullopt when nothing can be told (a number, a
+// piece of one, or blanks alone). A word of `text` with a blank or its end on both sides stands
+// whole in the check text, and as CheckName makes it in the name; a piece at either end is kept
+// as it is, unless it may be part of a number (then only the blank beside it remains).
+std::optional<std::string> namePattern(const std::string &text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty()) return std::nullopt;
+  const bool blankFirst = std::isspace(static_cast<unsigned char>(text.front())) != 0;
+  const bool blankLast = std::isspace(static_cast<unsigned char>(text.back())) != 0;
+  std::string pattern;
+  bool anchored = false;  // a word of the pattern is more than a blank
+  for (size_t k = 0; k < words.size(); ++k) {
+    const bool whole = (k > 0 || blankFirst) && (k + 1 < words.size() || blankLast);
+    std::string form = whole ? CheckName(words[k]) : words[k];
+    if (!whole && mayBeInNumber(words[k])) form.clear();
+    anchored |= !form.empty();
+    if (k > 0) pattern += ' ';
+    pattern += form;
+  }
+  if (!anchored) return std::nullopt;
+  return pattern;
+}
+
+// The check filter looks at the lines of these names only; above this many it reads every line.
+constexpr size_t kMostNames = 500;
+
 // The WHERE clause of a filter over `runs`, with its parameters in order.
 struct Where {
   std::string sql;
@@ -37,7 +79,8 @@ struct Where {
   std::optional<long long> card;
 };
 
-Where whereOf(const Filter &f, int version) {
+// `names`: the check names the check filter's lines may have, when known.
+Where whereOf(const Filter &f, int version, const std::optional<std::vector<std::string>> &names) {
   Where w;
   w.sql = " WHERE 1 = 1";
   // Parameters: card first (index 1) when present, then the texts in order.
@@ -54,14 +97,43 @@ Where whereOf(const Filter &f, int version) {
   if (!f.verdict.empty()) text(std::string(detail::kVerdictExpr) + " =", detail::Upper(f.verdict));
   if (!f.station.empty()) text(version >= 3 ? "COALESCE(runs.station, '') =" : "'' =", f.station);
   if (!f.board.empty()) text("runs.board_barcode =", f.board);
-  if (!f.check.empty()) {
+  if (f.check.empty()) return w;
+  if (!names) {
     w.texts.push_back(f.check);
     w.sql +=
         " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
         "x.check_text, ?" +
         std::to_string(1 + w.texts.size()) + ") > 0)";
+  } else if (names->empty()) {
+    w.sql += " AND 1 = 0";
+  } else {
+    // The runs of the lines of those names (through the name index) whose text holds it.
+    w.sql += " AND runs.id IN (SELECT x.run_id FROM results x WHERE x.check_name IN (";
+    for (size_t k = 0; k < names->size(); ++k) {
+      w.texts.push_back((*names)[k]);
+      w.sql += (k ? ", ?" : "?") + std::to_string(1 + w.texts.size());
+    }
+    w.texts.push_back(f.check);
+    w.sql += ") AND instr(x.check_text, ?" + std::to_string(1 + w.texts.size()) + ") > 0)";
   }
   return w;
+}
+
+// The filter's clause on this store: the names of the check filter's lines looked up first.
+bool whereFor(Database &db, const Filter &f, int version, Where &w, std::string &error) {
+  std::optional<std::vector<std::string>> names;
+  const std::optional<std::string> pattern = f.check.empty() ? std::nullopt : namePattern(f.check);
+  if (pattern) {
+    Statement st = db.prepare(std::string(kNameWalk) + " AND instr(n, ?1) > 0", error);
+    if (!st) return false;
+    st.bind(1, *pattern);
+    names.emplace();
+    while (st.step()) names->push_back(st.text(0));
+    if (!st.error().empty()) return (error = st.error()), false;
+    if (names->size() > kMostNames) names.reset();
+  }
+  w = whereOf(f, version, names);
+  return true;
 }
 
 void bindWhere(Statement &st, const Where &w, int firstText = 2) {
@@ -144,7 +216,11 @@ std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limi
                                 std::string &error) {
   std::vector<RunRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   const std::string page =
       limit ? rt::format(" LIMIT %zu OFFSET %zu", limit, offset) : std::string();
   Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql +
@@ -163,7 +239,11 @@ std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limi
 
 long long Store::countRuns(const Filter &filter, std::string &error) {
   if (!ensureReadable(error)) return 0;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return 0;
+  }
   Statement st = db_.prepare("SELECT COUNT(*) FROM runs" + w.sql, error);
   if (!st) {
     error = name_ + ": " + error;
@@ -178,11 +258,7 @@ long long Store::countRuns(const Filter &filter, std::string &error) {
 std::vector<std::string> Store::checkNames(std::string &error) {
   std::vector<std::string> out;
   if (!ensureReadable(error)) return out;
-  Statement st = db_.prepare(
-      "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
-      "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
-      "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL",
-      error);
+  Statement st = db_.prepare(kNameWalk, error);
   if (!st) {
     error = name_ + ": " + error;
     return out;
@@ -230,19 +306,37 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
   return out;
 }
 
+// The failed lines by name (for `failures`) and by run (each run's count of failed lines); failed
+// lines are few in a store of mostly good runs, so both stay small.
+const char *const detail::kFailedLinesIndex =
+    "CREATE INDEX IF NOT EXISTS results_failed ON results(check_name, run_id) WHERE passed = 0; "
+    "CREATE INDEX IF NOT EXISTS results_failed_run ON results(run_id) WHERE passed = 0";
+
 std::vector<FailureRow> Store::failures(const Filter &filter, std::string &error, bool perStation) {
   std::vector<FailureRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   const std::string station =
       perStation && version_ >= 3 ? "COALESCE(runs.station, '')" : std::string("''");
-  const std::string failed = "SUM(CASE WHEN results.passed = 0 THEN 1 ELSE 0 END)";
+  const std::string by = perStation ? "1, 2" : "2";
+  // The failed lines first, through the index of failed lines (a few in a store of mostly good
+  // runs), then the lines checked of the names that failed only, through the name index: the
+  // cost follows the failures and their checks, not every line of the store. The filter's
+  // parameters are used by both halves under the same numbers.
   Statement st = db_.prepare(
-      "SELECT " + station + ", results.check_name, " + failed +
-          ", COUNT(*), COUNT(DISTINCT CASE WHEN results.passed = 0 THEN results.run_id END) "
-          "FROM results JOIN runs ON runs.id = results.run_id" +
-          w.sql + " GROUP BY " + (perStation ? station + ", " : std::string()) +
-          "results.check_name HAVING " + failed + " > 0 ORDER BY 1, 3 DESC, 5 DESC, 2",
+      "WITH f AS (SELECT " + station +
+          " AS station, results.check_name AS name, COUNT(*) AS failed, COUNT(DISTINCT "
+          "results.run_id) AS runs FROM results JOIN runs ON runs.id = results.run_id" +
+          w.sql + " AND results.passed = 0 GROUP BY " + by + "), c AS (SELECT " + station +
+          " AS station, results.check_name AS name, COUNT(*) AS checked FROM results JOIN runs "
+          "ON runs.id = results.run_id" +
+          w.sql + " AND results.check_name IN (SELECT name FROM f) GROUP BY " + by +
+          ") SELECT f.station, f.name, f.failed, c.checked, f.runs FROM f JOIN c ON c.station = "
+          "f.station AND c.name = f.name ORDER BY 1, 3 DESC, 5 DESC, 2",
       error);
   if (!st) {
     error = name_ + ": " + error;
@@ -279,7 +373,11 @@ std::string isoWeek(const std::string &date) {
 std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string &error) {
   std::vector<YieldRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   // A board is known by its barcode, else by its card number.
   Statement st = db_.prepare(
       std::string("SELECT substr(runs.start, 1, 10), ") +
@@ -319,15 +417,10 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
                                     std::string &error) {
   std::vector<ValueRow> out;
   if (!ensureReadable(error)) return out;
-  // The check names holding the text, found by walking the name index from one name to the next
-  // (a few lookups per name instead of a scan of every result line), then their lines by name.
+  // The check names holding the text, from the name index, then their lines by name.
   std::vector<std::string> names;
   {
-    Statement st = db_.prepare(
-        "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
-        "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
-        "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL AND instr(n, ?1) > 0",
-        error);
+    Statement st = db_.prepare(std::string(kNameWalk) + " AND instr(n, ?1) > 0", error);
     if (!st) {
       error = name_ + ": " + error;
       return out;
@@ -340,7 +433,11 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
     }
   }
   if (names.empty()) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   std::string in;
   for (size_t k = 0; k < names.size(); ++k)
     in += (k ? ", ?" : "?") + std::to_string(2 + w.texts.size() + k);

@@ -313,6 +313,7 @@ bool Store::open(std::string &reason, int busyMs) {
     }
     std::string ignored;
     db_.exec(detail::kStepStateIndex, ignored);
+    db_.exec(detail::kFailedLinesIndex, ignored);
     return true;
   }
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
@@ -346,6 +347,7 @@ bool Store::open(std::string &reason, int busyMs) {
     return false;
   }
   db_.exec(detail::kStepStateIndex, why);
+  db_.exec(detail::kFailedLinesIndex, why);
   return true;
 }
 

@@ -31,8 +31,10 @@ std::string Upper(std::string s);
 // The index the step-time question walks (step_times.cpp); made, when missing, by every
 // writable open. A store without it (read-only, or a user not allowed to make it) answers too.
 extern const char *const kStepStateIndex;
-// The indexes of the failed lines (store_queries.cpp); made the same way.
+// The indexes of the failed lines and of the runs of each check name (store_queries.cpp); made
+// the same way.
 extern const char *const kFailedLinesIndex;
+extern const char *const kNameRunIndex;
 
 // Whether `text` is an ISO 8601 date and time as the record writes it ("2026-12-07T09:15:02",
 // optionally ".fff" and a zone "Z" or "+01:00"), with a calendar date and a time of day.

@@ -39,8 +39,9 @@ constexpr const char *kNameWalk =
 
 // A text's words that can be part of a number a check name shows as "#" (with the brackets and
 // separators CheckName keeps beside it).
+constexpr const char *kNumberChars = "0123456789.+-eEiInNfFaAtTyY([{)]},;";
 bool mayBeInNumber(const std::string &word) {
-  return word.find_first_not_of("0123456789.+-eEiInNfFaAtTyY([{)]},;") == std::string::npos;
+  return word.find_first_not_of(kNumberChars) == std::string::npos;
 }
 
 // What the check name of every check text that contains `text` contains too, so that the names
@@ -48,22 +49,31 @@ bool mayBeInNumber(const std::string &word) {
 // piece of one, or blanks alone). A word of `text` with a blank or its end on both sides stands
 // whole in the check text, and as CheckName makes it in the name; a piece at either end is kept
 // as it is, unless it may be part of a number (then only the blank beside it remains).
-std::optional<std::string> namePattern(const std::string &text) {
+// `decides`: a name holds it exactly when the text does (one word, no blank, that no number can
+// hold: it stands in a word the name keeps as it is), so the lines' texts need not be read.
+struct NamePattern {
+  std::string text;
+  bool decides = false;
+};
+std::optional<NamePattern> namePattern(const std::string &text) {
   std::vector<std::string> words;
   std::istringstream in(text);
   for (std::string w; in >> w;) words.push_back(w);
   if (words.empty()) return std::nullopt;
+  if (words.size() == 1 && words[0] == text &&
+      text.find_first_not_of(std::string(kNumberChars) + "#") != std::string::npos)
+    return NamePattern{text, true};
   const bool blankFirst = std::isspace(static_cast<unsigned char>(text.front())) != 0;
   const bool blankLast = std::isspace(static_cast<unsigned char>(text.back())) != 0;
-  std::string pattern;
+  NamePattern pattern;
   bool anchored = false;  // a word of the pattern is more than a blank
   for (size_t k = 0; k < words.size(); ++k) {
     const bool whole = (k > 0 || blankFirst) && (k + 1 < words.size() || blankLast);
     std::string form = whole ? CheckName(words[k]) : words[k];
     if (!whole && mayBeInNumber(words[k])) form.clear();
     anchored |= !form.empty();
-    if (k > 0) pattern += ' ';
-    pattern += form;
+    if (k > 0) pattern.text += ' ';
+    pattern.text += form;
   }
   if (!anchored) return std::nullopt;
   return pattern;
@@ -79,8 +89,15 @@ struct Where {
   std::optional<long long> card;
 };
 
-// `names`: the check names the check filter's lines may have, when known.
-Where whereOf(const Filter &f, int version, const std::optional<std::vector<std::string>> &names) {
+// The lines the check filter looks at: those of these names, whose texts are read unless the
+// names decide.
+struct CheckLines {
+  std::vector<std::string> names;
+  bool decides = false;
+};
+
+// `lines`: where the check filter looks, when known; else it reads every line.
+Where whereOf(const Filter &f, int version, const std::optional<CheckLines> &lines) {
   Where w;
   w.sql = " WHERE 1 = 1";
   // Parameters: card first (index 1) when present, then the texts in order.
@@ -98,41 +115,47 @@ Where whereOf(const Filter &f, int version, const std::optional<std::vector<std:
   if (!f.station.empty()) text(version >= 3 ? "COALESCE(runs.station, '') =" : "'' =", f.station);
   if (!f.board.empty()) text("runs.board_barcode =", f.board);
   if (f.check.empty()) return w;
-  if (!names) {
+  if (!lines) {
     w.texts.push_back(f.check);
     w.sql +=
         " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
         "x.check_text, ?" +
         std::to_string(1 + w.texts.size()) + ") > 0)";
-  } else if (names->empty()) {
+  } else if (lines->names.empty()) {
     w.sql += " AND 1 = 0";
   } else {
-    // The runs of the lines of those names (through the name index) whose text holds it.
+    // The runs of the lines of those names (through the index of names and runs), whose text
+    // holds it.
     w.sql += " AND runs.id IN (SELECT x.run_id FROM results x WHERE x.check_name IN (";
-    for (size_t k = 0; k < names->size(); ++k) {
-      w.texts.push_back((*names)[k]);
+    for (size_t k = 0; k < lines->names.size(); ++k) {
+      w.texts.push_back(lines->names[k]);
       w.sql += (k ? ", ?" : "?") + std::to_string(1 + w.texts.size());
     }
-    w.texts.push_back(f.check);
-    w.sql += ") AND instr(x.check_text, ?" + std::to_string(1 + w.texts.size()) + ") > 0)";
+    w.sql += ")";
+    if (!lines->decides) {
+      w.texts.push_back(f.check);
+      w.sql += " AND instr(x.check_text, ?" + std::to_string(1 + w.texts.size()) + ") > 0";
+    }
+    w.sql += ")";
   }
   return w;
 }
 
 // The filter's clause on this store: the names of the check filter's lines looked up first.
 bool whereFor(Database &db, const Filter &f, int version, Where &w, std::string &error) {
-  std::optional<std::vector<std::string>> names;
-  const std::optional<std::string> pattern = f.check.empty() ? std::nullopt : namePattern(f.check);
+  std::optional<CheckLines> lines;
+  const std::optional<NamePattern> pattern = f.check.empty() ? std::nullopt : namePattern(f.check);
   if (pattern) {
     Statement st = db.prepare(std::string(kNameWalk) + " AND instr(n, ?1) > 0", error);
     if (!st) return false;
-    st.bind(1, *pattern);
-    names.emplace();
-    while (st.step()) names->push_back(st.text(0));
+    st.bind(1, pattern->text);
+    lines.emplace();
+    lines->decides = pattern->decides;
+    while (st.step()) lines->names.push_back(st.text(0));
     if (!st.error().empty()) return (error = st.error()), false;
-    if (names->size() > kMostNames) names.reset();
+    if (lines->names.size() > kMostNames) lines.reset();
   }
-  w = whereOf(f, version, names);
+  w = whereOf(f, version, lines);
   return true;
 }
 
@@ -308,6 +331,9 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
 
 // The failed lines by name (for `failures`) and by run (each run's count of failed lines); failed
 // lines are few in a store of mostly good runs, so both stay small.
+const char *const detail::kNameRunIndex =
+    "CREATE INDEX IF NOT EXISTS results_name_run ON results(check_name, run_id)";
+
 const char *const detail::kFailedLinesIndex =
     "CREATE INDEX IF NOT EXISTS results_failed ON results(check_name, run_id) WHERE passed = 0; "
     "CREATE INDEX IF NOT EXISTS results_failed_run ON results(run_id) WHERE passed = 0";

@@ -314,6 +314,7 @@ bool Store::open(std::string &reason, int busyMs) {
     std::string ignored;
     db_.exec(detail::kStepStateIndex, ignored);
     db_.exec(detail::kFailedLinesIndex, ignored);
+    db_.exec(detail::kNameRunIndex, ignored);
     return true;
   }
   // Only a regular file is a store: SQLite would put its journal beside a device or a pipe.
@@ -348,6 +349,7 @@ bool Store::open(std::string &reason, int busyMs) {
   }
   db_.exec(detail::kStepStateIndex, why);
   db_.exec(detail::kFailedLinesIndex, why);
+  db_.exec(detail::kNameRunIndex, why);
   return true;
 }
 

@@ -725,6 +725,17 @@ TEST_P(History, EveryQuestionAnswersOnAStoreWithRuns) {
   EXPECT_EQ(sevenFailures[1].checked, 1);
   EXPECT_EQ(store.values("BETA", {.check = "CH1 : 0.5 ["}, error).size(), 2u);
   ASSERT_EQ(error, "");
+  // A chart's values: the newest lines of that one name, oldest first.
+  const auto newest = store.newestValues("BETA CH2 : # [mA]", {}, 4, error);
+  ASSERT_EQ(newest.size(), 4u);
+  EXPECT_EQ(newest[0].run.id, all[2].id);
+  EXPECT_EQ(newest[1].run.id, all[2].id);
+  EXPECT_EQ(*newest[0].result.value + *newest[1].result.value, 13.0);
+  EXPECT_EQ(newest[3].run.id, all[3].id);
+  EXPECT_EQ(newest[3].result.high, 5.0);
+  EXPECT_EQ(store.newestValues("ALPHA CH1 : # [V]", {.station = "bench-1"}, 10, error).size(), 2u);
+  EXPECT_TRUE(store.newestValues("ALPHA", {}, 10, error).empty());
+  ASSERT_EQ(error, "");
 
   // Ranked by lines failed, then runs: not by the lines checked.
   EXPECT_EQ(cli(db(), {"--failures"}),

@@ -492,12 +492,15 @@ void HistoryWindow::showChart() {
       ChartSlot,
       [name, filter](history::Store &store) {
         Values v;
-        v.rows = store.values(name, filter, v.error);
-        // The store answers every name that contains the chosen one: only the chosen one stays.
-        std::erase_if(v.rows, [&](const history::ValueRow &r) { return r.result.name != name; });
+        v.rows = store.newestValues(name, filter, kChartValues, v.error);
         return v;
       },
-      [this, name](Values &v) { drawChart(name, v.rows, v.error); });
+      [this, name](Values &v) {
+        drawChart(name, v.rows, v.error);
+        if (v.rows.size() >= static_cast<size_t>(kChartValues))
+          chart_->setTitle(
+              tr("%1 (the newest %2 values)").arg(QString::fromStdString(name)).arg(kChartValues));
+      });
 }
 
 void HistoryWindow::drawChart(const std::string &name, const std::vector<history::ValueRow> &rows,

@@ -1,5 +1,6 @@
 // The questions of the results store: runs, their steps and lines, the failures ranked and the
 // measured values of a check, over the runs a filter selects.
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -485,6 +486,39 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
   while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  return out;
+}
+
+std::vector<ValueRow> Store::newestValues(const std::string &name, const Filter &filter,
+                                          size_t limit, std::string &error) {
+  std::vector<ValueRow> out;
+  if (!ensureReadable(error)) return out;
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  // Walked from the newest run back (the runs' start index; CROSS JOIN keeps SQLite from
+  // reading every line of the name first), each run's lines of the name found through the index
+  // of names and runs, until `limit` are found. The order within a run is left open: ordering by
+  // line would send SQLite through every line of each run.
+  Statement st = db_.prepare(
+      "SELECT " + runColumns(false) + ", " + kResultColumns + " FROM runs CROSS JOIN results" +
+          w.sql + " AND results.run_id = runs.id AND results.check_name = ?" +
+          std::to_string(2 + w.texts.size()) +
+          " AND results.value IS NOT NULL ORDER BY runs.start DESC, runs.id DESC LIMIT " +
+          std::to_string(limit),
+      error);
+  if (!st) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  st.bind(2 + static_cast<int>(w.texts.size()), name);
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  std::reverse(out.begin(), out.end());
   return out;
 }
 

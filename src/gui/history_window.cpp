@@ -254,7 +254,11 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   connect(yieldBy_, &QComboBox::currentIndexChanged, this, &HistoryWindow::showYield);
 }
 
-HistoryWindow::~HistoryWindow() = default;
+HistoryWindow::~HistoryWindow() {
+  // Destroying the window hides it, which ends the editing of a filter that has the focus: its
+  // signal must not reach this page, whose members are gone by then.
+  for (QObject *child : findChildren<QObject *>()) disconnect(child, nullptr, this, nullptr);
+}
 
 QString HistoryWindow::status() const { return status_->text(); }
 

@@ -1011,6 +1011,37 @@ TEST_P(History, EveryQuestionAnswersOnAStoreWithRuns) {
   EXPECT_EQ(seconds, (std::map<int, double>{{5, 115.0}, {12, 31.5}}));
   ASSERT_EQ(error, "");
 
+  // The check filter finds the names first: pieces of numbers, whole numbers, blanks that the
+  // name does not keep, texts that no name holds, one word that the names alone decide, the
+  // names' own mark.
+  const std::vector<std::pair<std::string, long long>> checkFilters = {
+      {"CH1 : 0.5 [", 1}, {"0.25", 1},        {"5 [V]", 3},  {"2 : 3", 3}, {"lamp OK", 5},
+      {"lamp  OK", 0},    {" 7 [mA", 1},      {"HA CH1", 4}, {"ZETA", 0},  {"\t", 0},
+      {"OK", 5},          {"ALPHA CH1 :", 4}, {"V]", 4},     {"#", 0},     {"OK ", 0}};
+  for (const auto &[text, expected] : checkFilters)
+    EXPECT_EQ(store.countRuns({.check = text}, error), expected) << '"' << text << '"';
+  const auto sevens = store.runs({.check = " 7 [mA"}, error);
+  ASSERT_EQ(sevens.size(), 1u);
+  EXPECT_EQ(sevens[0].id, all[2].id);
+  const auto sevenFailures = store.failures({.check = "BETA CH2 : 7"}, error);
+  ASSERT_EQ(sevenFailures.size(), 2u);
+  EXPECT_EQ(sevenFailures[0].name, "BETA CH2 : # [mA]");
+  EXPECT_EQ(sevenFailures[0].failed, 2);
+  EXPECT_EQ(sevenFailures[1].checked, 1);
+  EXPECT_EQ(store.values("BETA", {.check = "CH1 : 0.5 ["}, error).size(), 2u);
+  ASSERT_EQ(error, "");
+  // A chart's values: the newest lines of that one name, oldest first.
+  const auto newest = store.newestValues("BETA CH2 : # [mA]", {}, 4, error);
+  ASSERT_EQ(newest.size(), 4u);
+  EXPECT_EQ(newest[0].run.id, all[2].id);
+  EXPECT_EQ(newest[1].run.id, all[2].id);
+  EXPECT_EQ(*newest[0].result.value + *newest[1].result.value, 13.0);
+  EXPECT_EQ(newest[3].run.id, all[3].id);
+  EXPECT_EQ(newest[3].result.high, 5.0);
+  EXPECT_EQ(store.newestValues("ALPHA CH1 : # [V]", {.station = "bench-1"}, 10, error).size(), 2u);
+  EXPECT_TRUE(store.newestValues("ALPHA", {}, 10, error).empty());
+  ASSERT_EQ(error, "");
+
   // Ranked by lines failed, then runs: not by the lines checked.
   EXPECT_EQ(cli(db(), {"--failures"}),
             "FAILED  CHECKED   RUNS  CHECK\n"

@@ -260,7 +260,11 @@ HistoryWindow::HistoryWindow(history::Store &store, QWidget *parent)
   connect(yieldPartial_, &QCheckBox::toggled, this, &HistoryWindow::showYield);
 }
 
-HistoryWindow::~HistoryWindow() = default;
+HistoryWindow::~HistoryWindow() {
+  // Destroying the window hides it, which ends the editing of a filter that has the focus: its
+  // signal must not reach this page, whose members are gone by then.
+  for (QObject *child : findChildren<QObject *>()) disconnect(child, nullptr, this, nullptr);
+}
 
 QString HistoryWindow::status() const { return status_->text(); }
 
@@ -498,12 +502,15 @@ void HistoryWindow::showChart() {
       ChartSlot,
       [name, filter](history::Store &store) {
         Values v;
-        v.rows = store.values(name, filter, v.error);
-        // The store answers every name that contains the chosen one: only the chosen one stays.
-        std::erase_if(v.rows, [&](const history::ValueRow &r) { return r.result.name != name; });
+        v.rows = store.newestValues(name, filter, kChartValues, v.error);
         return v;
       },
-      [this, name](Values &v) { drawChart(name, v.rows, v.error); });
+      [this, name](Values &v) {
+        drawChart(name, v.rows, v.error);
+        if (v.rows.size() >= static_cast<size_t>(kChartValues))
+          chart_->setTitle(
+              tr("%1 (the newest %2 values)").arg(QString::fromStdString(name)).arg(kChartValues));
+      });
 }
 
 void HistoryWindow::drawChart(const std::string &name, const std::vector<history::ValueRow> &rows,

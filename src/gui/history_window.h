@@ -7,9 +7,9 @@
 //
 // The page reads what it shows, whatever the size of the store: the runs a page at a time (the
 // next page when the table is scrolled to its end), the names of the checks from the store's
-// name index, the values of the chosen check only. Every question goes to a worker with a
-// connection of its own (store_worker.h); the page says "loading…" until the answer is there
-// and stays responsive meanwhile.
+// name index, the values of the chosen check only (of its newest lines, kChartValues at most).
+// Every question goes to a worker with a connection of its own (store_worker.h); the page says
+// "loading…" until the answer is there and stays responsive meanwhile.
 #pragma once
 
 #include <QString>
@@ -55,6 +55,8 @@ class HistoryWindow : public QWidget {
 
   // Runs in the table's first page, and in each further one.
   static constexpr int kPageRows = 500;
+  // Values in the chart of a check at most: those of its newest lines in the filter's runs.
+  static constexpr int kChartValues = 1000;
 
   // Reads the runs of the filter and the names of the checks with values again; the chosen
   // check stays chosen while the store still has it.

@@ -205,6 +205,10 @@ class Store : public functest::RunSink {
                               bool partialRuns = false);
   // Measured values of the checks whose name contains `check`, by check name, then start.
   std::vector<ValueRow> values(const std::string &check, const Filter &filter, std::string &error);
+  // The values of the check named `name` (that name only) in the newest `limit` of its lines of
+  // the selected runs, by start: what a chart of the check shows, whatever the store's size.
+  std::vector<ValueRow> newestValues(const std::string &name, const Filter &filter, size_t limit,
+                                     std::string &error);
   // The median bench seconds each state's step took in the latest finished runs (PASSED or
   // FAILED) that ran it: from its start to the next step's, the last step to its last line.
   std::map<int, double> stepSeconds(std::string &error);

@@ -37,6 +37,10 @@ extern const char *const kStepStateIndex;
 // for "2026-12-07T09:15:02+01:00"); a start without a zone is taken as UTC. Empty when `start`
 // is no such date and time. Runs are ordered by it, whatever zone their benches are in.
 std::string UtcInstant(const std::string &start);
+// The indexes of the failed lines and of the runs of each check name (store_queries.cpp); made
+// the same way.
+extern const char *const kFailedLinesIndex;
+extern const char *const kNameRunIndex;
 
 // Whether `text` is an ISO 8601 date and time as the record writes it ("2026-12-07T09:15:02",
 // optionally ".fff" and a zone "Z" or "+01:00"), with a calendar date and a time of day.

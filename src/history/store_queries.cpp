@@ -1,5 +1,6 @@
 // The questions of the results store: runs, their steps and lines, the failures ranked and the
 // measured values of a check, over the runs a filter selects.
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -32,6 +33,58 @@ bool isNumberWord(const std::string &w) {
   return end && *end == '\0';
 }
 
+// Every check name of the store, in order, found by walking the name index from one name to the
+// next (a few lookups per name instead of a scan of every result line).
+constexpr const char *kNameWalk =
+    "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
+    "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
+    "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL";
+
+// A text's words that can be part of a number a check name shows as "#" (with the brackets and
+// separators CheckName keeps beside it).
+constexpr const char *kNumberChars = "0123456789.+-eEiInNfFaAtTyY([{)]},;";
+bool mayBeInNumber(const std::string &word) {
+  return word.find_first_not_of(kNumberChars) == std::string::npos;
+}
+
+// What the check name of every check text that contains `text` contains too, so that the names
+// to look at are found in the name index first; nullopt when nothing can be told (a number, a
+// piece of one, or blanks alone). A word of `text` with a blank or its end on both sides stands
+// whole in the check text, and as CheckName makes it in the name; a piece at either end is kept
+// as it is, unless it may be part of a number (then only the blank beside it remains).
+// `decides`: a name holds it exactly when the text does (one word, no blank, that no number can
+// hold: it stands in a word the name keeps as it is), so the lines' texts need not be read.
+struct NamePattern {
+  std::string text;
+  bool decides = false;
+};
+std::optional<NamePattern> namePattern(const std::string &text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  if (words.empty()) return std::nullopt;
+  if (words.size() == 1 && words[0] == text &&
+      text.find_first_not_of(std::string(kNumberChars) + "#") != std::string::npos)
+    return NamePattern{text, true};
+  const bool blankFirst = std::isspace(static_cast<unsigned char>(text.front())) != 0;
+  const bool blankLast = std::isspace(static_cast<unsigned char>(text.back())) != 0;
+  NamePattern pattern;
+  bool anchored = false;  // a word of the pattern is more than a blank
+  for (size_t k = 0; k < words.size(); ++k) {
+    const bool whole = (k > 0 || blankFirst) && (k + 1 < words.size() || blankLast);
+    std::string form = whole ? CheckName(words[k]) : words[k];
+    if (!whole && mayBeInNumber(words[k])) form.clear();
+    anchored |= !form.empty();
+    if (k > 0) pattern.text += ' ';
+    pattern.text += form;
+  }
+  if (!anchored) return std::nullopt;
+  return pattern;
+}
+
+// The check filter looks at the lines of these names only; above this many it reads every line.
+constexpr size_t kMostNames = 500;
+
 // The WHERE clause of a filter over `runs`, with its parameters in order.
 struct Where {
   std::string sql;
@@ -39,7 +92,15 @@ struct Where {
   std::optional<long long> card;
 };
 
-Where whereOf(const Filter &f, int version) {
+// The lines the check filter looks at: those of these names, whose texts are read unless the
+// names decide.
+struct CheckLines {
+  std::vector<std::string> names;
+  bool decides = false;
+};
+
+// `lines`: where the check filter looks, when known; else it reads every line.
+Where whereOf(const Filter &f, int version, const std::optional<CheckLines> &lines) {
   Where w;
   w.sql = " WHERE 1 = 1";
   // Parameters: card first (index 1) when present, then the texts in order.
@@ -56,14 +117,49 @@ Where whereOf(const Filter &f, int version) {
   if (!f.verdict.empty()) text(std::string(detail::kVerdictExpr) + " =", detail::Upper(f.verdict));
   if (!f.station.empty()) text(version >= 3 ? "COALESCE(runs.station, '') =" : "'' =", f.station);
   if (!f.board.empty()) text("runs.board_barcode =", f.board);
-  if (!f.check.empty()) {
+  if (f.check.empty()) return w;
+  if (!lines) {
     w.texts.push_back(f.check);
     w.sql +=
         " AND EXISTS (SELECT 1 FROM results x WHERE x.run_id = runs.id AND instr("
         "x.check_text, ?" +
         std::to_string(1 + w.texts.size()) + ") > 0)";
+  } else if (lines->names.empty()) {
+    w.sql += " AND 1 = 0";
+  } else {
+    // The runs of the lines of those names (through the index of names and runs), whose text
+    // holds it.
+    w.sql += " AND runs.id IN (SELECT x.run_id FROM results x WHERE x.check_name IN (";
+    for (size_t k = 0; k < lines->names.size(); ++k) {
+      w.texts.push_back(lines->names[k]);
+      w.sql += (k ? ", ?" : "?") + std::to_string(1 + w.texts.size());
+    }
+    w.sql += ")";
+    if (!lines->decides) {
+      w.texts.push_back(f.check);
+      w.sql += " AND instr(x.check_text, ?" + std::to_string(1 + w.texts.size()) + ") > 0";
+    }
+    w.sql += ")";
   }
   return w;
+}
+
+// The filter's clause on this store: the names of the check filter's lines looked up first.
+bool whereFor(Database &db, const Filter &f, int version, Where &w, std::string &error) {
+  std::optional<CheckLines> lines;
+  const std::optional<NamePattern> pattern = f.check.empty() ? std::nullopt : namePattern(f.check);
+  if (pattern) {
+    Statement st = db.prepare(std::string(kNameWalk) + " AND instr(n, ?1) > 0", error);
+    if (!st) return false;
+    st.bind(1, pattern->text);
+    lines.emplace();
+    lines->decides = pattern->decides;
+    while (st.step()) lines->names.push_back(st.text(0));
+    if (!st.error().empty()) return (error = st.error()), false;
+    if (lines->names.size() > kMostNames) lines.reset();
+  }
+  w = whereOf(f, version, lines);
+  return true;
 }
 
 void bindWhere(Statement &st, const Where &w, int firstText = 2) {
@@ -152,7 +248,11 @@ std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limi
                                 std::string &error) {
   std::vector<RunRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   const std::string page =
       limit ? rt::format(" LIMIT %zu OFFSET %zu", limit, offset) : std::string();
   Statement st = db_.prepare("SELECT " + runColumns() + " FROM runs" + w.sql + " ORDER BY " +
@@ -171,7 +271,11 @@ std::vector<RunRow> Store::runs(const Filter &filter, size_t offset, size_t limi
 
 long long Store::countRuns(const Filter &filter, std::string &error) {
   if (!ensureReadable(error)) return 0;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return 0;
+  }
   Statement st = db_.prepare("SELECT COUNT(*) FROM runs" + w.sql, error);
   if (!st) {
     error = name_ + ": " + error;
@@ -186,11 +290,7 @@ long long Store::countRuns(const Filter &filter, std::string &error) {
 std::vector<std::string> Store::checkNames(std::string &error) {
   std::vector<std::string> out;
   if (!ensureReadable(error)) return out;
-  Statement st = db_.prepare(
-      "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
-      "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
-      "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL",
-      error);
+  Statement st = db_.prepare(kNameWalk, error);
   if (!st) {
     error = name_ + ": " + error;
     return out;
@@ -238,19 +338,40 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
   return out;
 }
 
+// The failed lines by name (for `failures`) and by run (each run's count of failed lines); failed
+// lines are few in a store of mostly good runs, so both stay small.
+const char *const detail::kNameRunIndex =
+    "CREATE INDEX IF NOT EXISTS results_name_run ON results(check_name, run_id)";
+
+const char *const detail::kFailedLinesIndex =
+    "CREATE INDEX IF NOT EXISTS results_failed ON results(check_name, run_id) WHERE passed = 0; "
+    "CREATE INDEX IF NOT EXISTS results_failed_run ON results(run_id) WHERE passed = 0";
+
 std::vector<FailureRow> Store::failures(const Filter &filter, std::string &error, bool perStation) {
   std::vector<FailureRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   const std::string station =
       perStation && version_ >= 3 ? "COALESCE(runs.station, '')" : std::string("''");
-  const std::string failed = "SUM(CASE WHEN results.passed = 0 THEN 1 ELSE 0 END)";
+  const std::string by = perStation ? "1, 2" : "2";
+  // The failed lines first, through the index of failed lines (a few in a store of mostly good
+  // runs), then, for each name (and station) that failed, its lines checked, through the index
+  // of names and runs: the cost follows the failures and their checks, not every line of the
+  // store. (A join of the failed names with the lines had PostgreSQL read every line: it cannot
+  // tell that few names failed.) The filter's parameters serve both under the same numbers.
   Statement st = db_.prepare(
-      "SELECT " + station + ", results.check_name, " + failed +
-          ", COUNT(*), COUNT(DISTINCT CASE WHEN results.passed = 0 THEN results.run_id END) "
-          "FROM results JOIN runs ON runs.id = results.run_id" +
-          w.sql + " GROUP BY " + (perStation ? station + ", " : std::string()) +
-          "results.check_name HAVING " + failed + " > 0 ORDER BY 1, 3 DESC, 5 DESC, 2",
+      "WITH f AS (SELECT " + station +
+          " AS station, results.check_name AS name, COUNT(*) AS failed, COUNT(DISTINCT "
+          "results.run_id) AS runs FROM results JOIN runs ON runs.id = results.run_id" +
+          w.sql + " AND results.passed = 0 GROUP BY " + by +
+          ") SELECT f.station, f.name, f.failed, (SELECT COUNT(*) FROM results JOIN runs ON "
+          "runs.id = results.run_id" +
+          w.sql + " AND results.check_name = f.name AND " + station +
+          " = f.station), f.runs FROM f ORDER BY 1, 3 DESC, 5 DESC, 2",
       error);
   if (!st) {
     error = name_ + ": " + error;
@@ -292,7 +413,11 @@ std::vector<YieldRow> Store::yield(const Filter &filter, YieldBy by, std::string
                                    bool partialRuns) {
   std::vector<YieldRow> out;
   if (!ensureReadable(error)) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   // A board is known by its barcode, else by its card number.
   Statement st = db_.prepare(
       std::string("SELECT substr(runs.start, 1, 10), ") +
@@ -335,15 +460,10 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
                                     std::string &error) {
   std::vector<ValueRow> out;
   if (!ensureReadable(error)) return out;
-  // The check names holding the text, found by walking the name index from one name to the next
-  // (a few lookups per name instead of a scan of every result line), then their lines by name.
+  // The check names holding the text, from the name index, then their lines by name.
   std::vector<std::string> names;
   {
-    Statement st = db_.prepare(
-        "WITH RECURSIVE names(n) AS (SELECT MIN(check_name) FROM results UNION ALL SELECT "
-        "(SELECT MIN(check_name) FROM results WHERE check_name > names.n) FROM names WHERE "
-        "names.n IS NOT NULL) SELECT n FROM names WHERE n IS NOT NULL AND instr(n, ?1) > 0",
-        error);
+    Statement st = db_.prepare(std::string(kNameWalk) + " AND instr(n, ?1) > 0", error);
     if (!st) {
       error = name_ + ": " + error;
       return out;
@@ -356,7 +476,11 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
     }
   }
   if (names.empty()) return out;
-  const Where w = whereOf(filter, version_);
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
   std::string in;
   for (size_t k = 0; k < names.size(); ++k)
     in += (k ? ", ?" : "?") + std::to_string(2 + w.texts.size() + k);
@@ -377,6 +501,39 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
   while (st.step()) out.push_back({runFrom(st), resultFrom(st, 19)});
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  return out;
+}
+
+std::vector<ValueRow> Store::newestValues(const std::string &name, const Filter &filter,
+                                          size_t limit, std::string &error) {
+  std::vector<ValueRow> out;
+  if (!ensureReadable(error)) return out;
+  Where w;
+  if (!whereFor(db_, filter, version_, w, error)) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  // Walked from the newest run back (the runs' start index; CROSS JOIN keeps SQLite from
+  // reading every line of the name first), each run's lines of the name found through the index
+  // of names and runs, until `limit` are found. The order within a run is left open: ordering by
+  // line would send SQLite through every line of each run.
+  Statement st = db_.prepare(
+      "SELECT " + runColumns(false) + ", " + kResultColumns + " FROM runs CROSS JOIN results" +
+          w.sql + " AND results.run_id = runs.id AND results.check_name = ?" +
+          std::to_string(2 + w.texts.size()) +
+          " AND results.value IS NOT NULL ORDER BY runs.start DESC, runs.id DESC LIMIT " +
+          std::to_string(limit),
+      error);
+  if (!st) {
+    error = name_ + ": " + error;
+    return out;
+  }
+  bindWhere(st, w);
+  st.bind(2 + static_cast<int>(w.texts.size()), name);
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
+  if (!st.error().empty()) error = st.error();
+  if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
+  std::reverse(out.begin(), out.end());
   return out;
 }
 

@@ -430,6 +430,8 @@ bool Store::open(std::string &reason, int busyMs) {
     }
     std::string ignored;
     db_.exec(detail::kStepStateIndex, ignored);
+    db_.exec(detail::kFailedLinesIndex, ignored);
+    db_.exec(detail::kNameRunIndex, ignored);
     writable_ = true;
     return true;
   }
@@ -464,6 +466,8 @@ bool Store::open(std::string &reason, int busyMs) {
     return false;
   }
   db_.exec(detail::kStepStateIndex, why);
+  db_.exec(detail::kFailedLinesIndex, why);
+  db_.exec(detail::kNameRunIndex, why);
   writable_ = true;
   return true;
 }

@@ -4,7 +4,11 @@
 // chart places each run by its start: a check's value with its limits, or a status bit as passed
 // or failed. The page is saved as a PNG (into $TESSOCK_SHOT_DIR as well when it is set, to be
 // looked at).
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +19,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtCharts/QChartView>
@@ -24,6 +29,7 @@
 #include <memory>
 
 #include "gui/desktop.h"
+#include "rt/format.h"
 #include "support/functest_rig.h"
 #include "test_popups.h"
 
@@ -258,6 +264,52 @@ TEST(DesktopHistory, PageListsTheRunsOpensTheirReportsAndChartsACheck) {
 
   EXPECT_TRUE(popups.messages.empty());
   desktop.shutDown();
+}
+
+// A server that takes the connection and never answers: the page says "loading…" and its window
+// goes on handling its events (a timer ticks) for as long as the question is out; the answer,
+// the server's silence given up on, arrives as the store's error. The window closes with
+// questions still out, without waiting for its worker, and while a filter has the focus. (How late
+// the window's events run while a large store answers is measured by bench/bench_history_page.)
+TEST(DesktopHistory, WindowKeepsHandlingEventsWhileTheStoreDoesNotAnswer) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener, 16), 0);  // the kernel takes the connections; nobody answers
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &size), 0);
+  history::Store store(rt::format("postgresql://tessock@127.0.0.1:%d/results?connect_timeout=2",
+                                  ntohs(at.sin_port)));
+  {
+    gui::HistoryWindow page(store);
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    int ticks = 0;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { ++ticks; });
+    probe.start(10);
+    page.refresh();
+    EXPECT_EQ(page.status(), "loading…");
+    QTest::qWait(200);
+    EXPECT_TRUE(page.loading());
+    EXPECT_GT(ticks, 0);
+    // The runs' answer first: the server given up on (its other questions are still out).
+    for (int k = 0; k < 1000 && page.status() == "loading…"; ++k) QTest::qWait(10);
+    EXPECT_TRUE(page.status().contains("127.0.0.1")) << page.status().toStdString();
+    // The check filter, changed, keeps the focus until the window goes: its end of editing then
+    // reaches no page being destroyed.
+    page.checkFilter()->setFocus();
+    page.checkFilter()->setText("TEMP_1");
+    page.refresh();
+    EXPECT_TRUE(page.loading());
+    page.checkFilter()->setText("TEMP_2");
+    EXPECT_TRUE(page.checkFilter()->hasFocus());
+  }
+  ::close(listener);
 }
 
 }  // namespace

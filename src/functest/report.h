@@ -51,8 +51,11 @@ std::string FailCopyName(const std::string &reportFileName, float errorCounts);
 // file never ends in a torn line.
 std::string AppendToFile(const std::string &path, const std::string &text);
 
-// Flushes a regular file to the disk (fsync). Empty on success, else the reason.
+// Flushes a regular file to the disk (through FlushToDisk). Empty on success, else the reason.
 std::string SyncFile(const std::string &path);
+// The call that puts an open file's data on the disk: fsync. A test puts its own in to see
+// which files are flushed, and when.
+extern int (*FlushToDisk)(int fd);
 
 // Claims the first free report name prefix + "_DN_<card>_<n>.txt" (n from 0) by creating it
 // exclusively, together with its record, so that runs started at the same moment never share a

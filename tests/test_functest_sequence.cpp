@@ -2,10 +2,14 @@
 // names, the sequencer's tick rule, the end with its fail copy, the stop, the structured record;
 // and the steps without long physics on the good board and the defect boards they exist for.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "ctl/main_panel.h"
@@ -23,6 +27,7 @@ namespace B = ctl::TabBData;
 namespace T = ctl::Test;
 using functest::StepResult;
 using testenv::FunctionalRig;
+namespace fs = std::filesystem;
 
 // A step whose answers the test writes: a list of (check, passed) lines on its first call, then
 // `runningCalls` calls that answer Running, then Done.
@@ -488,6 +493,57 @@ TEST(FunctionalTest, DefectBoardsFailExactlyTheirLines) {
         functest::FailCopyName(r.test().report.ReportFileName, static_cast<float>(expected.size()));
     EXPECT_TRUE(exists(copy)) << copy;
   }
+}
+
+// Every file that keeps a run is on the disk before the run is said to be over: the report,
+// its record and its fail copy, each flushed once whole (at its final size), and the run's
+// outbox entry before it is named. The flush is watched through FlushToDisk.
+struct Flushed {
+  std::string path;
+  long long size = 0;
+};
+std::mutex flushedMutex;
+std::vector<Flushed> flushed;
+int watchFlush(int fd) {
+  char link[64], target[4096];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = ::readlink(link, target, sizeof target - 1);
+  struct stat st {};
+  ::fstat(fd, &st);
+  std::lock_guard<std::mutex> lock(flushedMutex);
+  flushed.push_back({n > 0 ? std::string(target, static_cast<size_t>(n)) : "", st.st_size});
+  return ::fsync(fd);
+}
+
+TEST(FunctionalTest, EveryFileOfARunIsFlushedWholeBeforeItsEnd) {
+  FunctionalRig r("temp1_down");
+  functest::FlushToDisk = watchFlush;
+  struct Restore {
+    ~Restore() { functest::FlushToDisk = ::fsync; }
+  } restore;
+  r.scanBarcodes();
+  r.enableOnly({B::EnableTempOtrDac});
+  r.startBench();
+  ASSERT_TRUE(r.runToEnd(400.0));
+  const std::string report = fs::canonical(r.test().report.ReportFileName).string();
+  const std::string record = functest::RecordPathFor(report);
+  const std::string copy = functest::FailCopyName(report, 1.0f);
+  ASSERT_TRUE(fs::exists(copy));
+  std::lock_guard<std::mutex> lock(flushedMutex);
+  // The last flush of each file, at its size then.
+  std::map<std::string, long long> last;
+  int entries = 0;
+  for (const Flushed &f : flushed) {
+    last[f.path] = f.size;
+    entries += f.path.find("/tessock/outbox/") != std::string::npos && f.size > 0;
+  }
+  for (const auto &[file, flushedAs] :
+       {std::pair{report, report}, std::pair{record, record}, std::pair{copy, copy + ".part"}}) {
+    SCOPED_TRACE(file);
+    ASSERT_EQ(last.count(flushedAs), 1u);
+    EXPECT_EQ(last[flushedAs], static_cast<long long>(fs::file_size(file)));
+  }
+  EXPECT_EQ(entries, 1);
 }
 
 // --------------------------------------------------------------------------- step logic alone

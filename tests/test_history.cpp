@@ -662,7 +662,8 @@ TEST_P(History, ConnectionsRecoverFromLocksAndLostConnections) {
 
 // A store of the version before the keys, with the duplicates concurrent writers could leave
 // (a run's lines and steps twice), is brought up to date keeping every run, each line once, and
-// says what it does.
+// says what it does. Runs of other records (2,500 sharing the first run's start, one whose start
+// is no date) get their instants too, a thousand to a statement.
 TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   {
     FunctionalRig r("good", 60.0, db());
@@ -676,6 +677,10 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   ASSERT_TRUE(raw.exec(
       "DROP INDEX results_run; DROP INDEX steps_ordinal; DROP INDEX runs_start_utc; "
       "CREATE INDEX results_run ON results(run_id, line); "
+      "WITH RECURSIVE n(k) AS (SELECT 1 UNION ALL SELECT k + 1 FROM n WHERE k < 2500) "
+      "INSERT INTO runs(start, report, origin) SELECT (SELECT MIN(start) FROM runs), "
+      "'gen' || k, 'import' FROM n; "
+      "INSERT INTO runs(start, report, origin) VALUES('no date', 'none', 'import'); "
       "ALTER TABLE runs DROP COLUMN start_utc; ALTER TABLE runs DROP COLUMN steps_on; "
       "INSERT INTO steps(run_id, state, title, clock, ordinal) SELECT run_id, state, title, clock, "
       "ordinal + 100 FROM steps WHERE run_id = (SELECT MIN(id) FROM runs); "
@@ -695,9 +700,9 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   ASSERT_TRUE(store.open(error)) << error;
   ASSERT_EQ(told.size(), 3u);
   EXPECT_EQ(told[0], "bringing the results store " + store.path() + " from version 3 to 5");
-  EXPECT_EQ(told[1], "results store " + store.path() + ": start instants of 2 of 2 runs");
+  EXPECT_EQ(told[1], "results store " + store.path() + ": start instants of 2503 of 2503 runs");
   EXPECT_EQ(told[2], "the results store " + store.path() + " is up to date");
-  const auto runs = store.runs({}, error);
+  const auto runs = store.runs({.card = 317}, error);
   ASSERT_EQ(runs.size(), 2u) << error;
   for (const auto &run : runs) {
     EXPECT_EQ(run.resultLines, 12);
@@ -710,10 +715,15 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
       raw.exec("INSERT INTO results(run_id, line, check_text, check_name, passed) SELECT "
                "run_id, line, check_text, check_name, passed FROM results",
                error));
-  history::Statement utc =
-      raw.prepare("SELECT COUNT(*) FROM runs WHERE start_utc LIKE '%Z'", error);
+  history::Statement utc = raw.prepare(
+      "SELECT COUNT(*), COUNT(DISTINCT start_utc), SUM(CASE WHEN start_utc = (SELECT start_utc "
+      "FROM runs WHERE id = (SELECT MIN(id) FROM runs)) THEN 1 ELSE 0 END) FROM runs WHERE "
+      "start_utc LIKE '%Z'",
+      error);
   ASSERT_TRUE(utc && utc.step()) << error;
-  EXPECT_EQ(utc.integer(0), 2);
+  EXPECT_EQ(utc.integer(0), 2502);
+  EXPECT_EQ(utc.integer(1), 2);
+  EXPECT_EQ(utc.integer(2), 2501);
 }
 
 // What is not this program's store, or is of a newer version, is refused and left as it is; a

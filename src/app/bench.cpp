@@ -203,10 +203,10 @@ void Bench::ShutDown() {
   shutDown_ = true;
   const std::string unstored = resultsWriter.finish(10.0);
   if (!unstored.empty()) {
-    resultsLost_ = true;
+    resultsWaiting_ = true;
     const std::string message = "Not stored: " + unstored +
-                                ". The run waits: tessock-cli --sync (or --import of its record's "
-                                "folder) completes it.";
+                                ". The run waits in the store's outbox: tessock-cli --sync (or "
+                                "--import of its record's folder) completes it.";
     if (panels.TestCFCPanel && rt.hasPanel(panels.TestCFCPanel))
       rt.InsertTextBoxLine(panels.TestCFCPanel, ctl::Test::LogBox, -1, message);
     rt.MessagePopup("Test results not all stored", message);

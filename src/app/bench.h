@@ -56,8 +56,10 @@ class Bench {
   // the results writer gets up to 10 s to store what it holds while the store is locked; what
   // it could not store is said in the log box and a pop-up.
   void ShutDown();
-  // Whether a run lost lines of its report or record, or lines the store did not take.
-  bool resultsLost() const { return resultsLost_ || test.report.lostAtEnd(); }
+  // Whether a run lost lines of its report or record.
+  bool resultsLost() const { return test.report.lostAtEnd(); }
+  // Whether lines of a run were not in the results store at the end (they wait in its outbox).
+  bool resultsWaiting() const { return resultsWaiting_; }
 
   int Quit(int panel, int control, int event);
 
@@ -88,7 +90,7 @@ class Bench {
  private:
   void registerCallbacks();
   bool shutDown_ = false;
-  bool resultsLost_ = false;
+  bool resultsWaiting_ = false;
 };
 
 }  // namespace app

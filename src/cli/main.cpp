@@ -114,14 +114,16 @@ int main(int argc, char **argv) {
   }
   const bool stillRunning = bench.test.running();
   bench.ShutDown();
-  // The verdicts of the runs the script started: a lost module first, then lost lines, then a
-  // run that did not end, then a failed one.
+  // The verdicts of the runs the script started: a lost module first, then lost lines, then
+  // lines that wait for the store, then a run that did not end, then a failed one.
   if (status == cli::EXIT_OK) {
     const int runs = cli::runsExitStatus(bench.test.outcomes(), stillRunning);
     if (runs == cli::EXIT_MODULE_LOST)
       status = runs;
     else if (bench.resultsLost())
       status = cli::EXIT_LOST;
+    else if (bench.resultsWaiting())
+      status = cli::EXIT_WAITING;
     else
       status = runs;
   }

@@ -41,12 +41,14 @@ std::string AppendToFile(const std::string &path, const std::string &text) {
   return reason;
 }
 
+int (*FlushToDisk)(int fd) = ::fsync;
+
 std::string SyncFile(const std::string &path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::strerror(errno);
   struct stat st {};
   std::string reason;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) != 0)
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && FlushToDisk(fd) != 0)
     reason = std::strerror(errno);
   ::close(fd);
   return reason;

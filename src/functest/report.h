@@ -58,8 +58,11 @@ std::string FailCopyName(const std::string &reportFileName, float errorCounts);
 // file never ends in a torn line.
 std::string AppendToFile(const std::string &path, const std::string &text);
 
-// Flushes a regular file to the disk (fsync). Empty on success, else the reason.
+// Flushes a regular file to the disk (through FlushToDisk). Empty on success, else the reason.
 std::string SyncFile(const std::string &path);
+// The call that puts an open file's data on the disk: fsync. A test puts its own in to see
+// which files are flushed, and when.
+extern int (*FlushToDisk)(int fd);
 
 // The folder of the reports whose prefix names none: $XDG_DATA_HOME/tessock/reports (an
 // absolute XDG_DATA_HOME only), else ~/.local/share/tessock/reports.

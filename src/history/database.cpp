@@ -194,7 +194,13 @@ bool Database::open(const std::string &location, Mode mode, int busyMs, std::str
                     ? backend::OpenPostgres(location, mode != Mode::Write, busyMs, reason)
                     : backend::OpenSqlite(location, mode, busyMs, reason);
   if (!connection_) reason = Redacted(reason, location);
+  if (connection_) connection_->setInterrupt(interrupt_);
   return connection_ != nullptr;
+}
+
+void Database::setInterrupt(const std::atomic<bool> *flag) {
+  interrupt_ = flag;
+  if (connection_) connection_->setInterrupt(flag);
 }
 
 bool Database::openMemory(std::string &reason) {

@@ -4,6 +4,7 @@
 // parameter marks, column types of the schema, the store's marks, how a transaction begins.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,10 @@ class Connection {
   // The schema's SQL in this engine's column types.
   virtual std::string schemaSql(const std::string &portable) const = 0;
   virtual bool isServer() const = 0;
+  // Once `flag` is set, a wait for the server's answer ends at once and the connection is given
+  // up (lost()): a program that ends is not held by a server that does not answer. A file's
+  // statements are bounded by their busy time and need none.
+  virtual void setInterrupt(const std::atomic<bool> *flag) { (void)flag; }
 };
 
 }  // namespace backend
@@ -132,6 +137,9 @@ class Database {
   bool isOpen() const { return connection_ != nullptr; }
   bool isServer() const { return connection_ && connection_->isServer(); }
   void close();
+  // The interrupt of every connection opened from now on and of the open one (see
+  // backend::Connection::setInterrupt); it must outlive the database.
+  void setInterrupt(const std::atomic<bool> *flag);
 
   // Runs one or more statements without results; false with the reason.
   bool exec(const std::string &sql, std::string &reason);
@@ -145,6 +153,7 @@ class Database {
 
  private:
   std::unique_ptr<backend::Connection> connection_;
+  const std::atomic<bool> *interrupt_ = nullptr;
 };
 
 // Commits on commit(), rolls back when left without it.

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -148,11 +149,10 @@ class PgConnection : public Connection {
       failure = messageOf(conn_, nullptr);
     } else {
       for (;;) {
-        if (!waitForAnswer()) {
+        if (std::string why = waitForAnswer(); !why.empty()) {
           busy_ = false;
           dead_ = true;
-          lostReason_ = "the server did not answer within " + std::to_string(boundSeconds_) +
-                        " s; the connection is given up";
+          lostReason_ = why + "; the connection is given up";
           error = lostReason_;
           return nullptr;
         }
@@ -284,9 +284,12 @@ class PgConnection : public Connection {
            "IMMUTABLE AS 'SELECT strpos($1, $2)';\n";
   }
   bool isServer() const override { return true; }
+  void setInterrupt(const std::atomic<bool> *flag) override { interrupt_ = flag; }
 
  private:
   static constexpr int kUsualSeconds = 30, kClientMargin = 5;
+  // How often a wait for the server looks at the interrupt.
+  static constexpr long long kPollMs = 100;
 
   // "30s", "1min", "500" (ms) as whole seconds, rounded up.
   static int secondsOf(const std::string &setting) {
@@ -301,21 +304,24 @@ class PgConnection : public Connection {
     return static_cast<int>(std::min<long long>((ms + 999) / 1000, 1 << 30));
   }
 
-  // Waits until the answer can be read without blocking; false when the bound passed first.
-  bool waitForAnswer() {
+  // Waits until the answer can be read without blocking; empty then, else why it was not
+  // waited for: the bound passed first, or the program stopped waiting (the interrupt).
+  std::string waitForAnswer() {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(boundSeconds_);
     while (PQisBusy(conn_)) {
+      if (interrupt_ && interrupt_->load()) return "the program stopped waiting for the server";
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             until - std::chrono::steady_clock::now())
                             .count();
-      if (left <= 0) return false;
+      if (left <= 0)
+        return "the server did not answer within " + std::to_string(boundSeconds_) + " s";
       pollfd p{PQsocket(conn_), POLLIN, 0};
-      if (p.fd < 0) return true;  // PQgetResult says what went wrong
-      const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, 1000)));
-      if (n < 0 && errno != EINTR) return true;
-      if (n > 0 && !PQconsumeInput(conn_)) return true;
+      if (p.fd < 0) return {};  // PQgetResult says what went wrong
+      const int n = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, kPollMs)));
+      if (n < 0 && errno != EINTR) return {};
+      if (n > 0 && !PQconsumeInput(conn_)) return {};
     }
-    return true;
+    return {};
   }
 
   // Rolls back whatever transaction the connection is in (quietly: the busy mark is kept).
@@ -332,6 +338,7 @@ class PgConnection : public Connection {
   }
 
   PGconn *conn_;
+  const std::atomic<bool> *interrupt_ = nullptr;
   bool busy_ = false, dead_ = false, inTransaction_ = false;
   std::string lostReason_;
   int usualSeconds_ = kUsualSeconds, boundSeconds_ = kUsualSeconds + kClientMargin;

@@ -19,6 +19,7 @@ constexpr auto kSyncEvery = std::chrono::seconds(30);
 
 LiveWriter::LiveWriter(std::string path, bool autoSync)
     : store_(path), outbox_(path), autoSync_(autoSync) {
+  store_.setInterrupt(&interrupt_);
   thread_ = std::thread([this] { loop(); });
 }
 
@@ -217,8 +218,10 @@ std::string LiveWriter::finish(double seconds) {
   const auto until = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(static_cast<long>(seconds * 1e3));
   changed_.wait_until(lock, until, [this] { return queue_.empty() || (failing_ && !busy_); });
-  const std::string left = pendingText();
+  std::string left = pendingText();
+  if (!left.empty()) left += "; its record is " + functest::RecordPathFor(report_);
   abandon_ = true;
+  interrupt_ = true;
   changed_.notify_all();
   lock.unlock();
   thread_.join();

@@ -42,10 +42,11 @@ class LiveWriter : public functest::RunSink {
   // writer's first attempt ends before any answer could carry it).
   std::string unsaidProblem() override;
 
-  // At the program's end: waits up to `seconds` while the store is only locked (not when it
-  // cannot be written at all), then stops the writer; an automatic sync under way stops after
-  // the record it is storing (each statement bounded by the connection's timeouts), the others
-  // keep their outbox entries. Names what was not stored, empty when everything was.
+  // At the program's end: waits up to `seconds` while the store is only locked or does not
+  // answer (not when it cannot be written at all), then stops the writer: a statement a server
+  // still holds is given up at once (a connection being opened is bounded by its connect
+  // timeout); an automatic sync under way stops after the record it is storing, the others keep
+  // their outbox entries. Names what was not stored, empty when everything was.
   std::string finish(double seconds);
 
   // Events at most in the queue; a run that would pass it keeps its stored lines, unfinished.
@@ -81,6 +82,7 @@ class LiveWriter : public functest::RunSink {
   std::deque<Event> queue_;
   bool stopping_ = false, abandon_ = false;
   std::atomic<bool> stopSync_{false};    // finish() asks a sync under way to end
+  std::atomic<bool> interrupt_{false};   // finish() gives up a statement the server holds
   bool syncCut_ = false;                 // a sync ended with entries left for that
   bool failing_ = false, busy_ = false;  // the last attempt failed; on a lock
   std::string problem_, unsaid_;         // the last failure; one not yet said to the bench

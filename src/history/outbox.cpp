@@ -97,7 +97,8 @@ void Outbox::add(const std::string &report) {
     std::lock_guard<std::mutex> lock(writersMutex);
     writers().insert(writer_);
   }
-  // Written aside and renamed: a reader never sees half an entry.
+  // Written aside, flushed to the disk and renamed: a reader never sees half an entry, and a
+  // machine that stops (power cut) keeps it whole or without it, never empty.
   const std::string file = entryFile(record), scratch = file + ".new";
   {
     std::ofstream out(scratch, std::ios::trunc);
@@ -105,6 +106,7 @@ void Outbox::add(const std::string &report) {
         << record << "\n";
     if (!out) return;
   }
+  (void)functest::SyncFile(scratch);
   fs::rename(scratch, file, ec);
 }
 

@@ -157,6 +157,8 @@ class Store : public functest::RunSink {
   bool openReadOnly(std::string &reason);
   bool isOpen() const { return db_.isOpen(); }
   void close() { db_.close(); }
+  // Once `flag` is set, a wait for a server's answer ends at once (Database::setInterrupt).
+  void setInterrupt(const std::atomic<bool> *flag) { db_.setInterrupt(flag); }
   // Told what a long change of the store (bringing an older store up to date) is doing while it
   // runs, on the thread that opens the store.
   void setProgress(std::function<void(const std::string &)> progress) {

@@ -2,6 +2,7 @@
 // date, and the checks of the questions' filters.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -400,18 +401,39 @@ bool Store::fillStartInstants(std::string &error) {
       return false;
     }
   }
-  Statement up = db_.prepare("UPDATE runs SET start_utc = ?2 WHERE id = ?1", error);
-  if (!up) return false;
-  for (size_t k = 0; k < starts.size(); ++k) {
-    const std::string utc = detail::UtcInstant(starts[k].second);
-    up.bind(1, starts[k].first);
-    if (!utc.empty()) up.bind(2, utc);
+  // A thousand runs a statement (one round trip to a server for each, not one for each run).
+  constexpr size_t kChunk = 1000;
+  const auto chunkSql = [](size_t rows) {
+    std::string values;
+    for (size_t k = 0; k < rows; ++k)
+      values += rt::format("%s(CAST(?%zu AS BIGINT), CAST(?%zu AS TEXT))", k ? ", " : "", 2 * k + 1,
+                           2 * k + 2);
+    return "WITH v(id, utc) AS (VALUES " + values +
+           ") UPDATE runs SET start_utc = v.utc FROM v WHERE runs.id = v.id";
+  };
+  Statement full;
+  for (size_t from = 0; from < starts.size(); from += kChunk) {
+    const size_t rows = std::min(kChunk, starts.size() - from);
+    Statement part;
+    if (rows == kChunk && !full) full = db_.prepare(chunkSql(rows), error);
+    if (rows < kChunk) part = db_.prepare(chunkSql(rows), error);
+    Statement &up = rows == kChunk ? full : part;
+    if (!up) return false;
+    for (size_t k = 0; k < rows; ++k) {
+      const std::string utc = detail::UtcInstant(starts[from + k].second);
+      up.bind(static_cast<int>(2 * k + 1), starts[from + k].first);
+      if (utc.empty())
+        up.bindNull(static_cast<int>(2 * k + 2));
+      else
+        up.bind(static_cast<int>(2 * k + 2), utc);
+    }
     if (!up.run()) {
       error = up.error();
       return false;
     }
-    if ((k + 1) % 10000 == 0 || k + 1 == starts.size())
-      tell(rt::format("results store %s: start instants of %zu of %zu runs", name_.c_str(), k + 1,
+    const size_t done = from + rows;
+    if (done % 10000 == 0 || done == starts.size())
+      tell(rt::format("results store %s: start instants of %zu of %zu runs", name_.c_str(), done,
                       starts.size()));
   }
   return true;

@@ -33,13 +33,15 @@ namespace cli {
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_USAGE = 2;        // bad command line or script (with the line number)
 inline constexpr int EXIT_FAILED = 3;       // an expect or waitfor failed
-inline constexpr int EXIT_LOST = 4;         // a test run lost lines (report, record or store)
+inline constexpr int EXIT_LOST = 4;         // a test run lost lines of its report or record
 inline constexpr int EXIT_RUN_FAILED = 5;   // a test run the script started ended FAILED
 inline constexpr int EXIT_RUN_UNENDED = 6;  // a test run was stopped or had not ended
 inline constexpr int EXIT_MODULE_LOST = 7;  // the QuickUSB module went away during a run
+inline constexpr int EXIT_WAITING = 8;      // a test run's lines wait for the results store
 
 // The exit status a script's test runs give after it went through: the module lost above lost
-// lines (reported by the caller) above a run not ended above a failed run; 0 when every run the
+// lines, then lines waiting for the store (both reported by the caller) above a run not ended
+// above a failed run; 0 when every run the
 // script started ended PASSED (or none was started). `stillRunning`: a run was under way when
 // the script ended.
 int runsExitStatus(const std::vector<functest::FunctionalTest::Outcome> &outcomes,

@@ -85,10 +85,10 @@ wait $pid || fail "locked run: status $? $(tail -3 "$tmp/lock.out")"
 r="$tmp/locked/b_DN_317_0.txt"
 [ "$(stored "$db" "$r")" == "PASSED $(results "$r")" ] || fail "after the lock: $(stored "$db" "$r")"
 
-# Still locked when the program ends: status 4, the lines named; the record completes the run.
+# Still locked when the program ends: status 8, the lines named; the record completes the run.
 holdLock "$db"
 run "$db" "$tmp/lock.tsk"
-[ $rc -eq 4 ] || fail "run ending under a lock: status $rc"
+[ $rc -eq 8 ] || fail "run ending under a lock: status $rc"
 echo "$out" | grep -q "^Not stored: .* of the run $tmp/locked/b_DN_317_1.txt " ||
   fail "unstored lines not named: $out"
 touch "$tmp/release"
@@ -192,7 +192,7 @@ for f in foreign other newer damaged; do
     echo "$out" | grep -q "$d: " || fail "$f $q: file not named: $out"
   done
   run "$d" "$tmp/whole.tsk"
-  [ $rc -eq 4 ] || fail "run on the $f store: status $rc"
+  [ $rc -eq 8 ] || fail "run on the $f store: status $rc"
   echo "$out" | grep -q "^Results store not written: $d: " || fail "run on $f: $out"
   cmp -s "$d" "$tmp/copy" || fail "the $f database was changed"
 done

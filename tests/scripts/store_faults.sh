@@ -2,7 +2,8 @@
 # Faults of the results store while runs are stored (real time, simulated bench), on a PostgreSQL
 # server of the script's own and on a SQLite file: at a moment drawn from the seed, one fault of
 # the server stopped and started again, the program's connections ended (pg_terminate_backend),
-# a table locked, --import or --sync of the same records beside the writer, or the program
+# a table locked, --import or --sync of the same records beside the writer, every process of the
+# server stopped (SIGSTOP, its socket still accepting) for a while and let go on, or the program
 # killed (-9) and --sync run after it. At the end (and a last --sync) every run is in the store
 # exactly once, with exactly the result lines and the verdict of its record.
 #
@@ -17,8 +18,10 @@ RANDOM=$seed
 tmp=$(mktemp -d)
 pg=$(mktemp -d /tmp/tessock-pg.XXXXXX)
 pids=()
+frozen=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2> /dev/null; done
+  [ ${#frozen[@]} -gt 0 ] && kill -CONT "${frozen[@]}"
   bash "$src/tests/support/pg_server.sh" stop "$pg"
   rm -rf "$tmp"
 }
@@ -58,6 +61,17 @@ trial() {
     sleep "0.$((RANDOM % 10))"
     bash "$src/tests/support/pg_server.sh" restart "$pg" > /dev/null 2>&1 || fail "restart"
     ;;
+  freeze)
+    local postmaster
+    postmaster=$(head -1 "$pg/data/postmaster.pid")
+    frozen=("$postmaster")
+    kill -STOP "$postmaster"
+    frozen+=($(ps -o pid= --ppid "$postmaster"))
+    kill -STOP "${frozen[@]}"
+    sleep "$((RANDOM % 4)).$((RANDOM % 10))"
+    kill -CONT "${frozen[@]}"
+    frozen=()
+    ;;
   terminate)
     psql "$admin" -qtAc "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = \
       'faults' AND pid <> pg_backend_pid()" > /dev/null
@@ -83,7 +97,7 @@ trial() {
   wait "$pid"
   local rc=$?
   case "$rc" in
-  0 | 4) ;;
+  0 | 8) ;;
   137) [ "$fault" == kill ] || fail "run $prefix killed by no one" ;;
   *) fail "run $prefix ($fault): status $rc: $(tail -3 "$prefix.out")" ;;
   esac
@@ -118,7 +132,7 @@ check() {
 
 pgstore="postgresql:///faults?host=$pg&user=tessock"
 mkdir -p "$tmp/pg" "$tmp/sq"
-pgfaults=(restart terminate lock import sync kill)
+pgfaults=(restart terminate lock import sync kill freeze)
 sqfaults=(lock import sync kill)
 for ((k = 0; k < runs; k++)); do
   trial "$pgstore" "$tmp/pg/p$k" "${pgfaults[RANDOM % ${#pgfaults[@]}]}" "$tmp/pg"

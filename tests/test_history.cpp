@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
+#include <regex>
 #include <thread>
 
 #include "history/live_writer.h"
@@ -91,15 +93,23 @@ class History : public ::testing::TestWithParam<std::string> {
   }
   bool server() const { return GetParam() == "postgresql"; }
   // A store location not made yet (`create` false: a server database that does not exist).
-  std::string store(const std::string &name, bool create = true) {
+  // A server's database is set up as its administrator does (`setUp`), else left empty.
+  std::string store(const std::string &name, bool create = true, bool setUp = true) {
     if (!server()) return dir.file(name + ".sqlite");
     const std::string db = "t" + std::to_string(::getpid()) + "_" + name;
     std::string error;
     if (create) {
       EXPECT_TRUE(admin_.exec("CREATE DATABASE " + db, error)) << error;
+      if (setUp) setUpStore(locationOf(db));
     }
     made_.push_back(db);
     return locationOf(db);
+  }
+  static void setUpStore(const std::string &location) {
+    std::vector<std::string> said;
+    std::string error;
+    history::Store admin(location);
+    EXPECT_TRUE(admin.setUp(said, error)) << error;
   }
   std::string locationOf(const std::string &db) const {
     std::string uri = base_;
@@ -117,10 +127,11 @@ class History : public ::testing::TestWithParam<std::string> {
   }
   void reach() {
     std::string error;
-    if (server())
+    if (server()) {
       ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error))
           << error;
-    else
+      setUpStore(locationOf("t" + std::to_string(::getpid()) + "_later"));
+    } else
       fs::remove(dir.file("plain"));
   }
   testenv::TempDir dir;
@@ -425,7 +436,8 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
   ASSERT_TRUE(raw.open(db(), history::Database::Mode::Write, 5000, error)) << error;
   ASSERT_TRUE(
       raw.exec("DROP INDEX runs_board; DROP INDEX runs_station; DROP INDEX runs_start; "
-               "ALTER TABLE runs DROP COLUMN station; " +
+               "ALTER TABLE runs DROP COLUMN station; ALTER TABLE runs DROP COLUMN store_start; "
+               "ALTER TABLE runs DROP COLUMN store_end; ALTER TABLE runs DROP COLUMN stored_by; " +
                    raw.connection().marksSql(history::Store::kApplicationId, 2),
                error))
       << error;
@@ -458,7 +470,7 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
   EXPECT_FALSE(newer.open(error));
   EXPECT_NE(error.find("a results store of a newer version (99"), std::string::npos) << error;
   // Another program's database: refused, its table left alone.
-  const std::string foreign = store("foreign");
+  const std::string foreign = store("foreign", true, false);
   history::Database other;
   ASSERT_TRUE(other.open(foreign, history::Database::Mode::Write, 5000, error)) << error;
   ASSERT_TRUE(other.exec("CREATE TABLE parts(id INTEGER)", error)) << error;
@@ -559,6 +571,111 @@ TEST_P(History, ImportIsIdempotentAndMatchesTheLiveStore) {
   EXPECT_EQ(third.importFolder(cutDir.path().string()).runs, 1);
   EXPECT_EQ(third.runs({.verdict = "UNFINISHED"}, error).size(), 1u);
   EXPECT_FALSE(third.importFolder(dir.file("missing")).problems.empty());
+}
+
+// The administrator's set-up makes the store once (a second time changes nothing); a bench on a
+// server's empty database does not make it and names the set-up.
+TEST_P(History, SetUpMakesTheStoreAndABenchDoesNot) {
+  const std::string location = server() ? store("setup", true, false) : dir.file("setup.sqlite");
+  std::string error;
+  if (server()) {
+    history::Store bench(location);
+    EXPECT_FALSE(bench.open(error));
+    EXPECT_TRUE(bench.lastFailureRefused());
+    EXPECT_NE(error.find("the results store is not set up; its administrator sets it up with "
+                         "tessock-cli --results-db " +
+                         history::ShownLocation(location) + " --init-store"),
+              std::string::npos)
+        << error;
+    history::Database raw;
+    ASSERT_TRUE(raw.open(location, history::Database::Mode::Write, 5000, error)) << error;
+    history::Statement tables = raw.prepare(
+        "SELECT COUNT(*) FROM pg_tables WHERE schemaname = "
+        "current_schema()",
+        error);
+    ASSERT_TRUE(tables && tables.step()) << error;
+    EXPECT_EQ(tables.integer(0), 0);
+  }
+  const std::string version = std::to_string(history::Store::kVersion);
+  const std::string roles =
+      "roles: none on a SQLite file; whoever may write the file may change it";
+  std::vector<std::string> said;
+  {
+    history::Store admin(location);
+    ASSERT_TRUE(admin.setUp(said, error)) << error;
+  }
+  ASSERT_GE(said.size(), 3u);
+  EXPECT_EQ(said.front(), "store: made, version " + version);
+  EXPECT_EQ(said.back(), "done");
+  if (server()) {
+    for (const char *granted : {"role tessock_bench: granted INSERT on results",
+                                "role tessock_bench: granted UPDATE (finished) on runs",
+                                "role tessock_reader: granted SELECT on tessock_store"})
+      EXPECT_NE(std::find(said.begin(), said.end(), granted), said.end()) << granted;
+  } else {
+    EXPECT_EQ(said[1], roles);
+  }
+  said.clear();
+  history::Store again(location);
+  ASSERT_TRUE(again.setUp(said, error)) << error;
+  const std::vector<std::string> unchanged =
+      server() ? std::vector<std::string>{"store: version " + version + ", up to date",
+                                          "nothing changed"}
+               : std::vector<std::string>{"store: version " + version + ", up to date", roles,
+                                          "nothing changed"};
+  EXPECT_EQ(said, unchanged);
+}
+
+// Each run keeps when the store received its start and end (the server's clock; a file's: the
+// writer's, UTC) beside the bench's start.
+TEST_P(History, RunsKeepTheStoreTimes) {
+  {
+    FunctionalRig r("good", 60.0, db());
+    statusRun(r);
+  }
+  history::Store store(db());
+  std::string error;
+  const auto runs = store.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u) << error;
+  const std::regex utc("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+  EXPECT_TRUE(std::regex_match(runs[0].storeStart, utc)) << runs[0].storeStart;
+  EXPECT_TRUE(std::regex_match(runs[0].storeEnd, utc)) << runs[0].storeEnd;
+  EXPECT_LE(runs[0].storeStart, runs[0].storeEnd);
+  EXPECT_TRUE(history::ClockDifference(runs[0]).has_value());
+}
+
+// The bench's clock against the store's: flagged beyond five minutes either way, for live runs
+// only, and said at the end of the run's line.
+TEST(ClockDifference, FlaggedBeyondFiveMinutesOnLiveRuns) {
+  struct Case {
+    const char *origin, *start, *storeStart;
+    std::optional<long long> difference;
+    const char *mark;  // the end of the run's line in --history, "" for none
+  };
+  const Case cases[] = {
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T06:10:02Z", 7500,
+       "  [bench clock 2 h 5 min ahead of the store's]"},
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T08:20:03Z", -301,
+       "  [bench clock 5 min 1 s behind the store's]"},
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T08:20:02Z", -300, ""},
+      {"live", "2026-12-08T00:00:00-05:00", "2026-12-06T04:59:00Z", 2 * 86400 + 60,
+       "  [bench clock 2 d 0 h ahead of the store's]"},
+      {"record", "2026-12-07T09:15:02+01:00", "2026-12-09T06:10:02Z", std::nullopt, ""},
+      {"live", "2026-12-07T09:15:02+01:00", "", std::nullopt, ""},
+      {"live", "2026-12-07T09:15:02", "2026-12-07T06:10:02Z", std::nullopt, ""},
+  };
+  for (const Case &c : cases) {
+    history::RunRow r;
+    r.origin = c.origin;
+    r.start = c.start;
+    r.storeStart = c.storeStart;
+    r.report = "R";
+    EXPECT_EQ(history::ClockDifference(r), c.difference) << c.start << " " << c.storeStart;
+    const std::string table = history::RunsTable({r});
+    const std::string line =
+        table.substr(table.find('\n') + 1, table.find("\n1 run") - table.find('\n') - 1);
+    EXPECT_EQ(line.substr(line.find(" R") + 2), c.mark) << line;
+  }
 }
 
 TEST(HistoryFilter, DatesAndVerdictsAreChecked) {

@@ -36,6 +36,9 @@ class Connection {
   virtual bool exec(const std::string &sql, std::string &reason) = 0;
   virtual std::unique_ptr<Cursor> prepare(const std::string &sql, std::string &reason) = 0;
   virtual bool lastFailureBusy() const = 0;
+  // Whether the last failure was a refusal of the store's rules or of the role's privileges
+  // (PostgreSQL's insufficient_privilege): trying again changes nothing.
+  virtual bool lastFailureRefused() const { return false; }
   // The statement that opens a write transaction, holding the store's lock for the check of
   // its marks.
   virtual std::string beginSql() const = 0;
@@ -117,6 +120,8 @@ class Database {
   Statement prepare(const std::string &sql, std::string &reason);
   // Whether the last failure was another connection's lock (worth trying again later).
   bool lastFailureBusy() const { return connection_ && connection_->lastFailureBusy(); }
+  // Whether the last failure was a refusal for want of a privilege (final, not worth a retry).
+  bool lastFailureRefused() const { return connection_ && connection_->lastFailureRefused(); }
   backend::Connection &connection() { return *connection_; }
 
  private:

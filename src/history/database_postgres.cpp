@@ -27,6 +27,12 @@ std::string messageOf(PGconn *conn, const PGresult *r) {
   return m.empty() ? "the server gave no answer" : m;
 }
 
+// The SQLSTATE of a failed result ("" when the server gave none).
+std::string stateOf(const PGresult *r) {
+  const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  return state ? state : "";
+}
+
 bool succeeded(const PGresult *r) {
   const ExecStatusType s = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
   return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
@@ -61,8 +67,8 @@ std::string dollarParameters(const std::string &sql, std::vector<bool> &used) {
 
 class PgCursor : public Cursor {
  public:
-  PgCursor(PGconn *conn, std::string sql, std::vector<bool> used, bool &busy)
-      : conn_(conn), sql_(std::move(sql)), used_(std::move(used)), busy_(busy) {
+  PgCursor(PGconn *conn, std::string sql, std::vector<bool> used, std::string &state)
+      : conn_(conn), sql_(std::move(sql)), used_(std::move(used)), state_(state) {
     values_.resize(used_.empty() ? 0 : used_.size() - 1);
   }
 
@@ -88,15 +94,13 @@ class PgCursor : public Cursor {
                                  values.data(), nullptr, nullptr, 0));
       row_ = -1;
       if (!succeeded(result_.get())) {
-        const char *state = result_ ? PQresultErrorField(result_.get(), PG_DIAG_SQLSTATE) : nullptr;
-        const std::string code = state ? state : "";
-        busy_ = code == "55P03" || code == "40001" || code == "40P01";
+        state_ = stateOf(result_.get());
         error = messageOf(conn_, result_.get());
         result_.reset();
         failed_ = true;
         return false;
       }
-      busy_ = false;
+      state_.clear();
     }
     if (failed_) return false;
     ++row_;
@@ -133,7 +137,7 @@ class PgCursor : public Cursor {
   PGconn *conn_;
   std::string sql_;
   std::vector<bool> used_;  // by parameter number; [0] unused
-  bool &busy_;
+  std::string &state_;      // the connection's last SQLSTATE
   std::vector<std::optional<std::string>> values_;
   Result result_;
   int row_ = -1;
@@ -149,7 +153,11 @@ class PgConnection : public Connection {
 
   bool exec(const std::string &sql, std::string &reason) override {
     Result r(PQexec(conn_, sql.c_str()));
-    if (succeeded(r.get())) return true;
+    if (succeeded(r.get())) {
+      state_.clear();
+      return true;
+    }
+    state_ = stateOf(r.get());
     reason = messageOf(conn_, r.get());
     return false;
   }
@@ -160,20 +168,28 @@ class PgConnection : public Connection {
     }
     std::vector<bool> used;
     std::string text = dollarParameters(sql, used);
-    return std::make_unique<PgCursor>(conn_, std::move(text), std::move(used), busy_);
+    return std::make_unique<PgCursor>(conn_, std::move(text), std::move(used), state_);
   }
-  bool lastFailureBusy() const override { return busy_ && PQstatus(conn_) == CONNECTION_OK; }
+  bool lastFailureBusy() const override {
+    return (state_ == "55P03" || state_ == "40001" || state_ == "40P01") &&
+           PQstatus(conn_) == CONNECTION_OK;
+  }
+  bool lastFailureRefused() const override { return state_ == "42501"; }
   std::string beginSql() const override {
     return std::string("BEGIN; SELECT pg_advisory_xact_lock(") + kStoreLock + ")";
   }
   bool readMarks(long long &applicationId, long long &version, long long &tables,
                  std::string &error) override {
     applicationId = version = tables = 0;
+    // The catalogue lists every table, also those this role may not read: the information
+    // schema leaves them out, and a store whose tables a role may not read looked empty.
     Result t(PQexec(conn_,
-                    "SELECT COUNT(*), COUNT(*) FILTER (WHERE table_name = 'tessock_store') FROM "
-                    "information_schema.tables WHERE table_schema = current_schema() AND "
-                    "table_type = 'BASE TABLE'"));
+                    "SELECT COUNT(*), COUNT(*) FILTER (WHERE c.relname = 'tessock_store') FROM "
+                    "pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = "
+                    "c.relnamespace WHERE n.nspname = current_schema() AND c.relkind IN ('r', "
+                    "'p')"));
     if (!succeeded(t.get()) || PQntuples(t.get()) != 1) {
+      state_ = stateOf(t.get());
       error = messageOf(conn_, t.get());
       return false;
     }
@@ -181,6 +197,7 @@ class PgConnection : public Connection {
     if (std::atoll(PQgetvalue(t.get(), 0, 1)) == 0) return true;
     Result m(PQexec(conn_, "SELECT application_id, version FROM tessock_store"));
     if (!succeeded(m.get())) {
+      state_ = stateOf(m.get());
       error = messageOf(conn_, m.get());
       return false;
     }
@@ -214,7 +231,7 @@ class PgConnection : public Connection {
 
  private:
   PGconn *conn_;
-  bool busy_ = false;
+  std::string state_;  // SQLSTATE of the last failure, empty after a success
 };
 
 }  // namespace

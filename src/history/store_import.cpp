@@ -465,11 +465,13 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
   }
   // A text report does not say whether the run reached its end: its verdict is its lines'.
   Statement st = db_.prepare(
-      "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report' WHERE id = ?1",
+      "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report', store_end = "
+      "?4 WHERE id = ?1",
       reason);
   if (!st || !st.bind(1, run)
                   .bind(2, std::string(failed ? "FAILED" : "PASSED"))
                   .bind(3, static_cast<double>(failed))
+                  .bind(4, detail::UtcNowText())
                   .run()) {
     summary.problems.push_back(path + ": " + (st ? st.error() : reason));
     return;

@@ -8,8 +8,8 @@ namespace history {
 long long Store::insertRun(const NewRun &n, std::string &reason) {
   Statement st = db_.prepare(
       "INSERT INTO runs(variant, start, card, device_barcode1, device_barcode2, board_barcode, "
-      "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) "
+      "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station, "
+      "store_start) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
       "ON CONFLICT(report, start) DO NOTHING RETURNING id",
       reason);
   if (!st) return 0;
@@ -19,6 +19,8 @@ long long Store::insertRun(const NewRun &n, std::string &reason) {
   if (n.pcb) st.bind(9, *n.pcb);
   st.bind(10, n.comments).bind(11, n.report).bind(12, n.program).bind(13, n.origin);
   if (!n.station.empty()) st.bind(14, n.station);
+  // A file's store takes the writer's clock; a server puts its own (store_roles.cpp).
+  st.bind(15, detail::UtcNowText());
   // No row back: a run with this report and start is there already.
   const long long id = st.step() ? st.integer(0) : 0;
   if (!st.error().empty()) reason = st.error();
@@ -64,12 +66,13 @@ bool Store::finishRun(long long runId, const std::string &verdict, double errorC
                       const std::string &reason, std::string &error) {
   Statement st = db_.prepare(
       "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = ?4, fail_copy = ?5, "
-      "reason = ?6 WHERE id = ?1",
+      "reason = ?6, store_end = ?7 WHERE id = ?1",
       error);
   if (!st) return false;
   st.bind(1, runId).bind(2, verdict).bind(3, errorCounts).bind(4, how);
   if (!failCopy.empty()) st.bind(5, failCopy);
   if (!reason.empty()) st.bind(6, reason);
+  st.bind(7, detail::UtcNowText());
   if (!st.run()) {
     error = st.error();
     return false;
@@ -107,14 +110,14 @@ std::string Store::runBegun(const functest::RunEvent &run) {
     runWasStored_ = true;
     return name_ + ": a run of " + run.report + " started " + run.start + " is already stored";
   }
-  return liveRun_ ? std::string() : name_ + ": " + reason;
+  return liveRun_ ? std::string() : name_ + ": " + refusal(reason, true);
 }
 
 std::string Store::stepBegun(int state, const std::string &title, double clock) {
   if (!liveRun_) return {};  // the run's own problem has been said
   std::string reason;
   const long long step = insertStep(liveRun_, state, title, clock, reason);
-  if (!step) return name_ + ": " + reason;
+  if (!step) return name_ + ": " + refusal(reason, true);
   liveStep_ = step;
   return {};
 }
@@ -135,7 +138,8 @@ std::string Store::resultWritten(const functest::ResultEvent &e) {
     r.high = e.measurement->high;
   }
   std::string reason;
-  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason)) return name_ + ": " + reason;
+  if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, reason))
+    return name_ + ": " + refusal(reason, true);
   ++liveLine_;
   return {};
 }
@@ -147,7 +151,7 @@ std::string Store::runEnded(const functest::EndEvent &e) {
   std::string error;
   if (!finishRun(liveRun_, verdict, e.errorCounts, e.stopped ? "stopped" : "ended", e.failCopy,
                  e.reason, error))
-    return name_ + ": " + error;
+    return name_ + ": " + refusal(error, true);
   liveRun_ = liveStep_ = 0;
   return {};
 }

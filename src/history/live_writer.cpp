@@ -231,6 +231,11 @@ std::string LiveWriter::unsettled() {
   return pendingText();
 }
 
+bool LiveWriter::unsettledRefused() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !refusedRun_.empty() && refusedRun_ == report_;
+}
+
 std::string LiveWriter::unsaidProblem() {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::exchange(unsaid_, std::string());

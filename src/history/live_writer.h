@@ -42,6 +42,8 @@ class LiveWriter : public functest::RunSink {
   // A problem the writer met that no event's answer has told yet (a run shorter than the
   // writer's first attempt ends before any answer could carry it).
   std::string unsaidProblem() override;
+  // Whether the run that unsettled() describes was refused for good by the store.
+  bool unsettledRefused() override;
 
   // At the program's end: waits up to `seconds` while the store is only locked (not when it
   // cannot be written at all), then stops the writer. Names what was not stored, empty when

@@ -150,7 +150,9 @@ rc=$(bench bench3 bench-3 good lacking 0)
 [ "$rc" -eq 4 ] || fail "bench3: status $rc: $(tail -5 "$tmp/lacking.out")"
 [ "$(grep -c "the role bench3 lacks INSERT on results" "$tmp/lacking.out")" -ge 1 ] ||
   fail "bench3: privilege not named: $(cat "$tmp/lacking.out")"
-grep -q "stored when it is free" "$tmp/lacking.out" && fail "bench3: said to wait: $(cat "$tmp/lacking.out")"
+grep -q "stored when the store is free" "$tmp/lacking.out" && fail "bench3: said to wait: $(cat "$tmp/lacking.out")"
+grep -q "The store refuses them until its administrator mends it" "$tmp/lacking.out" ||
+  fail "bench3: the refusal not said at the end: $(cat "$tmp/lacking.out")"
 [ "$(grep -c "^Results store not written: " "$tmp/lacking.out")" -le 1 ] ||
   fail "bench3: said more than once: $(cat "$tmp/lacking.out")"
 after=$(grep -c "permission denied for table results" "$pg/server.log")

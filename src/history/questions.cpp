@@ -90,11 +90,11 @@ std::string RunsTable(const std::vector<RunRow> &runs, bool storeTimes) {
     if (storeTimes)
       rt::appendFormat(out, "%-20s  %-20s  ", r.storeStart.empty() ? "-" : r.storeStart.c_str(),
                        r.storeEnd.empty() ? "-" : r.storeEnd.c_str());
-    out += r.report;
-    // A bench whose clock is off files its runs under the wrong day: said on its line.
+    out += r.report + "\n";
+    // A bench whose clock is off files its runs under the wrong day: said on a line of its own
+    // under the run's (the report stays the last field of the run's line).
     if (const std::optional<long long> d = ClockDifference(r); ClockDiffers(d))
-      rt::appendFormat(out, "  [%s]", ClockDifferenceText(*d).c_str());
-    out += "\n";
+      rt::appendFormat(out, "%6s  %s\n", "!", ClockDifferenceText(*d).c_str());
   }
   rt::appendFormat(out, "%zu run%s\n", runs.size(), runs.size() == 1 ? "" : "s");
   return out;

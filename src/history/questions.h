@@ -18,8 +18,8 @@ Spread SpreadOf(std::vector<double> values);
 
 // One line per run under a heading, then "N runs". With `storeTimes`, when the store received
 // each run's start and end (its own clock, UTC). A run whose bench clock differed from the
-// store's by more than kClockToleranceSeconds ends its line with "[bench clock ... the
-// store's]".
+// store's by more than kClockToleranceSeconds is followed by a line "     !  bench clock ...
+// the store's".
 std::string RunsTable(const std::vector<RunRow> &runs, bool storeTimes = false);
 // Checks ranked by failures: failed lines, lines checked, runs failed, check name; with the
 // station first when the rows are per station.

@@ -200,10 +200,12 @@ done
 cp "$tmp/pairs.sqlite" "$tmp/v1.sqlite"
 sqlite3 "$tmp/v1.sqlite" 'DROP INDEX runs_board; DROP INDEX runs_station; DROP INDEX runs_start;
   ALTER TABLE runs DROP COLUMN station; ALTER TABLE runs DROP COLUMN reason;
+  ALTER TABLE runs DROP COLUMN store_start; ALTER TABLE runs DROP COLUMN store_end;
+  ALTER TABLE runs DROP COLUMN stored_by;
   PRAGMA application_id = 0; PRAGMA user_version = 1;'
 [ "$("$cli" --results-db "$tmp/v1.sqlite" --history | tail -1)" == "10 runs" ] || fail "v1 read"
 run "$tmp/v1.sqlite" "$tmp/whole.tsk"
-[ $rc -eq 0 ] && [ "$(sqlite3 "$tmp/v1.sqlite" 'PRAGMA user_version')" == 3 ] || fail "v1 migration"
+[ $rc -eq 0 ] && [ "$(sqlite3 "$tmp/v1.sqlite" 'PRAGMA user_version')" == 4 ] || fail "v1 migration"
 
 # A board file that cannot be read ends the program.
 out=$("$cli" --virtual-time --sim-config /nonexistent.json --script "$tmp/whole.tsk" 2>&1)

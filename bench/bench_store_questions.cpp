@@ -65,7 +65,8 @@ constexpr const char *kServerLines =
 bool generate(const std::string &location, int runs, std::string &error) {
   {
     history::Store store(location);
-    if (!store.open(error)) return false;
+    std::vector<std::string> said;
+    if (!store.setUp(said, error)) return false;
   }
   history::Database db;
   if (!db.open(location, history::Database::Mode::Write, 5000, error)) return false;

@@ -14,6 +14,7 @@ trap 'bash "$src/tests/support/pg_server.sh" stop "$pg"; rm -rf "$tmp"' EXIT
 bash "$src/tests/support/pg_server.sh" start "$pg"
 psql "postgresql:///postgres?host=$pg&user=tessock" -qc "CREATE DATABASE lab"
 store="postgresql:///lab?host=$pg&user=tessock"
+"$build/tessock-cli" --results-db "$store" --init-store > /dev/null
 export XDG_DATA_HOME="$tmp/data" XDG_CONFIG_HOME="$tmp/config"
 . "$src/tests/support/bench_script.sh"
 run_script() {  # $1 report prefix: the 10 pA measurement stopped after 200 s, two status steps

@@ -27,10 +27,14 @@ psql "$admin" -qc "CREATE DATABASE migration" || fail "createdb"
 pgstore="postgresql:///migration?host=$pg&user=tessock"
 mkdir "$tmp/none"
 
-# What version 4 added, taken away again.
+# What versions 4 to 6 added, taken away again (on the server, the store's rules too).
 back='DROP INDEX results_run; DROP INDEX steps_ordinal; DROP INDEX runs_start_utc;
   CREATE INDEX results_run ON results(run_id, line);
-  ALTER TABLE runs DROP COLUMN start_utc; ALTER TABLE steps DROP COLUMN ordinal;'
+  ALTER TABLE runs DROP COLUMN start_utc; ALTER TABLE steps DROP COLUMN ordinal;
+  ALTER TABLE runs DROP COLUMN steps_on; ALTER TABLE runs DROP COLUMN store_start;
+  ALTER TABLE runs DROP COLUMN store_end; ALTER TABLE runs DROP COLUMN stored_by;'
+rules='DROP TRIGGER tessock_run_rules ON runs; DROP TRIGGER tessock_step_rules ON steps;
+  DROP TRIGGER tessock_result_rules ON results;'
 # N runs a minute apart (local text with its offset), 2 steps and 12 result lines each.
 fill() {  # $1: the SQL of run k's start text; $2: the series 1..N as a table n(k)
   echo "INSERT INTO runs(id, start, report, origin, card, finished, verdict, how, station)
@@ -61,8 +65,8 @@ sqlite3 "$tmp/store.sqlite" "$back PRAGMA user_version = 3;
       SELECT k FROM n) AS n")" || fail "SQLite store not filled"
 measure "$tmp/store.sqlite"
 
-"$cli" --results-db "$pgstore" --import "$tmp/none" > /dev/null 2>&1
-psql "$pgstore" -qc "$back UPDATE tessock_store SET version = 3;
+"$cli" --results-db "$pgstore" --init-store > /dev/null 2>&1
+psql "$pgstore" -qc "$rules $back UPDATE tessock_store SET version = 3;
   $(fill "to_char(timestamp '2026-01-01' + k * interval '1 minute', 'YYYY-MM-DD\"T\"HH24:MI:SS')
     || '.000+01:00'" "generate_series(1, $runs) AS n(k)")" || fail "server store not filled"
 measure "$pgstore"

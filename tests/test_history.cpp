@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <pugixml.hpp>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -102,15 +103,23 @@ class History : public ::testing::TestWithParam<std::string> {
   }
   bool server() const { return GetParam() == "postgresql"; }
   // A store location not made yet (`create` false: a server database that does not exist).
-  std::string store(const std::string &name, bool create = true) {
+  // A server's database is set up as its administrator does (`setUp`), else left empty.
+  std::string store(const std::string &name, bool create = true, bool setUp = true) {
     if (!server()) return dir.file(name + ".sqlite");
     const std::string db = "t" + std::to_string(::getpid()) + "_" + name;
     std::string error;
     if (create) {
       EXPECT_TRUE(admin_.exec("CREATE DATABASE " + db, error)) << error;
+      if (setUp) setUpStore(locationOf(db));
     }
     made_.push_back(db);
     return locationOf(db);
+  }
+  static void setUpStore(const std::string &location) {
+    std::vector<std::string> said;
+    std::string error;
+    history::Store admin(location);
+    EXPECT_TRUE(admin.setUp(said, error)) << error;
   }
   std::string locationOf(const std::string &db) const {
     std::string uri = base_;
@@ -128,10 +137,11 @@ class History : public ::testing::TestWithParam<std::string> {
   }
   void reach() {
     std::string error;
-    if (server())
+    if (server()) {
       ASSERT_TRUE(admin_.exec("CREATE DATABASE t" + std::to_string(::getpid()) + "_later", error))
           << error;
-    else
+      setUpStore(locationOf("t" + std::to_string(::getpid()) + "_later"));
+    } else
       fs::remove(dir.file("plain"));
   }
   testenv::TempDir dir;
@@ -689,7 +699,8 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
       "weight) SELECT r.run_id, (SELECT MAX(t.id) FROM steps s JOIN steps t ON t.run_id = "
       "s.run_id AND t.title = s.title WHERE s.id = r.step_id), r.line, r.state, r.step, "
       "r.check_text, r.check_name, r.passed, r.weight FROM results r WHERE r.run_id = (SELECT "
-      "MIN(id) FROM runs); " +
+      "MIN(id) FROM runs); ALTER TABLE runs DROP COLUMN store_start; "
+      "ALTER TABLE runs DROP COLUMN store_end; ALTER TABLE runs DROP COLUMN stored_by; " +
           raw.connection().marksSql(history::Store::kApplicationId, 3),
       error))
       << error;
@@ -699,7 +710,7 @@ TEST_P(History, OlderStoreGetsItsKeysKeepingEveryRun) {
   store.setProgress([&](const std::string &what) { told.push_back(what); });
   ASSERT_TRUE(store.open(error)) << error;
   ASSERT_EQ(told.size(), 3u);
-  EXPECT_EQ(told[0], "bringing the results store " + store.path() + " from version 3 to 5");
+  EXPECT_EQ(told[0], "bringing the results store " + store.path() + " from version 3 to 6");
   EXPECT_EQ(told[1], "results store " + store.path() + ": start instants of 2503 of 2503 runs");
   EXPECT_EQ(told[2], "the results store " + store.path() + " is up to date");
   const auto runs = store.runs({.card = 317}, error);
@@ -742,7 +753,9 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
       raw.exec("DROP INDEX runs_board; DROP INDEX runs_station; DROP INDEX runs_start; "
                "ALTER TABLE runs DROP COLUMN station; DROP INDEX runs_start_utc; "
                "DROP INDEX steps_ordinal; ALTER TABLE runs DROP COLUMN start_utc; "
-               "ALTER TABLE steps DROP COLUMN ordinal; ALTER TABLE runs DROP COLUMN steps_on; " +
+               "ALTER TABLE steps DROP COLUMN ordinal; ALTER TABLE runs DROP COLUMN steps_on; "
+               "ALTER TABLE runs DROP COLUMN store_start; ALTER TABLE runs DROP COLUMN store_end; "
+               "ALTER TABLE runs DROP COLUMN stored_by; " +
                    raw.connection().marksSql(history::Store::kApplicationId, 2),
                error))
       << error;
@@ -778,7 +791,7 @@ TEST_P(History, StoresAreRecognisedAndBroughtUpToDate) {
   EXPECT_FALSE(newer.open(error));
   EXPECT_NE(error.find("a results store of a newer version (99"), std::string::npos) << error;
   // Another program's database: refused, its table left alone.
-  const std::string foreign = store("foreign");
+  const std::string foreign = store("foreign", true, false);
   history::Database other;
   ASSERT_TRUE(other.open(foreign, history::Database::Mode::Write, 5000, error)) << error;
   ASSERT_TRUE(other.exec("CREATE TABLE parts(id INTEGER)", error)) << error;
@@ -879,6 +892,109 @@ TEST_P(History, ImportIsIdempotentAndMatchesTheLiveStore) {
   EXPECT_EQ(third.importFolder(cutDir.path().string()).runs, 1);
   EXPECT_EQ(third.runs({.verdict = "UNFINISHED"}, error).size(), 1u);
   EXPECT_FALSE(third.importFolder(dir.file("missing")).problems.empty());
+}
+
+// The administrator's set-up makes the store once (a second time changes nothing); a bench on a
+// server's empty database does not make it and names the set-up.
+TEST_P(History, SetUpMakesTheStoreAndABenchDoesNot) {
+  const std::string location = server() ? store("setup", true, false) : dir.file("setup.sqlite");
+  std::string error;
+  if (server()) {
+    history::Store bench(location);
+    EXPECT_FALSE(bench.open(error));
+    EXPECT_TRUE(bench.lastFailureRefused());
+    EXPECT_NE(error.find("the results store is not set up; its administrator sets it up with "
+                         "tessock-cli --results-db " +
+                         history::ShownLocation(location) + " --init-store"),
+              std::string::npos)
+        << error;
+    history::Database raw;
+    ASSERT_TRUE(raw.open(location, history::Database::Mode::Write, 5000, error)) << error;
+    history::Statement tables = raw.prepare(
+        "SELECT COUNT(*) FROM pg_tables WHERE schemaname = "
+        "current_schema()",
+        error);
+    ASSERT_TRUE(tables && tables.step()) << error;
+    EXPECT_EQ(tables.integer(0), 0);
+  }
+  const std::string version = std::to_string(history::Store::kVersion);
+  const std::string roles =
+      "roles: none on a SQLite file; whoever may write the file may change it";
+  std::vector<std::string> said;
+  {
+    history::Store admin(location);
+    ASSERT_TRUE(admin.setUp(said, error)) << error;
+  }
+  ASSERT_GE(said.size(), 3u);
+  EXPECT_EQ(said.front(), "store: made, version " + version);
+  EXPECT_EQ(said.back(), "done");
+  if (server()) {
+    for (const char *granted : {"role tessock_bench: granted INSERT on results",
+                                "role tessock_bench: granted UPDATE (finished) on runs",
+                                "role tessock_reader: granted SELECT on tessock_store"})
+      EXPECT_NE(std::find(said.begin(), said.end(), granted), said.end()) << granted;
+  } else {
+    EXPECT_EQ(said[1], roles);
+  }
+  said.clear();
+  history::Store again(location);
+  ASSERT_TRUE(again.setUp(said, error)) << error;
+  const std::vector<std::string> unchanged =
+      server() ? std::vector<std::string>{"store: version " + version + ", up to date",
+                                          "nothing changed"}
+               : std::vector<std::string>{"store: version " + version + ", up to date", roles,
+                                          "nothing changed"};
+  EXPECT_EQ(said, unchanged);
+}
+
+// Each run keeps when the store received its start and end (the server's clock; a file's: the
+// writer's, UTC) beside the bench's start.
+TEST_P(History, RunsKeepTheStoreTimes) {
+  {
+    FunctionalRig r("good", 60.0, db());
+    statusRun(r);
+  }
+  history::Store store(db());
+  std::string error;
+  const auto runs = store.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u) << error;
+  const std::regex utc("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z");
+  EXPECT_TRUE(std::regex_match(runs[0].storeStart, utc)) << runs[0].storeStart;
+  EXPECT_TRUE(std::regex_match(runs[0].storeEnd, utc)) << runs[0].storeEnd;
+  EXPECT_LE(runs[0].storeStart, runs[0].storeEnd);
+  EXPECT_TRUE(history::ClockDifference(runs[0]).has_value());
+}
+
+// The bench's clock against the store's: flagged beyond five minutes either way, for live runs
+// only, and said at the end of the run's line.
+TEST(ClockDifference, FlaggedBeyondFiveMinutesOnLiveRuns) {
+  struct Case {
+    const char *origin, *start, *storeStart;
+    std::optional<long long> difference;
+    const char *mark;  // the line under the run's in --history, "" for none
+  };
+  const Case cases[] = {
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T06:10:02Z", 7500,
+       "     !  bench clock 2 h 5 min ahead of the store's\n"},
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T08:20:03Z", -301,
+       "     !  bench clock 5 min 1 s behind the store's\n"},
+      {"live", "2026-12-07T09:15:02+01:00", "2026-12-07T08:20:02Z", -300, ""},
+      {"live", "2026-12-08T00:00:00-05:00", "2026-12-06T04:59:00Z", 2 * 86400 + 60,
+       "     !  bench clock 2 d 0 h ahead of the store's\n"},
+      {"record", "2026-12-07T09:15:02+01:00", "2026-12-09T06:10:02Z", std::nullopt, ""},
+      {"live", "2026-12-07T09:15:02+01:00", "", std::nullopt, ""},
+      {"live", "2026-12-07T09:15:02", "2026-12-07T06:10:02Z", std::nullopt, ""},
+  };
+  for (const Case &c : cases) {
+    history::RunRow r;
+    r.origin = c.origin;
+    r.start = c.start;
+    r.storeStart = c.storeStart;
+    r.report = "R";
+    EXPECT_EQ(history::ClockDifference(r), c.difference) << c.start << " " << c.storeStart;
+    const std::string table = history::RunsTable({r});
+    EXPECT_EQ(table.substr(table.find(" R\n") + 3), std::string(c.mark) + "1 run\n") << table;
+  }
 }
 
 // ------------------------------------------------------ every question on a store with runs
@@ -1203,151 +1319,152 @@ TEST(Outbox, KeyedByTheStoreAndItsOwnersStart) {
   ASSERT_EQ(settled.size(), 1u);
   EXPECT_EQ(settled[0].start, 1);
   fs::remove_all(absolute.folder());
+}
 
-  // Text a spreadsheet, an XML reader or a browser could take for something else: in barcodes,
-  // comments, the station's name and check texts of a record that was stopped but says PASSED.
-  const std::vector<std::string> kHostile = {"-2+3+cmd|' /C calc'!A0",
-                                             "=HYPERLINK(\"http://x\",\"y\")",
-                                             "+1+1",
-                                             "@SUM(A1:A2)",
-                                             "\t=1+1",
-                                             "\r=1+1",
-                                             "<script>alert(1)</script> & ]]> \"'"};
+// Text a spreadsheet, an XML reader or a browser could take for something else: in barcodes,
+// comments, the station's name and check texts of a record that was stopped but says PASSED.
+const std::vector<std::string> kHostile = {"-2+3+cmd|' /C calc'!A0",
+                                           "=HYPERLINK(\"http://x\",\"y\")",
+                                           "+1+1",
+                                           "@SUM(A1:A2)",
+                                           "\t=1+1",
+                                           "\r=1+1",
+                                           "<script>alert(1)</script> & ]]> \"'"};
 
-  // The cells of CSV text (quoted fields, CRLF line ends).
-  std::vector<std::string> csvCells(const std::string &csv) {
-    std::vector<std::string> cells(1);
-    bool quoted = false;
-    for (size_t k = 0; k < csv.size(); ++k) {
-      const char c = csv[k];
-      if (quoted && c == '"' && k + 1 < csv.size() && csv[k + 1] == '"')
-        cells.back() += csv[++k];
-      else if (c == '"')
-        quoted = !quoted;
-      else if (!quoted && (c == ',' || (c == '\r' && csv.compare(k, 2, "\r\n") == 0)))
-        cells.emplace_back(), k += c == '\r';
-      else
-        cells.back() += c;
-    }
-    cells.pop_back();  // after the last line end
-    return cells;
+// The cells of CSV text (quoted fields, CRLF line ends).
+std::vector<std::string> csvCells(const std::string &csv) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (size_t k = 0; k < csv.size(); ++k) {
+    const char c = csv[k];
+    if (quoted && c == '"' && k + 1 < csv.size() && csv[k + 1] == '"')
+      cells.back() += csv[++k];
+    else if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && (c == ',' || (c == '\r' && csv.compare(k, 2, "\r\n") == 0)))
+      cells.emplace_back(), k += c == '\r';
+    else
+      cells.back() += c;
   }
+  cells.pop_back();  // after the last line end
+  return cells;
+}
 
-  TEST_P(History, ExportsAreInertAndAStoppedRunIsStoppedEverywhere) {
-    using nlohmann::json;
-    json run = {{"type", "run"},
-                {"start", "2026-12-07T09:15:02+01:00"},
-                {"cardNumber", 317},
-                {"variant", kHostile[3]},
-                {"report", "bench_DN_317_0.txt"},
-                {"station", kHostile[0]},
-                {"program", kHostile[2]},
-                {"comments", kHostile}};
-    run["barcodes"] = {{"device1", kHostile[1]},
-                       {"device2", kHostile[4]},
-                       {"board", kHostile[1]},
-                       {"otr1", kHostile[5]},
-                       {"otr2", kHostile[6]}};
-    std::string record = run.dump() + "\n" +
-                         R"({"type":"step","state":5,"title":"TEST HV LEVELS","clock":1})"
-                         "\n";
-    for (size_t k = 0; k < kHostile.size(); ++k)
-      record += json({{"type", "result"},
-                      {"state", 5},
-                      {"step", "TEST HV LEVELS"},
-                      {"check", kHostile[k]},
-                      {"passed", k % 2 == 0},
-                      {"value", -3.5 - k},
-                      {"unit", "V"},
-                      {"low", -12},
-                      {"high", -0.25},
-                      {"clock", 2.0 + k}})
-                    .dump() +
-                "\n";
-    record += R"({"type":"end","errorCounts":3,"verdict":"PASSED","how":"stopped","clock":12})"
+TEST_P(History, ExportsAreInertAndAStoppedRunIsStoppedEverywhere) {
+  using nlohmann::json;
+  json run = {{"type", "run"},
+              {"start", "2026-12-07T09:15:02+01:00"},
+              {"cardNumber", 317},
+              {"variant", kHostile[3]},
+              {"report", "bench_DN_317_0.txt"},
+              {"station", kHostile[0]},
+              {"program", kHostile[2]},
+              {"comments", kHostile}};
+  run["barcodes"] = {{"device1", kHostile[1]},
+                     {"device2", kHostile[4]},
+                     {"board", kHostile[1]},
+                     {"otr1", kHostile[5]},
+                     {"otr2", kHostile[6]}};
+  std::string record = run.dump() + "\n" +
+                       R"({"type":"step","state":5,"title":"TEST HV LEVELS","clock":1})"
+                       "\n";
+  for (size_t k = 0; k < kHostile.size(); ++k)
+    record += json({{"type", "result"},
+                    {"state", 5},
+                    {"step", "TEST HV LEVELS"},
+                    {"check", kHostile[k]},
+                    {"passed", k % 2 == 0},
+                    {"value", -3.5 - k},
+                    {"unit", "V"},
+                    {"low", -12},
+                    {"high", -0.25},
+                    {"clock", 2.0 + k}})
+                  .dump() +
               "\n";
-    testenv::TempDir records;
-    testenv::writeFile(records.file("bench_DN_317_0.jsonl"), record);
-    history::Store store(db());
-    const history::ImportSummary summary = store.importFolder(records.path().string());
-    ASSERT_EQ(summary.runs, 1) << ::testing::PrintToString(summary.problems);
-    std::string error;
-    const std::vector<history::RunRow> runs = store.runs({}, error);
-    ASSERT_EQ(runs.size(), 1u) << error;
-    EXPECT_EQ(runs[0].verdict, "STOPPED");
-    EXPECT_EQ(store.runs({.verdict = "STOPPED"}, error).size(), 1u);
-    EXPECT_NE(history::RunsTable(runs).find(" STOPPED "), std::string::npos);
-    // A text report whose run the operator stopped, without its record: STOPPED as well.
-    testenv::TempDir reports;
-    testenv::writeFile(
-        reports.file("old_DN_318_0.txt"),
-        std::string("old_DN_318_0.txt\n\nFUNCTIONAL TEST\n \nMon Dec  7 10:00:00 2026\n\n") +
-            functest::kDashes61 +
-            "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
-            rt::format(functest::kStoppedLine, 40.35) + "\n");
-    history::Store text(History::store("text"));
-    EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
-    EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
+  record += R"({"type":"end","errorCounts":3,"verdict":"PASSED","how":"stopped","clock":12})"
+            "\n";
+  testenv::TempDir records;
+  testenv::writeFile(records.file("bench_DN_317_0.jsonl"), record);
+  history::Store store(db());
+  const history::ImportSummary summary = store.importFolder(records.path().string());
+  ASSERT_EQ(summary.runs, 1) << ::testing::PrintToString(summary.problems);
+  std::string error;
+  const std::vector<history::RunRow> runs = store.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u) << error;
+  EXPECT_EQ(runs[0].verdict, "STOPPED");
+  EXPECT_EQ(store.runs({.verdict = "STOPPED"}, error).size(), 1u);
+  EXPECT_NE(history::RunsTable(runs).find(" STOPPED "), std::string::npos);
+  // A text report whose run the operator stopped, without its record: STOPPED as well.
+  testenv::TempDir reports;
+  testenv::writeFile(
+      reports.file("old_DN_318_0.txt"),
+      std::string("old_DN_318_0.txt\n\nFUNCTIONAL TEST\n \nMon Dec  7 10:00:00 2026\n\n") +
+          functest::kDashes61 +
+          "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
+          rt::format(functest::kStoppedLine, 40.35) + "\n");
+  history::Store text(History::store("text"));
+  EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
+  EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
 
-    // CSV: every text cell a formula could start is quoted off, numbers are plain numbers.
-    const std::string csv =
-        history::RunsCsv(runs) + history::FailuresCsv(store.failures({}, error)) +
-        history::ValuesCsv(store.values("", {}, error)) +
-        history::YieldCsv(store.yield({}, history::YieldBy::Station, error), "station");
-    ASSERT_EQ(error, "");
-    const std::vector<std::string> cells = csvCells(csv);
-    for (const std::string &cell : cells) {
-      if (cell.empty() || cell[0] != '-') {
-        EXPECT_EQ(std::string("=+@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos)
-            << cell;
-        continue;
-      }
-      char *end = nullptr;
-      std::strtod(cell.c_str(), &end);
-      EXPECT_EQ(*end, '\0') << "a cell starting with '-' that is no number: " << cell;
+  // CSV: every text cell a formula could start is quoted off, numbers are plain numbers.
+  const std::string csv =
+      history::RunsCsv(runs) + history::FailuresCsv(store.failures({}, error)) +
+      history::ValuesCsv(store.values("", {}, error)) +
+      history::YieldCsv(store.yield({}, history::YieldBy::Station, error), "station");
+  ASSERT_EQ(error, "");
+  const std::vector<std::string> cells = csvCells(csv);
+  for (const std::string &cell : cells) {
+    if (cell.empty() || cell[0] != '-') {
+      EXPECT_EQ(std::string("=+@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos)
+          << cell;
+      continue;
     }
-    for (const std::string &h : {kHostile[0], kHostile[1], kHostile[3]})
-      EXPECT_NE(std::find(cells.begin(), cells.end(), "'" + h), cells.end()) << h;
-    for (const char *number : {"-3.5", "-12", "-0.25"})
-      EXPECT_NE(std::find(cells.begin(), cells.end(), number), cells.end()) << number;
-
-    // JUnit: the texts as they were, the run an error of its own.
-    const std::string xml = history::JUnitXml(store, runs, error);
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default & ~pugi::parse_wconv_attribute))
-        << xml;
-    std::vector<std::string> names;
-    for (pugi::xml_node suite : doc.child("testsuites").children("testsuite")) {
-      EXPECT_EQ(std::string(suite.attribute("hostname").value()), kHostile[0]);
-      for (pugi::xml_node c : suite.children("testcase"))
-        names.push_back(c.attribute("name").value());
-    }
-    for (const std::string &h : kHostile)
-      EXPECT_NE(std::find(names.begin(), names.end(), h), names.end()) << h;
-    const pugi::xml_node error_ = doc.select_node("//testcase[@name='run complete']/error").node();
-    EXPECT_EQ(std::string(error_.attribute("type").value()), "STOPPED");
-    EXPECT_EQ(doc.select_node("//property[@name='verdict']").node().attribute("value").as_string(),
-              std::string("STOPPED"));
-
-    // The page: the texts escaped, the same verdict.
-    const std::string page = functest::HtmlReportFromRecord(record, "bench_DN_317_0.jsonl");
-    EXPECT_EQ(page.find("<script>"), std::string::npos);
-    for (const std::string &h : kHostile)
-      EXPECT_NE(page.find(functest::EscapeXml(h)), std::string::npos) << h;
-    EXPECT_NE(page.find("id=\"verdict\">STOPPED"), std::string::npos);
+    char *end = nullptr;
+    std::strtod(cell.c_str(), &end);
+    EXPECT_EQ(*end, '\0') << "a cell starting with '-' that is no number: " << cell;
   }
+  for (const std::string &h : {kHostile[0], kHostile[1], kHostile[3]})
+    EXPECT_NE(std::find(cells.begin(), cells.end(), "'" + h), cells.end()) << h;
+  for (const char *number : {"-3.5", "-12", "-0.25"})
+    EXPECT_NE(std::find(cells.begin(), cells.end(), number), cells.end()) << number;
 
-  TEST(HistoryFilter, DatesAndVerdictsAreChecked) {
-    std::string error;
-    EXPECT_TRUE(history::ValidFilter({.from = "2026-12-07", .verdict = "Passed"}, error));
-    EXPECT_FALSE(history::ValidFilter({.from = "2026-13-07"}, error));
-    EXPECT_EQ(error, "date '2026-13-07' is not a calendar date YYYY-MM-DD");
-    EXPECT_FALSE(history::ValidFilter({.to = "7.12.2026"}, error));
-    EXPECT_FALSE(history::ValidFilter({.to = "2026-02-30"}, error));
-    EXPECT_FALSE(history::ValidFilter({.to = "2025-02-29"}, error));
-    EXPECT_TRUE(history::ValidFilter({.to = "2024-02-29"}, error));
-    EXPECT_FALSE(history::ValidFilter({.verdict = "maybe"}, error));
-    EXPECT_EQ(error, "verdict 'maybe' is not PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED");
+  // JUnit: the texts as they were, the run an error of its own.
+  const std::string xml = history::JUnitXml(store, runs, error);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default & ~pugi::parse_wconv_attribute))
+      << xml;
+  std::vector<std::string> names;
+  for (pugi::xml_node suite : doc.child("testsuites").children("testsuite")) {
+    EXPECT_EQ(std::string(suite.attribute("hostname").value()), kHostile[0]);
+    for (pugi::xml_node c : suite.children("testcase"))
+      names.push_back(c.attribute("name").value());
   }
+  for (const std::string &h : kHostile)
+    EXPECT_NE(std::find(names.begin(), names.end(), h), names.end()) << h;
+  const pugi::xml_node error_ = doc.select_node("//testcase[@name='run complete']/error").node();
+  EXPECT_EQ(std::string(error_.attribute("type").value()), "STOPPED");
+  EXPECT_EQ(doc.select_node("//property[@name='verdict']").node().attribute("value").as_string(),
+            std::string("STOPPED"));
+
+  // The page: the texts escaped, the same verdict.
+  const std::string page = functest::HtmlReportFromRecord(record, "bench_DN_317_0.jsonl");
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  for (const std::string &h : kHostile)
+    EXPECT_NE(page.find(functest::EscapeXml(h)), std::string::npos) << h;
+  EXPECT_NE(page.find("id=\"verdict\">STOPPED"), std::string::npos);
+}
+
+TEST(HistoryFilter, DatesAndVerdictsAreChecked) {
+  std::string error;
+  EXPECT_TRUE(history::ValidFilter({.from = "2026-12-07", .verdict = "Passed"}, error));
+  EXPECT_FALSE(history::ValidFilter({.from = "2026-13-07"}, error));
+  EXPECT_EQ(error, "date '2026-13-07' is not a calendar date YYYY-MM-DD");
+  EXPECT_FALSE(history::ValidFilter({.to = "7.12.2026"}, error));
+  EXPECT_FALSE(history::ValidFilter({.to = "2026-02-30"}, error));
+  EXPECT_FALSE(history::ValidFilter({.to = "2025-02-29"}, error));
+  EXPECT_TRUE(history::ValidFilter({.to = "2024-02-29"}, error));
+  EXPECT_FALSE(history::ValidFilter({.verdict = "maybe"}, error));
+  EXPECT_EQ(error, "verdict 'maybe' is not PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED");
+}
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST(CommandLine, EachProgramTakesExactlyTheOptionsItsHelpLists) {
       if (value) args.push_back(valueFor(name));
       // The history filters only qualify a history command.
       if (name == "--card" || name == "--from" || name == "--to" || name == "--verdict" ||
-          name == "--check" || name == "--by" || name == "--csv")
+          name == "--check" || name == "--by" || name == "--csv" || name == "--store-times")
         args.push_back("--history");
       Parsed p = parse(args, headless);
       EXPECT_TRUE(p.ok) << name << " headless=" << headless << ": " << p.error;

@@ -46,6 +46,7 @@ class Probe {
       jtag();
       readings();
     }
+    store();
     say(r_.faults.empty() ? "OK" : "FAULT: " + joined(r_.faults));
     return r_;
   }
@@ -247,6 +248,15 @@ class Probe {
     rt.SetCtrlVal(m, ctl::Main::FiberSelect, fibre);
     b_.config.UpdateMainPanel();
     if (running && b_.usb.NbrQuickUSBConnected != 0) b_.acq.ContinuousReadStartStop();
+  }
+
+  // The results store the runs go to, looked at without writing; the clock compared is the
+  // one the bench's runs are dated by.
+  void store() {
+    history::Store s(b_.options.resultsDb);
+    const history::Store::Check c = s.checkForBench(b_.testBench.WallTime());
+    for (const std::string &l : c.lines) say(l);
+    for (const std::string &f : c.faults) fault(f);
   }
 
   Bench &b_;

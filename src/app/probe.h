@@ -1,9 +1,10 @@
 // The bench check: what a technician wants to know before a two-hour test. Which QuickUSB
 // library is loaded and from where, the modules it finds, the FPGA's JTAG identification, and
 // a short reading of the FRAMES stream on each fibre and of the SUMS status block (frame rate,
-// CRC and lost-frame counts, card number). It reads through the program's own read cycle
-// (Acquisition::ReadShowFrame) and JTAG read (Fpga::Read_JTAG) on a started Bench, and puts the
-// read-out mode, the fibre and the continuous acquisition back as they were.
+// CRC and lost-frame counts, card number), and the results store (history::Store::checkForBench).
+// It reads through the program's own read cycle (Acquisition::ReadShowFrame) and JTAG read
+// (Fpga::Read_JTAG) on a started Bench, and puts the read-out mode, the fibre and the continuous
+// acquisition back as they were.
 #pragma once
 
 #include <functional>

@@ -271,5 +271,6 @@ std::string SinkTee::unsettled() { return sinks_.empty() ? std::string() : sinks
 std::string SinkTee::unsaidProblem() {
   return sinks_.empty() ? std::string() : sinks_[0]->unsaidProblem();
 }
+bool SinkTee::unsettledRefused() { return !sinks_.empty() && sinks_[0]->unsettledRefused(); }
 
 }  // namespace functest

@@ -149,6 +149,7 @@ class SinkTee : public RunSink {
   std::string runEnded(const EndEvent &end) override;
   std::string unsettled() override;
   std::string unsaidProblem() override;
+  bool unsettledRefused() override;
 
  private:
   std::vector<RunSink *> sinks_;

@@ -333,7 +333,12 @@ void Report::RecordEnd(bool stopped, const std::string &failCopy, double clockNo
   std::string message;
   if (!lost_.empty())
     message = "The run is INCOMPLETE: " + lost_ + ". Its report and record lack lines.";
-  if (!unstored.empty())
+  if (!unstored.empty() && sink_->unsettledRefused())
+    message += (message.empty() ? "" : "\n") + std::string("Not stored: ") + unstored +
+               ". The store refuses them until its administrator mends it; then "
+               "tessock-cli --sync stores the record " +
+               recordPath_ + " (or --import its folder).";
+  else if (!unstored.empty())
     message += (message.empty() ? "" : "\n") + std::string("Not stored yet: ") + unstored +
                ". They are stored when the store is free; should the program end first, "
                "tessock-cli --sync stores the record " +

@@ -55,6 +55,9 @@ class RunSink {
   virtual std::string unsettled() { return {}; }
   // A problem met since the last answer that no answer has told yet (empty: none).
   virtual std::string unsaidProblem() { return {}; }
+  // Whether what unsettled() describes was refused for good (trying again changes nothing
+  // until someone mends the sink) rather than waiting.
+  virtual bool unsettledRefused() { return false; }
 };
 
 }  // namespace functest

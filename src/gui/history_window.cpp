@@ -434,7 +434,22 @@ void HistoryWindow::appendRuns(std::vector<history::RunRow> rows) {
   for (int row = first; row < static_cast<int>(runs_.size()); ++row) {
     const history::RunRow &r = runs_[row];
     table_->setItem(row, CardColumn, cell(QString::number(r.card), Qt::AlignRight));
-    table_->setItem(row, StartColumn, cell(startText(r.start)));
+    QTableWidgetItem *start = cell(startText(r.start));
+    // The start by the bench's clock, beside the store's receipt of it (UTC); a bench whose
+    // clock was off is marked in amber with how far.
+    QString received =
+        r.storeStart.empty()
+            ? tr("Received by the store: not known")
+            : tr("Received by the store: %1 (UTC), ended %2")
+                  .arg(QString::fromStdString(r.storeStart),
+                       r.storeEnd.empty() ? tr("-") : QString::fromStdString(r.storeEnd));
+    if (const std::optional<long long> d = history::ClockDifference(r); history::ClockDiffers(d)) {
+      start->setText(start->text() + " !");
+      start->setForeground(QColor(170, 110, 0));
+      received += "\n" + QString::fromStdString(history::ClockDifferenceText(*d));
+    }
+    start->setToolTip(received);
+    table_->setItem(row, StartColumn, start);
     table_->setItem(row, StationColumn, cell(QString::fromStdString(r.station)));
     table_->setItem(row, VariantColumn, cell(QString::fromStdString(r.variant)));
     QTableWidgetItem *verdict = cell(QString::fromStdString(r.shownVerdict()));

@@ -39,6 +39,9 @@ class Connection {
   // Whether the last failure was another connection's lock (or a deadlock): worth trying again
   // on the same connection. Set by every failed statement, cleared by every one that works.
   virtual bool lastFailureBusy() const = 0;
+  // Whether the last failure was a refusal of the store's rules or of the role's privileges
+  // (PostgreSQL's insufficient_privilege): trying again changes nothing.
+  virtual bool lastFailureRefused() const { return false; }
   // Whether the connection is gone (the server ended it, or did not answer within its bound):
   // nothing works on it any more; it is opened afresh.
   virtual bool lost() const = 0;
@@ -149,6 +152,8 @@ class Database {
   bool lastFailureBusy() const { return connection_ && connection_->lastFailureBusy(); }
   // Whether the open connection is gone (see backend::Connection::lost).
   bool lost() const { return connection_ && connection_->lost(); }
+  // Whether the last failure was a refusal for want of a privilege (final, not worth a retry).
+  bool lastFailureRefused() const { return connection_ && connection_->lastFailureRefused(); }
   backend::Connection &connection() { return *connection_; }
 
  private:

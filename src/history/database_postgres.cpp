@@ -32,6 +32,12 @@ std::string messageOf(PGconn *conn, const PGresult *r) {
   return m.empty() ? "the server gave no answer" : m;
 }
 
+// The SQLSTATE of a failed result ("" when the server gave none).
+std::string stateOf(const PGresult *r) {
+  const char *state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  return state ? state : "";
+}
+
 bool succeeded(const PGresult *r) {
   const ExecStatusType s = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
   return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK;
@@ -137,6 +143,7 @@ class PgConnection : public Connection {
              std::string &error) {
     if (dead_ || PQstatus(conn_) != CONNECTION_OK) {
       busy_ = false;
+      state_.clear();
       error = dead_ ? lostReason_ : messageOf(conn_, nullptr);
       return nullptr;
     }
@@ -151,6 +158,7 @@ class PgConnection : public Connection {
       for (;;) {
         if (std::string why = waitForAnswer(); !why.empty()) {
           busy_ = false;
+          state_.clear();
           dead_ = true;
           lostReason_ = why + "; the connection is given up";
           error = lostReason_;
@@ -159,8 +167,8 @@ class PgConnection : public Connection {
         Result r(PQgetResult(conn_));
         if (!r) break;
         if (!succeeded(r.get()) && failure.empty()) {
-          const char *state = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
-          const std::string code = state ? state : "";
+          const std::string code = stateOf(r.get());
+          state_ = code;
           // Another connection's lock (lock_timeout), a serialisation failure, a deadlock.
           busy_ = code == "55P03" || code == "40001" || code == "40P01";
           failure = messageOf(conn_, r.get());
@@ -169,12 +177,16 @@ class PgConnection : public Connection {
       }
     }
     if (!failure.empty()) {
-      if (!sent) busy_ = false;
+      if (!sent) {
+        busy_ = false;
+        state_.clear();
+      }
       error = failure;
       if (!inTransaction_) endStrayTransaction();
       return nullptr;
     }
     busy_ = false;
+    state_.clear();
     if (!last) last.reset(PQmakeEmptyPGresult(conn_, PGRES_COMMAND_OK));
     return last;
   }
@@ -192,12 +204,15 @@ class PgConnection : public Connection {
     return std::make_unique<PgCursor>(*this, std::move(text), std::move(used));
   }
   bool lastFailureBusy() const override { return busy_ && !lost(); }
+  bool lastFailureRefused() const override { return state_ == "42501"; }
   bool lost() const override { return dead_ || PQstatus(conn_) != CONNECTION_OK; }
   bool alive() override {
     std::string ignored;
     const bool busy = busy_;
+    const std::string state = state_;
     const bool ok = exec("SELECT 1", ignored);
     busy_ = busy;
+    state_ = state;
     return ok;
   }
   bool begin(std::string &reason) override {
@@ -244,10 +259,12 @@ class PgConnection : public Connection {
   bool readMarks(long long &applicationId, long long &version, long long &tables,
                  std::string &error) override {
     applicationId = version = tables = 0;
+    // The catalogue lists every table, also those this role may not read: the information
+    // schema leaves them out, and a store whose tables a role may not read looked empty.
     Result t =
-        run("SELECT COUNT(*), COUNT(*) FILTER (WHERE table_name = 'tessock_store') FROM "
-            "information_schema.tables WHERE table_schema = current_schema() AND "
-            "table_type = 'BASE TABLE'",
+        run("SELECT COUNT(*), COUNT(*) FILTER (WHERE c.relname = 'tessock_store') FROM "
+            "pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace WHERE "
+            "n.nspname = current_schema() AND c.relkind IN ('r', 'p')",
             0, nullptr, nullptr, error);
     if (!t || PQntuples(t.get()) != 1) {
       if (t) error = "the server gave no answer";
@@ -324,17 +341,20 @@ class PgConnection : public Connection {
     return {};
   }
 
-  // Rolls back whatever transaction the connection is in (quietly: the busy mark is kept).
+  // Rolls back whatever transaction the connection is in (quietly: the busy mark and the last
+  // SQLSTATE are kept).
   void endStrayTransaction() {
     const PGTransactionStatusType t = PQtransactionStatus(conn_);
     if (dead_ || (t != PQTRANS_INERROR && t != PQTRANS_INTRANS)) return;
     const bool busy = busy_;
+    const std::string state = state_;
     const bool was = inTransaction_;
     inTransaction_ = true;  // no recursion
     std::string ignored;
     run("ROLLBACK", 0, nullptr, nullptr, ignored);
     inTransaction_ = was;
     busy_ = busy;
+    state_ = state;
   }
 
   PGconn *conn_;
@@ -342,6 +362,7 @@ class PgConnection : public Connection {
   bool busy_ = false, dead_ = false, inTransaction_ = false;
   std::string lostReason_;
   int usualSeconds_ = kUsualSeconds, boundSeconds_ = kUsualSeconds + kClientMargin;
+  std::string state_;  // SQLSTATE of the last failure, empty after a success
 };
 
 bool PgCursor::step(std::string &error) {

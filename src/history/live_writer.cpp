@@ -31,6 +31,9 @@ std::string LiveWriter::push(Event &&e) {
     overflowed_ = false;
     report_ = e.report;
   }
+  // A run the store refused: its lines are not queued.
+  if (e.kind != Event::Run && !refusedRun_.empty() && refusedRun_ == report_)
+    return std::exchange(unsaid_, std::string());
   if (stopping_ || overflowed_ || queue_.size() >= kQueueLimit) {
     // Keeping order matters more than any single line: once one is refused, the rest of the run
     // waits for the import of its record, so the store never holds a run with a gap.
@@ -122,7 +125,12 @@ void LiveWriter::loop() {
     if (!store_.isOpen()) {
       std::string reason;
       if (!store_.open(reason, kBusyMs)) {
+        const bool refused = store_.lastFailureRefused();
         lock.lock();
+        if (refused) {
+          refuse(reason);
+          continue;
+        }
         failing_ = true;
         busy_ = false;
         if (problem_ != reason) unsaid_ = problem_ = reason;
@@ -132,6 +140,12 @@ void LiveWriter::loop() {
       }
     }
     std::string reason = write(e);
+    if (!reason.empty() && store_.lastFailureRefused()) {
+      store_.close();
+      lock.lock();
+      refuse(reason);
+      continue;
+    }
     const bool busy = !reason.empty() && store_.lastFailureBusy();
     // A run the store holds already (its report and start) is not added to: its lines wait for
     // nobody. With report names claimed exclusively this does not happen in a live run.
@@ -166,6 +180,21 @@ void LiveWriter::loop() {
   }
 }
 
+void LiveWriter::refuse(const std::string &reason) {
+  // The run of the front event: the one being written, or a new one that could not begin.
+  const Event &front = queue_.front();
+  const std::string run = front.kind == Event::Run ? front.report : writing_;
+  writing_ = run;
+  refusedRun_ = run;
+  queue_.pop_front();
+  while (!queue_.empty() && queue_.front().kind != Event::Run) queue_.pop_front();
+  failing_ = true;
+  busy_ = false;
+  problem_ = reason;
+  unsaid_ = reason + "; the run is not stored (its record keeps it for tessock-cli --sync)";
+  changed_.notify_all();
+}
+
 void LiveWriter::syncOutbox() {
   if (outbox_.entries(true).empty()) return;
   std::string reason;
@@ -184,7 +213,8 @@ std::string LiveWriter::pendingText() {
     results += e.kind == Event::Result;
     end = end || e.kind == Event::End;
   }
-  if (queue_.empty() && !overflowed_) return {};
+  const bool refused = !refusedRun_.empty() && refusedRun_ == report_;
+  if (queue_.empty() && !overflowed_ && !refused) return {};
   std::string what = queue_.empty()
                          ? "lines of the run "
                          : std::to_string(results) + " result line" + (results == 1 ? "" : "s") +
@@ -202,6 +232,11 @@ std::string LiveWriter::unsettled() {
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   changed_.wait_until(lock, until, [this] { return queue_.empty() || (failing_ && !busy_); });
   return pendingText();
+}
+
+bool LiveWriter::unsettledRefused() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !refusedRun_.empty() && refusedRun_ == report_;
 }
 
 std::string LiveWriter::unsaidProblem() {

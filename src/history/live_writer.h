@@ -3,7 +3,9 @@
 // own connection. While the store is locked by another program or cannot be written, the events
 // wait in the queue and are tried again; nothing is dropped and the bench never waits for the
 // store. A run whose events could not all be kept stays unfinished in the store and its record
-// completes it by import: each run is noted in the store's outbox (outbox.h) until its end is
+// completes it by import. A store that refuses for good (the role lacks a privilege) is not
+// tried again for that run: the refusal is said once and the run's lines wait in its record.
+// Each run is noted in the store's outbox (outbox.h) until its end is
 // stored, so `--sync` (or the desktop program's writer, by itself) finds what to import.
 #pragma once
 
@@ -41,6 +43,8 @@ class LiveWriter : public functest::RunSink {
   // A problem the writer met that no event's answer has told yet (a run shorter than the
   // writer's first attempt ends before any answer could carry it).
   std::string unsaidProblem() override;
+  // Whether the run that unsettled() describes was refused for good by the store.
+  bool unsettledRefused() override;
 
   // At the program's end: waits up to `seconds` while the store is only locked or does not
   // answer (not when it cannot be written at all), then stops the writer: a statement a server
@@ -71,7 +75,9 @@ class LiveWriter : public functest::RunSink {
   void loop();
   std::string write(const Event &e);
   std::string pendingText();  // with the lock held
-  void syncOutbox();          // on the writer thread
+  // Drops the front event's run after a final refusal and says it once (with the lock held).
+  void refuse(const std::string &reason);
+  void syncOutbox();  // on the writer thread
 
   Store store_;  // the writer thread's own connection
   Outbox outbox_;
@@ -88,6 +94,9 @@ class LiveWriter : public functest::RunSink {
   std::string problem_, unsaid_;         // the last failure; one not yet said to the bench
   std::string report_;                   // the report of the run being queued
   bool overflowed_ = false;              // events of this run were refused by the full queue
+  // The report of the run the store refused for good (a privilege the role lacks, a rule of
+  // the store, a store not set up): its remaining events are dropped, its record keeps them.
+  std::string refusedRun_;
   std::thread thread_;
 };
 

@@ -78,16 +78,27 @@ Spread SpreadOf(std::vector<double> values) {
   return s;
 }
 
-std::string RunsTable(const std::vector<RunRow> &runs) {
+std::string RunsTable(const std::vector<RunRow> &runs, bool storeTimes) {
   std::string out =
-      rt::format("%6s  %-19s  %-12s  %6s  %-7s  %-10s  %-7s  %6s  %5s  %s\n", "RUN", "START",
-                 "STATION", "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES", "REPORT");
-  for (const RunRow &r : runs)
-    rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  %s\n", r.id,
+      rt::format("%6s  %-19s  %-12s  %6s  %-7s  %-10s  %-7s  %6s  %5s  ", "RUN", "START", "STATION",
+                 "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES");
+  if (storeTimes) rt::appendFormat(out, "%-20s  %-20s  ", "STORE START", "STORE END");
+  out += "REPORT\n";
+  for (const RunRow &r : runs) {
+    rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  ", r.id,
                      startText(r.start).c_str(), stationText(r.station).c_str(), r.card,
                      r.variant.empty() ? "-" : r.variant.c_str(), r.shownVerdict().c_str(),
                      r.finished ? (r.how.empty() ? "ended" : r.how.c_str()) : "-", r.failedLines,
-                     r.resultLines, r.report.c_str());
+                     r.resultLines);
+    if (storeTimes)
+      rt::appendFormat(out, "%-20s  %-20s  ", r.storeStart.empty() ? "-" : r.storeStart.c_str(),
+                       r.storeEnd.empty() ? "-" : r.storeEnd.c_str());
+    out += r.report + "\n";
+    // A bench whose clock is off files its runs under the wrong day: said on a line of its own
+    // under the run's (the report stays the last field of the run's line).
+    if (const std::optional<long long> d = ClockDifference(r); ClockDiffers(d))
+      rt::appendFormat(out, "%6s  %s\n", "!", ClockDifferenceText(*d).c_str());
+  }
   rt::appendFormat(out, "%zu run%s\n", runs.size(), runs.size() == 1 ? "" : "s");
   return out;
 }

@@ -16,8 +16,11 @@ struct Spread {
 };
 Spread SpreadOf(std::vector<double> values);
 
-// One line per run under a heading, then "N runs".
-std::string RunsTable(const std::vector<RunRow> &runs);
+// One line per run under a heading, then "N runs". With `storeTimes`, when the store received
+// each run's start and end (its own clock, UTC). A run whose bench clock differed from the
+// store's by more than kClockToleranceSeconds is followed by a line "     !  bench clock ...
+// the store's".
+std::string RunsTable(const std::vector<RunRow> &runs, bool storeTimes = false);
 // Checks ranked by failures: failed lines, lines checked, runs failed, check name; with the
 // station first when the rows are per station.
 std::string FailuresTable(const std::vector<FailureRow> &rows);

@@ -80,7 +80,22 @@ struct RunRow {
   std::optional<std::vector<int>> stepsOn;
   // "PASSED – 3 of 15 steps" for a partial run that passed, else the verdict.
   std::string shownVerdict() const;
+  // When the store received the run's start and its end, by the store's clock (UTC,
+  // "2026-12-07T08:15:04Z"); empty when not known (runs stored by an older program).
+  std::string storeStart, storeEnd;
 };
+
+// The bench's clock against the store's: how many seconds the run's start (the bench's clock)
+// lies after the store's receipt of it (negative: before); none for a run the store did not
+// receive live or whose receipt it does not know. A run whose start waited for the store
+// (unreachable, locked) shows the wait as well.
+std::optional<long long> ClockDifference(const RunRow &run);
+// Beyond this the bench's clock is said to differ from the store's.
+inline constexpr long long kClockToleranceSeconds = 300;
+bool ClockDiffers(std::optional<long long> seconds);
+bool ClockDiffers(const RunRow &run);
+// "bench clock 2 h 5 min ahead of the store's" ("behind" for a negative difference).
+std::string ClockDifferenceText(long long seconds);
 
 struct StepRow {
   long long id = 0;
@@ -139,7 +154,7 @@ class Store : public functest::RunSink {
 
   // The store's application_id and its schema version (user_version).
   static constexpr int kApplicationId = 0x54534b52;  // "TSKR"
-  static constexpr int kVersion = 5;
+  static constexpr int kVersion = 6;
 
   // The store's location as it may be shown (a server's password hidden).
   const std::string &path() const { return name_; }
@@ -152,6 +167,18 @@ class Store : public functest::RunSink {
   // of a newer version. `busyMs`: how long a write waits for another program's lock. Every
   // reason names the file.
   bool open(std::string &reason, int busyMs = 5000);
+  // The administrator's set-up of a store (--init-store, as the tables' owner): makes the store
+  // or brings it up to date, and on a server puts the store's rules in place and gives the two
+  // group roles (tessock_bench, tessock_reader) exactly their privileges. `said` gets a line per
+  // change, then "done", or "nothing changed" when everything was in place.
+  bool setUp(std::vector<std::string> &said, std::string &reason);
+  // The bench check of the store, writing nothing: reachable, a store of a version this program
+  // knows, this role may do what a bench does, and the clock difference to a server (`benchNow`:
+  // the bench's clock, seconds since 1970). `lines` say what was found, `faults` each problem.
+  struct Check {
+    std::vector<std::string> lines, faults;
+  };
+  Check checkForBench(long long benchNow);
   // Opens the store to question it, never writing: also on a read-only file or mount. A store
   // not made yet answers as an empty one.
   bool openReadOnly(std::string &reason);
@@ -166,6 +193,10 @@ class Store : public functest::RunSink {
   }
   // Whether the last failed write met another program's lock (worth trying again).
   bool lastFailureBusy() const { return db_.lastFailureBusy(); }
+  // Whether the last failed open or write was refused for good: the role lacks a privilege, a
+  // rule of the store forbids it, or a server's store is not set up. Trying again changes
+  // nothing until the administrator does.
+  bool lastFailureRefused() const { return refused_; }
   // Whether the last runBegun found its run stored already (its lines are not added again).
   bool runWasStored() const { return runWasStored_; }
 
@@ -237,6 +268,12 @@ class Store : public functest::RunSink {
   void tell(const std::string &what) const;
   bool fillStartInstants(std::string &error);
   bool recognise(bool writable, std::string &reason);
+  // A server's refusal for want of privileges, with what the role lacks of a bench's
+  // (`writing`) or a reader's privileges; anything else as it is.
+  std::string refusal(const std::string &error, bool writing);
+  // What the open database's marks say: empty with `said` for a store this program can use (or
+  // make), else the problem in words.
+  std::string markProblem(std::string &said);
   std::string runColumns(bool counts = true) const;
   std::string startOrder() const;  // the ORDER BY term of a run's start
 
@@ -247,6 +284,9 @@ class Store : public functest::RunSink {
   int liveLine_ = 0, liveSteps_ = 0;
   std::function<void(const std::string &)> progress_;
   bool runWasStored_ = false;
+  bool settingUp_ = false;    // setUp() opens: a server's store may be made
+  bool refused_ = false;      // see lastFailureRefused()
+  std::string schemaChange_;  // what the last open changed of the schema
   bool standIn_ = false;   // the open database is the empty one in memory of a store not made yet
   bool writable_ = false;  // the open connection is open()'s, not openReadOnly()'s
 };

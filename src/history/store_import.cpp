@@ -465,11 +465,16 @@ void Store::importReport(const std::string &path, ImportSummary &summary) {
   // A text report does not say whether the run reached its end: its verdict is its lines', or
   // STOPPED when its operator's stop line says so.
   Statement st = db_.prepare(
-      "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report' WHERE id = ?1",
+      "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = 'report', store_end = "
+      "?4 WHERE id = ?1",
       reason);
   const std::string verdict =
       functest::VerdictOfRun({.ended = true, .stopped = stopped, .errorCounts = failed}).verdict;
-  if (!st || !st.bind(1, run).bind(2, verdict).bind(3, static_cast<double>(failed)).run()) {
+  if (!st || !st.bind(1, run)
+                  .bind(2, verdict)
+                  .bind(3, static_cast<double>(failed))
+                  .bind(4, detail::UtcNowText())
+                  .run()) {
     summary.problems.push_back(path + ": " + (st ? st.error() : reason));
     return;
   }

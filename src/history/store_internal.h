@@ -46,5 +46,22 @@ extern const char *const kNameRunIndex;
 // optionally ".fff" and a zone "Z" or "+01:00"), with a calendar date and a time of day.
 bool ValidIsoDateTime(const std::string &text);
 
+// "2026-12-07T08:15:04Z": a time as the store keeps its own clock's.
+std::string UtcText(long long unixSeconds);
+std::string UtcNowText();
+// Seconds since 1970 of an ISO 8601 date and time with its zone; none without a zone.
+std::optional<long long> UnixSeconds(const std::string &iso);
+
+// The privileges a role needs: a bench's (read, insert, close its own runs) or a reader's.
+enum class Need { Bench, Reader };
+// What the connected role lacks of them, as "INSERT on results", "UPDATE (verdict) on runs";
+// empty when it lacks nothing. Asks the server's privilege functions, writes nothing. On a file
+// store nothing is asked (empty).
+std::vector<std::string> MissingPrivileges(Database &db, Need need, std::string &error);
+// The rules a server keeps on the store's tables (triggers), made with them.
+std::string ServerRulesSql();
+// The connected role's name ("" on a file store).
+std::string RoleName(Database &db);
+
 }  // namespace detail
 }  // namespace history

@@ -12,8 +12,8 @@ long long Store::insertRun(const NewRun &n, bool &existed, bool &finished, std::
   Statement st = db_.prepare(
       "INSERT INTO runs(variant, start, card, device_barcode1, device_barcode2, board_barcode, "
       "otr1_barcode, otr2_barcode, pcb_version, comments, report, program, origin, station, "
-      "start_utc, steps_on) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16) "
+      "start_utc, steps_on, store_start) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17) "
       "ON CONFLICT(report, start) DO NOTHING RETURNING id",
       reason);
   if (!st) return 0;
@@ -26,6 +26,8 @@ long long Store::insertRun(const NewRun &n, bool &existed, bool &finished, std::
   if (const std::string utc = detail::UtcInstant(n.start); !utc.empty()) st.bind(15, utc);
   const std::string steps = n.stepsOn ? functest::StepsText(*n.stepsOn) : std::string();
   if (n.stepsOn) st.bind(16, steps);
+  // A file's store takes the writer's clock; a server puts its own (store_roles.cpp).
+  st.bind(17, detail::UtcNowText());
   const long long id = st.step() ? st.integer(0) : 0;
   if (!st.error().empty()) {
     reason = st.error();
@@ -100,12 +102,13 @@ bool Store::finishRun(long long runId, const std::string &verdict, double errorC
                       const std::string &reason, std::string &error) {
   Statement st = db_.prepare(
       "UPDATE runs SET finished = 1, verdict = ?2, error_counts = ?3, how = ?4, fail_copy = ?5, "
-      "reason = ?6 WHERE id = ?1 AND finished = 0",
+      "reason = ?6, store_end = ?7 WHERE id = ?1 AND finished = 0",
       error);
   if (!st) return false;
   st.bind(1, runId).bind(2, verdict).bind(3, errorCounts).bind(4, how);
   if (!failCopy.empty()) st.bind(5, failCopy);
   if (!reason.empty()) st.bind(6, reason);
+  st.bind(7, detail::UtcNowText());
   if (!st.run()) {
     error = st.error();
     return false;
@@ -144,7 +147,7 @@ std::string Store::runBegun(const functest::RunEvent &run) {
   // never reopened.
   bool existed = false, finished = false;
   const long long id = insertRun(n, existed, finished, reason);
-  if (!id) return name_ + ": " + reason;
+  if (!id) return name_ + ": " + refusal(reason, true);
   if (finished) {
     runWasStored_ = true;
     return name_ + ": a run of " + run.report + " started " + run.start + " is already stored";
@@ -157,7 +160,7 @@ std::string Store::stepBegun(int state, const std::string &title, double clock) 
   if (!liveRun_) return {};  // the run's own problem has been said
   std::string reason;
   const long long step = insertStep(liveRun_, liveSteps_ + 1, state, title, clock, reason);
-  if (!step) return name_ + ": " + reason;
+  if (!step) return name_ + ": " + refusal(reason, true);
   liveStep_ = step;
   ++liveSteps_;
   return {};
@@ -181,7 +184,7 @@ std::string Store::resultWritten(const functest::ResultEvent &e) {
   std::string reason;
   bool added = false;
   if (!insertResult(liveRun_, liveStep_, liveLine_ + 1, r, added, reason))
-    return name_ + ": " + reason;
+    return name_ + ": " + refusal(reason, true);
   ++liveLine_;
   return {};
 }
@@ -197,7 +200,7 @@ std::string Store::runEnded(const functest::EndEvent &e) {
   std::string error;
   if (!finishRun(liveRun_, verdict, e.errorCounts, e.stopped ? "stopped" : "ended", e.failCopy,
                  e.reason, error))
-    return name_ + ": " + error;
+    return name_ + ": " + refusal(error, true);
   liveRun_ = liveStep_ = 0;
   return {};
 }

@@ -46,6 +46,9 @@ CREATE TABLE runs(
   station TEXT,
   start_utc TEXT,
   steps_on TEXT,
+  store_start TEXT,
+  store_end TEXT,
+  stored_by TEXT,
   UNIQUE(report, start));
 CREATE TABLE steps(
   id INTEGER PRIMARY KEY,
@@ -122,6 +125,15 @@ CREATE UNIQUE INDEX steps_ordinal ON steps(run_id, ordinal);
 // left steps out is not taken for a whole one. Runs stored before have none (NULL: not known).
 constexpr const char *kFromVersion4 = R"sql(
 ALTER TABLE runs ADD COLUMN steps_on TEXT;
+)sql";
+
+// Version 5 to 6: when the store received a run's start and its end, by its own clock (a
+// server's; a file's store: the writer's UTC clock), and the role that stored it. Runs stored
+// before have neither.
+constexpr const char *kFromVersion5 = R"sql(
+ALTER TABLE runs ADD COLUMN store_start TEXT;
+ALTER TABLE runs ADD COLUMN store_end TEXT;
+ALTER TABLE runs ADD COLUMN stored_by TEXT;
 )sql";
 
 enum class Kind { Empty, Current, Older, Newer, Foreign };
@@ -305,9 +317,18 @@ bool Store::recognise(bool writable, std::string &reason) {
   Identity id;
   std::string error;
   if (!identify(db_, id, error)) {
-    reason = name_ + ": " + error;
+    reason = name_ + ": " + refusal(error, writable);
     return false;
   }
+  // A lab's store is made by its administrator, as the owner of its tables: a bench that made
+  // it would own them, and could rewrite every run.
+  const auto notSetUp = [&] {
+    refused_ = true;
+    reason = name_ + ": the results store is not set up; its administrator sets it up with " +
+             "tessock-cli --results-db " + name_ + " --init-store";
+    return false;
+  };
+  if (writable && id.kind == Kind::Empty && db_.isServer() && !settingUp_) return notSetUp();
   // A store that another program is making at this moment can look half made to the separate
   // reads of its marks and tables: a file without marks is judged under the write lock (or, on
   // a read-only connection, looked at once more) before it is called foreign.
@@ -342,6 +363,7 @@ bool Store::recognise(bool writable, std::string &reason) {
     version_ = kVersion;
     return true;
   }
+  if (id.kind == Kind::Empty && db_.isServer() && !settingUp_) return notSetUp();
   if (id.kind != Kind::Empty && id.kind != Kind::Older) {
     reason =
         name_ + (id.kind == Kind::Foreign
@@ -358,18 +380,32 @@ bool Store::recognise(bool writable, std::string &reason) {
     if (id.version < 3) change += kFromVersion2;
     if (id.version < 4) change += kFromVersion3;
     if (id.version < 5) change += kFromVersion4;
+    if (id.version < 6) change += kFromVersion5;
     tell(rt::format("bringing the results store %s from version %lld to %d", name_.c_str(),
                     id.version, kVersion));
   }
+  const std::string rules = db_.isServer() ? detail::ServerRulesSql() : std::string();
   const std::string marks = db_.connection().marksSql(kApplicationId, kVersion);
   // Bringing a large store up to date takes longer than a statement is usually allowed.
   if (id.kind == Kind::Older && !db_.connection().setStatementSeconds(3600, error)) {
     reason = name_ + ": " + error;
     return false;
   }
-  if (!db_.exec(change, error) ||
-      (id.kind == Kind::Older && id.version < 4 && !fillStartInstants(error)) ||
-      !db_.exec(marks, error) || !tx.commit()) {
+  if (!db_.exec(change, error)) {
+    if (db_.isServer() && db_.lastFailureRefused() && !settingUp_) {
+      refused_ = true;
+      reason = name_ + ": the results store is of version " + std::to_string(id.version) +
+               " and this role may not bring it up to date (" + error +
+               "); its administrator does it with tessock-cli --results-db " + name_ +
+               " --init-store";
+      return false;
+    }
+    reason = name_ + ": " + error;
+    return false;
+  }
+  // On a server, the store's rules (store_roles.cpp) come after the last step, on its tables.
+  if ((id.kind == Kind::Older && id.version < 4 && !fillStartInstants(error)) ||
+      (db_.isServer() && !db_.exec(rules, error)) || !db_.exec(marks, error) || !tx.commit()) {
     reason = name_ + ": " + (error.empty() ? tx.error() : error);
     return false;
   }
@@ -380,6 +416,10 @@ bool Store::recognise(bool writable, std::string &reason) {
       return false;
     }
   }
+  schemaChange_ = id.kind == Kind::Empty
+                      ? "made, version " + std::to_string(kVersion)
+                      : "brought up to date from version " + std::to_string(id.version) + " to " +
+                            std::to_string(kVersion);
   version_ = kVersion;
   return true;
 }
@@ -439,7 +479,36 @@ bool Store::fillStartInstants(std::string &error) {
   return true;
 }
 
+std::string Store::markProblem(std::string &said) {
+  Identity id;
+  std::string error;
+  if (!identify(db_, id, error)) return refusal(error, false);
+  switch (id.kind) {
+    case Kind::Current:
+      said = "a Tessock results store, version " + std::to_string(id.version);
+      return {};
+    case Kind::Older:
+      said = "a Tessock results store of the older version " + std::to_string(id.version) +
+             ", brought up to date when written (on a server by --init-store)";
+      return {};
+    case Kind::Empty:
+      if (!db_.isServer()) {
+        said = "no results store yet: the first run makes it";
+        return {};
+      }
+      return "the results store is not set up (its administrator runs tessock-cli --results-db " +
+             name_ + " --init-store)";
+    case Kind::Newer:
+      return "a results store of a newer version (" + std::to_string(id.version) +
+             ", this program knows " + std::to_string(kVersion) + ")";
+    case Kind::Foreign:
+      break;
+  }
+  return "not a Tessock results store";
+}
+
 bool Store::open(std::string &reason, int busyMs) {
+  refused_ = false;
   // A connection opened for the questions is read-only: a writer opens its own.
   if (db_.isOpen() && writable_ && !db_.lost()) return true;
   db_.close();
@@ -501,7 +570,7 @@ bool Store::openReadOnly(std::string &reason) {
     Identity id;
     std::string why;
     if (!db_.open(path_, Database::Mode::ReadOnly, 5000, why) || !identify(db_, id, why)) {
-      reason = name_ + ": " + why;
+      reason = name_ + ": " + (db_.isOpen() ? refusal(why, false) : why);
       db_.close();
       return false;
     }
@@ -605,7 +674,9 @@ std::string Store::runColumns(bool counts) const {
          detail::kVerdictExpr + (version_ >= 2 ? ", COALESCE(runs.reason, '')" : ", ''") +
          (version_ >= 3 ? ", COALESCE(runs.station, '')" : ", ''") +
          ", COALESCE(runs.board_barcode, '')" +
-         (version_ >= 5 ? ", COALESCE(runs.steps_on, '-')" : ", '-'");
+         (version_ >= 5 ? ", COALESCE(runs.steps_on, '-')" : ", '-'") +
+         (version_ >= 6 ? ", COALESCE(runs.store_start, ''), COALESCE(runs.store_end, '')"
+                        : ", '', ''");
 }
 
 }  // namespace history

@@ -18,11 +18,15 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &o, std::s
     }
     into = argv[++i];
   };
-  if (a == "--import") {
+  if (a == "--init-store") {
+    o.initStore = true;
+  } else if (a == "--import") {
     value(o.importDir);
     if (error.empty() && o.importDir.empty()) error = "--import needs a folder";
   } else if (a == "--sync") {
     o.sync = true;
+  } else if (a == "--store-times") {
+    o.storeTimes = true;
   } else if (a == "--history") {
     o.history = true;
   } else if (a == "--yield") {
@@ -81,6 +85,10 @@ bool checkHistoryOptions(const HistoryOptions &o, std::string &error) {
     error = "--partial-runs counts the partial runs in --yield";
     return false;
   }
+  if (o.storeTimes && !o.history && o.filter.board.empty()) {
+    error = "--store-times shows the store's times in --history and --board";
+    return false;
+  }
   if ((!o.by.empty() || o.csv) && !o.any()) {
     error =
         "--by and --csv shape the output of --history, --board, --yield, --failures and "
@@ -96,9 +104,18 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
   // Bringing a large older store up to date takes a while: said as it goes.
   store.setProgress([&err](const std::string &what) { err << "tessock-cli: " << what << "\n"; });
   std::string error;
+  if (o.initStore) {
+    std::vector<std::string> said;
+    const bool ok = store.setUp(said, error);
+    for (const std::string &line : said) out << line << "\n";
+    if (!ok) {
+      err << "tessock-cli: results store: " << error << "\n";
+      return 1;
+    }
+  }
   // Only an import or a sync writes; the questions open the store read-only (a read-only file
   // or mount answers them, and a store of another program is never touched).
-  const bool writes = !o.importDir.empty() || o.sync;
+  const bool writes = o.initStore || !o.importDir.empty() || o.sync;
   if (writes ? !store.open(error) : !store.openReadOnly(error)) {
     err << "tessock-cli: results store: " << error << "\n";
     return 1;
@@ -139,7 +156,7 @@ int runHistoryCommands(const HistoryOptions &o, const std::string &storePath, st
                     o.exportJunit.empty())) {
     const auto runs = store.runs(o.filter, error);
     if (!error.empty()) return failed("history");
-    out << (csv ? history::RunsCsv(runs) : history::RunsTable(runs));
+    out << (csv ? history::RunsCsv(runs) : history::RunsTable(runs, o.storeTimes));
   }
   if (o.yield) {
     const history::YieldBy by = o.by == "week"      ? history::YieldBy::Week

@@ -1,4 +1,5 @@
-// The history commands of tessock-cli: --import DIR, --sync, --history, --board BARCODE, --yield,
+// The history commands of tessock-cli: --init-store, --import DIR, --sync, --history, --board
+// BARCODE, --yield,
 // --failures, --values CHECK and --export-junit FILE, with the run filters --card, --from, --to,
 // --verdict, --check and --station, the grouping --by and the --csv output. They work on the
 // results store (--results-db FILE or URI, else the configured or default store) without
@@ -13,7 +14,9 @@
 namespace cli {
 
 struct HistoryOptions {
+  bool initStore = false;  // the administrator's set-up of the store
   std::string importDir;
+  bool storeTimes = false;  // --history and --board show when the store received each run
   bool sync = false, history = false, failures = false, yield = false, csv = false;
   bool partialRuns = false;  // --yield counts runs with steps switched off as well
   std::string by;      // day, week or station: the groups of --yield, and --failures per station
@@ -24,7 +27,7 @@ struct HistoryOptions {
   bool filterGiven = false;
   // Whether any history command was asked for.
   bool any() const {
-    return !importDir.empty() || sync || history || failures || yield || valuesGiven ||
+    return initStore || !importDir.empty() || sync || history || failures || yield || valuesGiven ||
            !exportJunit.empty() || !filter.board.empty();
   }
 };
@@ -35,9 +38,8 @@ bool parseHistoryOption(int argc, char **argv, int &i, HistoryOptions &options, 
 // Checks the combination after all options are read; false with a message.
 bool checkHistoryOptions(const HistoryOptions &options, std::string &error);
 
-// Runs the commands in the order import, sync, history (or board), yield, failures, values,
-// export. Returns an exit
-// status: 0, 1 when the store cannot be used or a file not written.
+// Runs the commands in the order init-store, import, sync, history (or board), yield, failures,
+// values, export. Returns an exit status: 0, 1 when the store cannot be used or a file not written.
 int runHistoryCommands(const HistoryOptions &options, const std::string &storePath,
                        std::ostream &out, std::ostream &err);
 

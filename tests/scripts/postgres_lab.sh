@@ -24,6 +24,7 @@ command -v psql > /dev/null || fail "psql missing (scripts/bootstrap installs po
 bash "$src/tests/support/pg_server.sh" start "$pg" || fail "the PostgreSQL server did not start"
 psql "postgresql:///postgres?host=$pg&user=tessock" -qc "CREATE DATABASE lab" || fail "createdb"
 store="postgresql:///lab?host=$pg&user=tessock"
+"$cli" --results-db "$store" --init-store > "$tmp/init" 2>&1 || fail "--init-store: $(cat "$tmp/init")"
 count() { psql "$store" -tAc "SELECT COUNT(*) FROM results" 2> /dev/null; }
 
 . "$src/tests/support/bench_script.sh"

@@ -203,10 +203,13 @@ sqlite3 "$tmp/v1.sqlite" 'DROP INDEX runs_board; DROP INDEX runs_station; DROP I
   DROP INDEX runs_start_utc; DROP INDEX steps_ordinal; ALTER TABLE runs DROP COLUMN start_utc;
   ALTER TABLE steps DROP COLUMN ordinal; DROP INDEX results_run;
   CREATE INDEX results_run ON results(run_id, line);
-  ALTER TABLE runs DROP COLUMN steps_on; PRAGMA application_id = 0; PRAGMA user_version = 1;'
+  ALTER TABLE runs DROP COLUMN steps_on;
+  ALTER TABLE runs DROP COLUMN store_start; ALTER TABLE runs DROP COLUMN store_end;
+  ALTER TABLE runs DROP COLUMN stored_by;
+  PRAGMA application_id = 0; PRAGMA user_version = 1;'
 [ "$("$cli" --results-db "$tmp/v1.sqlite" --history | tail -1)" == "10 runs" ] || fail "v1 read"
 run "$tmp/v1.sqlite" "$tmp/whole.tsk"
-[ $rc -eq 0 ] && [ "$(sqlite3 "$tmp/v1.sqlite" 'PRAGMA user_version')" == 5 ] || fail "v1 migration"
+[ $rc -eq 0 ] && [ "$(sqlite3 "$tmp/v1.sqlite" 'PRAGMA user_version')" == 6 ] || fail "v1 migration"
 
 # A board file that cannot be read ends the program.
 out=$("$cli" --virtual-time --sim-config /nonexistent.json --script "$tmp/whole.tsk" 2>&1)

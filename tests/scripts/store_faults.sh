@@ -37,6 +37,8 @@ command -v sqlite3 > /dev/null || fail "sqlite3 missing (scripts/bootstrap insta
 bash "$src/tests/support/pg_server.sh" start "$pg" || fail "the PostgreSQL server did not start"
 admin="postgresql:///postgres?host=$pg&user=tessock"
 psql "$admin" -qc "CREATE DATABASE faults" || fail "createdb"
+"$cli" --results-db "postgresql:///faults?host=$pg&user=tessock" --init-store > /dev/null ||
+  fail "--init-store"
 . "$src/tests/support/bench_script.sh"
 
 faults=0

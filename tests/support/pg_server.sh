@@ -3,6 +3,9 @@
 # an unprivileged user (made when running as root), listening only on a unix socket in that
 # folder, role "tessock" trusted. Nothing of it outlives "stop".
 #   pg_server.sh start DIR    DIR must not exist or be a scratch folder of this script
+#   pg_server.sh start DIR PORT TLSDIR
+#                             also on TCP (localhost:PORT), TLS only, with TLSDIR/server.crt and
+#                             TLSDIR/server.key; the socket's URI then names the port
 #   pg_server.sh stop DIR
 # The server's URI is postgresql:///postgres?host=DIR&user=tessock.
 set -euo pipefail
@@ -32,9 +35,18 @@ start)
     cat "$dir/initdb.log"
     exit 1
   fi
+  network="-c listen_addresses="
+  if [ -n "${4:-}" ]; then
+    # TLS on TCP: the server's key is its own; a connection without TLS is refused.
+    install -m 600 "$4/server.crt" "$4/server.key" "$dir/data/"
+    [ "$(id -u)" = 0 ] && chown tessock-pg: "$dir/data/server.crt" "$dir/data/server.key"
+    { echo "hostnossl all all all reject"; cat "$dir/data/pg_hba.conf"; } > "$dir/hba"
+    cat "$dir/hba" > "$dir/data/pg_hba.conf"
+    network="-c listen_addresses=localhost -c port=$3 -c ssl=on"
+  fi
   # Durability is not what the tests look at: no fsync, so that CREATE DATABASE is quick.
   if ! "${as_user[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-k $dir -c listen_addresses= -c fsync=off -c full_page_writes=off -c max_connections=200" \
+    -o "-k $dir $network -c fsync=off -c full_page_writes=off -c max_connections=200" \
     start > /dev/null; then
     cat "$dir/server.log"
     exit 1

@@ -1203,151 +1203,152 @@ TEST(Outbox, KeyedByTheStoreAndItsOwnersStart) {
   ASSERT_EQ(settled.size(), 1u);
   EXPECT_EQ(settled[0].start, 1);
   fs::remove_all(absolute.folder());
+}
 
-  // Text a spreadsheet, an XML reader or a browser could take for something else: in barcodes,
-  // comments, the station's name and check texts of a record that was stopped but says PASSED.
-  const std::vector<std::string> kHostile = {"-2+3+cmd|' /C calc'!A0",
-                                             "=HYPERLINK(\"http://x\",\"y\")",
-                                             "+1+1",
-                                             "@SUM(A1:A2)",
-                                             "\t=1+1",
-                                             "\r=1+1",
-                                             "<script>alert(1)</script> & ]]> \"'"};
+// Text a spreadsheet, an XML reader or a browser could take for something else: in barcodes,
+// comments, the station's name and check texts of a record that was stopped but says PASSED.
+const std::vector<std::string> kHostile = {"-2+3+cmd|' /C calc'!A0",
+                                           "=HYPERLINK(\"http://x\",\"y\")",
+                                           "+1+1",
+                                           "@SUM(A1:A2)",
+                                           "\t=1+1",
+                                           "\r=1+1",
+                                           "<script>alert(1)</script> & ]]> \"'"};
 
-  // The cells of CSV text (quoted fields, CRLF line ends).
-  std::vector<std::string> csvCells(const std::string &csv) {
-    std::vector<std::string> cells(1);
-    bool quoted = false;
-    for (size_t k = 0; k < csv.size(); ++k) {
-      const char c = csv[k];
-      if (quoted && c == '"' && k + 1 < csv.size() && csv[k + 1] == '"')
-        cells.back() += csv[++k];
-      else if (c == '"')
-        quoted = !quoted;
-      else if (!quoted && (c == ',' || (c == '\r' && csv.compare(k, 2, "\r\n") == 0)))
-        cells.emplace_back(), k += c == '\r';
-      else
-        cells.back() += c;
-    }
-    cells.pop_back();  // after the last line end
-    return cells;
+// The cells of CSV text (quoted fields, CRLF line ends).
+std::vector<std::string> csvCells(const std::string &csv) {
+  std::vector<std::string> cells(1);
+  bool quoted = false;
+  for (size_t k = 0; k < csv.size(); ++k) {
+    const char c = csv[k];
+    if (quoted && c == '"' && k + 1 < csv.size() && csv[k + 1] == '"')
+      cells.back() += csv[++k];
+    else if (c == '"')
+      quoted = !quoted;
+    else if (!quoted && (c == ',' || (c == '\r' && csv.compare(k, 2, "\r\n") == 0)))
+      cells.emplace_back(), k += c == '\r';
+    else
+      cells.back() += c;
   }
+  cells.pop_back();  // after the last line end
+  return cells;
+}
 
-  TEST_P(History, ExportsAreInertAndAStoppedRunIsStoppedEverywhere) {
-    using nlohmann::json;
-    json run = {{"type", "run"},
-                {"start", "2026-12-07T09:15:02+01:00"},
-                {"cardNumber", 317},
-                {"variant", kHostile[3]},
-                {"report", "bench_DN_317_0.txt"},
-                {"station", kHostile[0]},
-                {"program", kHostile[2]},
-                {"comments", kHostile}};
-    run["barcodes"] = {{"device1", kHostile[1]},
-                       {"device2", kHostile[4]},
-                       {"board", kHostile[1]},
-                       {"otr1", kHostile[5]},
-                       {"otr2", kHostile[6]}};
-    std::string record = run.dump() + "\n" +
-                         R"({"type":"step","state":5,"title":"TEST HV LEVELS","clock":1})"
-                         "\n";
-    for (size_t k = 0; k < kHostile.size(); ++k)
-      record += json({{"type", "result"},
-                      {"state", 5},
-                      {"step", "TEST HV LEVELS"},
-                      {"check", kHostile[k]},
-                      {"passed", k % 2 == 0},
-                      {"value", -3.5 - k},
-                      {"unit", "V"},
-                      {"low", -12},
-                      {"high", -0.25},
-                      {"clock", 2.0 + k}})
-                    .dump() +
-                "\n";
-    record += R"({"type":"end","errorCounts":3,"verdict":"PASSED","how":"stopped","clock":12})"
+TEST_P(History, ExportsAreInertAndAStoppedRunIsStoppedEverywhere) {
+  using nlohmann::json;
+  json run = {{"type", "run"},
+              {"start", "2026-12-07T09:15:02+01:00"},
+              {"cardNumber", 317},
+              {"variant", kHostile[3]},
+              {"report", "bench_DN_317_0.txt"},
+              {"station", kHostile[0]},
+              {"program", kHostile[2]},
+              {"comments", kHostile}};
+  run["barcodes"] = {{"device1", kHostile[1]},
+                     {"device2", kHostile[4]},
+                     {"board", kHostile[1]},
+                     {"otr1", kHostile[5]},
+                     {"otr2", kHostile[6]}};
+  std::string record = run.dump() + "\n" +
+                       R"({"type":"step","state":5,"title":"TEST HV LEVELS","clock":1})"
+                       "\n";
+  for (size_t k = 0; k < kHostile.size(); ++k)
+    record += json({{"type", "result"},
+                    {"state", 5},
+                    {"step", "TEST HV LEVELS"},
+                    {"check", kHostile[k]},
+                    {"passed", k % 2 == 0},
+                    {"value", -3.5 - k},
+                    {"unit", "V"},
+                    {"low", -12},
+                    {"high", -0.25},
+                    {"clock", 2.0 + k}})
+                  .dump() +
               "\n";
-    testenv::TempDir records;
-    testenv::writeFile(records.file("bench_DN_317_0.jsonl"), record);
-    history::Store store(db());
-    const history::ImportSummary summary = store.importFolder(records.path().string());
-    ASSERT_EQ(summary.runs, 1) << ::testing::PrintToString(summary.problems);
-    std::string error;
-    const std::vector<history::RunRow> runs = store.runs({}, error);
-    ASSERT_EQ(runs.size(), 1u) << error;
-    EXPECT_EQ(runs[0].verdict, "STOPPED");
-    EXPECT_EQ(store.runs({.verdict = "STOPPED"}, error).size(), 1u);
-    EXPECT_NE(history::RunsTable(runs).find(" STOPPED "), std::string::npos);
-    // A text report whose run the operator stopped, without its record: STOPPED as well.
-    testenv::TempDir reports;
-    testenv::writeFile(
-        reports.file("old_DN_318_0.txt"),
-        std::string("old_DN_318_0.txt\n\nFUNCTIONAL TEST\n \nMon Dec  7 10:00:00 2026\n\n") +
-            functest::kDashes61 +
-            "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
-            rt::format(functest::kStoppedLine, 40.35) + "\n");
-    history::Store text(History::store("text"));
-    EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
-    EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
+  record += R"({"type":"end","errorCounts":3,"verdict":"PASSED","how":"stopped","clock":12})"
+            "\n";
+  testenv::TempDir records;
+  testenv::writeFile(records.file("bench_DN_317_0.jsonl"), record);
+  history::Store store(db());
+  const history::ImportSummary summary = store.importFolder(records.path().string());
+  ASSERT_EQ(summary.runs, 1) << ::testing::PrintToString(summary.problems);
+  std::string error;
+  const std::vector<history::RunRow> runs = store.runs({}, error);
+  ASSERT_EQ(runs.size(), 1u) << error;
+  EXPECT_EQ(runs[0].verdict, "STOPPED");
+  EXPECT_EQ(store.runs({.verdict = "STOPPED"}, error).size(), 1u);
+  EXPECT_NE(history::RunsTable(runs).find(" STOPPED "), std::string::npos);
+  // A text report whose run the operator stopped, without its record: STOPPED as well.
+  testenv::TempDir reports;
+  testenv::writeFile(
+      reports.file("old_DN_318_0.txt"),
+      std::string("old_DN_318_0.txt\n\nFUNCTIONAL TEST\n \nMon Dec  7 10:00:00 2026\n\n") +
+          functest::kDashes61 +
+          "\n \nDevice number send through the fiber : 318\n \nPASSED : ERRC = 0 \n" +
+          rt::format(functest::kStoppedLine, 40.35) + "\n");
+  history::Store text(History::store("text"));
+  EXPECT_EQ(text.importFolder(reports.path().string()).runs, 1);
+  EXPECT_EQ(text.runs({.verdict = "STOPPED"}, error).size(), 1u) << error;
 
-    // CSV: every text cell a formula could start is quoted off, numbers are plain numbers.
-    const std::string csv =
-        history::RunsCsv(runs) + history::FailuresCsv(store.failures({}, error)) +
-        history::ValuesCsv(store.values("", {}, error)) +
-        history::YieldCsv(store.yield({}, history::YieldBy::Station, error), "station");
-    ASSERT_EQ(error, "");
-    const std::vector<std::string> cells = csvCells(csv);
-    for (const std::string &cell : cells) {
-      if (cell.empty() || cell[0] != '-') {
-        EXPECT_EQ(std::string("=+@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos)
-            << cell;
-        continue;
-      }
-      char *end = nullptr;
-      std::strtod(cell.c_str(), &end);
-      EXPECT_EQ(*end, '\0') << "a cell starting with '-' that is no number: " << cell;
+  // CSV: every text cell a formula could start is quoted off, numbers are plain numbers.
+  const std::string csv =
+      history::RunsCsv(runs) + history::FailuresCsv(store.failures({}, error)) +
+      history::ValuesCsv(store.values("", {}, error)) +
+      history::YieldCsv(store.yield({}, history::YieldBy::Station, error), "station");
+  ASSERT_EQ(error, "");
+  const std::vector<std::string> cells = csvCells(csv);
+  for (const std::string &cell : cells) {
+    if (cell.empty() || cell[0] != '-') {
+      EXPECT_EQ(std::string("=+@\t\r").find(cell.empty() ? 'x' : cell[0]), std::string::npos)
+          << cell;
+      continue;
     }
-    for (const std::string &h : {kHostile[0], kHostile[1], kHostile[3]})
-      EXPECT_NE(std::find(cells.begin(), cells.end(), "'" + h), cells.end()) << h;
-    for (const char *number : {"-3.5", "-12", "-0.25"})
-      EXPECT_NE(std::find(cells.begin(), cells.end(), number), cells.end()) << number;
-
-    // JUnit: the texts as they were, the run an error of its own.
-    const std::string xml = history::JUnitXml(store, runs, error);
-    pugi::xml_document doc;
-    ASSERT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default & ~pugi::parse_wconv_attribute))
-        << xml;
-    std::vector<std::string> names;
-    for (pugi::xml_node suite : doc.child("testsuites").children("testsuite")) {
-      EXPECT_EQ(std::string(suite.attribute("hostname").value()), kHostile[0]);
-      for (pugi::xml_node c : suite.children("testcase"))
-        names.push_back(c.attribute("name").value());
-    }
-    for (const std::string &h : kHostile)
-      EXPECT_NE(std::find(names.begin(), names.end(), h), names.end()) << h;
-    const pugi::xml_node error_ = doc.select_node("//testcase[@name='run complete']/error").node();
-    EXPECT_EQ(std::string(error_.attribute("type").value()), "STOPPED");
-    EXPECT_EQ(doc.select_node("//property[@name='verdict']").node().attribute("value").as_string(),
-              std::string("STOPPED"));
-
-    // The page: the texts escaped, the same verdict.
-    const std::string page = functest::HtmlReportFromRecord(record, "bench_DN_317_0.jsonl");
-    EXPECT_EQ(page.find("<script>"), std::string::npos);
-    for (const std::string &h : kHostile)
-      EXPECT_NE(page.find(functest::EscapeXml(h)), std::string::npos) << h;
-    EXPECT_NE(page.find("id=\"verdict\">STOPPED"), std::string::npos);
+    char *end = nullptr;
+    std::strtod(cell.c_str(), &end);
+    EXPECT_EQ(*end, '\0') << "a cell starting with '-' that is no number: " << cell;
   }
+  for (const std::string &h : {kHostile[0], kHostile[1], kHostile[3]})
+    EXPECT_NE(std::find(cells.begin(), cells.end(), "'" + h), cells.end()) << h;
+  for (const char *number : {"-3.5", "-12", "-0.25"})
+    EXPECT_NE(std::find(cells.begin(), cells.end(), number), cells.end()) << number;
 
-  TEST(HistoryFilter, DatesAndVerdictsAreChecked) {
-    std::string error;
-    EXPECT_TRUE(history::ValidFilter({.from = "2026-12-07", .verdict = "Passed"}, error));
-    EXPECT_FALSE(history::ValidFilter({.from = "2026-13-07"}, error));
-    EXPECT_EQ(error, "date '2026-13-07' is not a calendar date YYYY-MM-DD");
-    EXPECT_FALSE(history::ValidFilter({.to = "7.12.2026"}, error));
-    EXPECT_FALSE(history::ValidFilter({.to = "2026-02-30"}, error));
-    EXPECT_FALSE(history::ValidFilter({.to = "2025-02-29"}, error));
-    EXPECT_TRUE(history::ValidFilter({.to = "2024-02-29"}, error));
-    EXPECT_FALSE(history::ValidFilter({.verdict = "maybe"}, error));
-    EXPECT_EQ(error, "verdict 'maybe' is not PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED");
+  // JUnit: the texts as they were, the run an error of its own.
+  const std::string xml = history::JUnitXml(store, runs, error);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_string(xml.c_str(), pugi::parse_default & ~pugi::parse_wconv_attribute))
+      << xml;
+  std::vector<std::string> names;
+  for (pugi::xml_node suite : doc.child("testsuites").children("testsuite")) {
+    EXPECT_EQ(std::string(suite.attribute("hostname").value()), kHostile[0]);
+    for (pugi::xml_node c : suite.children("testcase"))
+      names.push_back(c.attribute("name").value());
   }
+  for (const std::string &h : kHostile)
+    EXPECT_NE(std::find(names.begin(), names.end(), h), names.end()) << h;
+  const pugi::xml_node error_ = doc.select_node("//testcase[@name='run complete']/error").node();
+  EXPECT_EQ(std::string(error_.attribute("type").value()), "STOPPED");
+  EXPECT_EQ(doc.select_node("//property[@name='verdict']").node().attribute("value").as_string(),
+            std::string("STOPPED"));
+
+  // The page: the texts escaped, the same verdict.
+  const std::string page = functest::HtmlReportFromRecord(record, "bench_DN_317_0.jsonl");
+  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  for (const std::string &h : kHostile)
+    EXPECT_NE(page.find(functest::EscapeXml(h)), std::string::npos) << h;
+  EXPECT_NE(page.find("id=\"verdict\">STOPPED"), std::string::npos);
+}
+
+TEST(HistoryFilter, DatesAndVerdictsAreChecked) {
+  std::string error;
+  EXPECT_TRUE(history::ValidFilter({.from = "2026-12-07", .verdict = "Passed"}, error));
+  EXPECT_FALSE(history::ValidFilter({.from = "2026-13-07"}, error));
+  EXPECT_EQ(error, "date '2026-13-07' is not a calendar date YYYY-MM-DD");
+  EXPECT_FALSE(history::ValidFilter({.to = "7.12.2026"}, error));
+  EXPECT_FALSE(history::ValidFilter({.to = "2026-02-30"}, error));
+  EXPECT_FALSE(history::ValidFilter({.to = "2025-02-29"}, error));
+  EXPECT_TRUE(history::ValidFilter({.to = "2024-02-29"}, error));
+  EXPECT_FALSE(history::ValidFilter({.verdict = "maybe"}, error));
+  EXPECT_EQ(error, "verdict 'maybe' is not PASSED, FAILED, STOPPED, INCOMPLETE or UNFINISHED");
+}
 
 }  // namespace

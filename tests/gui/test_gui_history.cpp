@@ -311,54 +311,55 @@ TEST(DesktopHistory, WindowKeepsHandlingEventsWhileTheStoreDoesNotAnswer) {
     EXPECT_TRUE(page.checkFilter()->hasFocus());
   }
   ::close(listener);
+}
 
-  // A lab's server restarted while the page is open (every connection ended): the page says the
-  // store cannot be reached while the server is down, and answers again once it is back, without
-  // a restart of the program.
-  TEST(DesktopHistory, PageAnswersAgainAfterItsServerRestarted) {
-    ASSERT_TRUE(fs::exists(testenv::simLibrary())) << testenv::simLibrary();
-    testenv::PgCluster server;
-    ASSERT_TRUE(server.ok()) << server.error();
-    ASSERT_TRUE(server.createDatabase("lab")) << server.error();
-    const std::string db = server.location("lab");
-    testenv::TempDir dir;
-    FunctionalRig rig("good", 60.0, db);
-    statusRun(rig);
+// A lab's server restarted while the page is open (every connection ended): the page says the
+// store cannot be reached while the server is down, and answers again once it is back, without
+// a restart of the program.
+TEST(DesktopHistory, PageAnswersAgainAfterItsServerRestarted) {
+  ASSERT_TRUE(fs::exists(testenv::simLibrary())) << testenv::simLibrary();
+  testenv::PgCluster server;
+  ASSERT_TRUE(server.ok()) << server.error();
+  ASSERT_TRUE(server.createDatabase("lab")) << server.error();
+  const std::string db = server.location("lab");
+  testenv::TempDir dir;
+  FunctionalRig rig("good", 60.0, db);
+  statusRun(rig);
 
-    app::BenchOptions o;
-    o.uiDir = testenv::uiDir();
-    o.quickusbLib = testenv::simLibrary();
-    o.settingsPath = dir.file("Corvath.ini");
-    o.conversionFile = dir.file("conv/tempIO.txt");
-    o.resultsDb = db;
-    gui::Desktop desktop(o);
-    desktop.start();
-    acqtest::Popups popups;
-    desktop.setOperator(&popups);
-    gui::HistoryWindow &page = desktop.openHistory();
-    settle(&page);
-    ASSERT_EQ(page.table()->rowCount(), 1) << page.status().toStdString();
-    EXPECT_EQ(page.status(), "1 run");
+  app::BenchOptions o;
+  o.uiDir = testenv::uiDir();
+  o.quickusbLib = testenv::simLibrary();
+  o.settingsPath = dir.file("Corvath.ini");
+  o.conversionFile = dir.file("conv/tempIO.txt");
+  o.resultsDb = db;
+  gui::Desktop desktop(o);
+  desktop.start();
+  acqtest::Popups popups;
+  desktop.setOperator(&popups);
+  gui::HistoryWindow &page = desktop.openHistory();
+  settle(&page);
+  ASSERT_EQ(page.table()->rowCount(), 1) << page.status().toStdString();
+  EXPECT_EQ(page.status(), "1 run");
 
-    // The server goes: the page says that its store cannot be reached (and names it).
-    ASSERT_TRUE(server.halt()) << server.error();
-    page.refresh();
-    settle(&page);
-    EXPECT_EQ(page.table()->rowCount(), 0);
-    EXPECT_TRUE(page.status().contains("lab?host=")) << page.status().toStdString();
-    // Back: the next question is answered.
-    ASSERT_TRUE(server.restart()) << server.error();
-    page.refresh();
-    settle(&page);
-    EXPECT_EQ(page.status(), "1 run");
-    ASSERT_EQ(page.table()->rowCount(), 1);
-    EXPECT_EQ(page.table()->item(0, 4)->text(), "PASSED");
-    // Restarted between two questions (every connection of the program ended): answered too.
-    ASSERT_TRUE(server.halt() && server.restart()) << server.error();
-    page.refresh();
-    settle(&page);
-    EXPECT_EQ(page.status(), "1 run");
-    desktop.shutDown();
-  }
+  // The server goes: the page says that its store cannot be reached (and names it).
+  ASSERT_TRUE(server.halt()) << server.error();
+  page.refresh();
+  settle(&page);
+  EXPECT_EQ(page.table()->rowCount(), 0);
+  EXPECT_TRUE(page.status().contains("lab?host=")) << page.status().toStdString();
+  // Back: the next question is answered.
+  ASSERT_TRUE(server.restart()) << server.error();
+  page.refresh();
+  settle(&page);
+  EXPECT_EQ(page.status(), "1 run");
+  ASSERT_EQ(page.table()->rowCount(), 1);
+  EXPECT_TRUE(page.table()->item(0, 4)->text().startsWith("PASSED"));
+  // Restarted between two questions (every connection of the program ended): answered too.
+  ASSERT_TRUE(server.halt() && server.restart()) << server.error();
+  page.refresh();
+  settle(&page);
+  EXPECT_EQ(page.status(), "1 run");
+  desktop.shutDown();
+}
 
 }  // namespace

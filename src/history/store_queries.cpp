@@ -167,6 +167,10 @@ void bindWhere(Statement &st, const Where &w, int firstText = 2) {
   for (size_t k = 0; k < w.texts.size(); ++k) st.bind(firstText + static_cast<int>(k), w.texts[k]);
 }
 
+// How many columns runColumns() gives and runFrom() reads: what a question asks after them
+// starts there.
+constexpr int kRunColumnCount = 19;
+
 RunRow runFrom(const Statement &st) {
   RunRow r;
   r.id = st.integer(0);
@@ -498,7 +502,7 @@ std::vector<ValueRow> Store::values(const std::string &check, const Filter &filt
   bindWhere(st, w);
   for (size_t k = 0; k < names.size(); ++k)
     st.bind(2 + static_cast<int>(w.texts.size() + k), names[k]);
-  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 19)});
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, kRunColumnCount)});
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   return out;
@@ -530,7 +534,7 @@ std::vector<ValueRow> Store::newestValues(const std::string &name, const Filter 
   }
   bindWhere(st, w);
   st.bind(2 + static_cast<int>(w.texts.size()), name);
-  while (st.step()) out.push_back({runFrom(st), resultFrom(st, 18)});
+  while (st.step()) out.push_back({runFrom(st), resultFrom(st, kRunColumnCount)});
   if (!st.error().empty()) error = st.error();
   if (!error.empty() && error.rfind(name_, 0) != 0) error = name_ + ": " + error;
   std::reverse(out.begin(), out.end());

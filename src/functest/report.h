@@ -32,7 +32,7 @@ struct RunInfo {
   std::string module;  // the QuickUSB module of the bench; empty without one
   // The states whose steps were switched on at the start, in run order; none when not known
   // (a record written before they were kept).
-  std::optional<std::vector<int>> stepsOn = std::vector<int>{};
+  std::optional<std::vector<int>> stepsOn;
 };
 
 // The separators of the report.

@@ -167,7 +167,8 @@ void bindWhere(Statement &st, const Where &w, int firstText = 2) {
   for (size_t k = 0; k < w.texts.size(); ++k) st.bind(firstText + static_cast<int>(k), w.texts[k]);
 }
 
-// The columns of Store::runColumns, before a query's own.
+// How many columns runColumns() gives and runFrom() reads: what a question asks after them
+// starts there.
 constexpr int kRunColumnCount = 21;
 
 RunRow runFrom(const Statement &st) {

@@ -33,7 +33,7 @@ run() {  # $1 store, $2 script; output in $out, status in $rc
 }
 results() { grep -cE '^(PASSED|\*\*\*FAILED) : ' "$1"; }
 stored() {  # $1 store, $2 report: "VERDICT LINES" of its run
-  "$cli" --results-db "$1" --history | awk -v r="$2" '$NF == r {print $(NF-4), $(NF-1)}'
+  "$cli" --results-db "$1" --history --csv | tr -d '\r' | awk -F, -v r="$2" '$12 == r {print $7, $10}'
 }
 
 # Five pairs of runs started together with one prefix on one store: ten reports, each a run of

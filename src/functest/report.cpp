@@ -54,17 +54,16 @@ std::string SyncFile(const std::string &path) {
   return reason;
 }
 
-std::string DefaultReportFolder() {
+std::string DataHome() {
   namespace fs = std::filesystem;
   const char *xdg = std::getenv("XDG_DATA_HOME");
-  fs::path base;
-  if (xdg && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char *home = std::getenv("HOME");
-    base = fs::path(home && home[0] ? home : ".") / ".local" / "share";
-  }
-  return (base / "tessock" / "reports").string();
+  if (xdg && xdg[0] == '/') return (fs::path(xdg) / "tessock").string();
+  const char *home = std::getenv("HOME");
+  return (fs::path(home && home[0] ? home : ".") / ".local" / "share" / "tessock").string();
+}
+
+std::string DefaultReportFolder() {
+  return (std::filesystem::path(DataHome()) / "reports").string();
 }
 
 std::string ReportPrefixPath(const std::string &prefix) {

@@ -64,6 +64,10 @@ std::string SyncFile(const std::string &path);
 // which files are flushed, and when.
 extern int (*FlushToDisk)(int fd);
 
+// The program's data folder: $XDG_DATA_HOME/tessock (an absolute XDG_DATA_HOME only), else
+// ~/.local/share/tessock.
+std::string DataHome();
+
 // The folder of the reports whose prefix names none: $XDG_DATA_HOME/tessock/reports (an
 // absolute XDG_DATA_HOME only), else ~/.local/share/tessock/reports.
 std::string DefaultReportFolder();

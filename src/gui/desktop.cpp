@@ -237,7 +237,15 @@ void Desktop::markScans() {
   scanNote_->setWordWrap(true);
   scanNote_->setStyleSheet(QStringLiteral("QLabel { color: #b00000; font-weight: bold; }"));
   scanNote_->hide();
-  form->addRow(scanNote_);
+  // Right under the labels, where the operator looks while scanning.
+  int row = -1;
+  QFormLayout::ItemRole role{};
+  if (QWidget *last = view_.controlWidget(page, ctl::TabBData::Otr2Barcode.id))
+    form->getWidgetPosition(last, &row, &role);
+  if (row >= 0)
+    form->insertRow(row + 1, scanNote_);
+  else
+    form->addRow(scanNote_);
   for (rt::Ctl c :
        {ctl::TabBData::DeviceBarcode1, ctl::TabBData::DeviceBarcode2, ctl::TabBData::BoardBarcode,
         ctl::TabBData::Otr1Barcode, ctl::TabBData::Otr2Barcode})

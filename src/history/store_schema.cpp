@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "functest/report.h"
 #include "history/store_internal.h"
 #include "rt/format.h"
 #include "rt/input_file.h"
@@ -230,15 +231,7 @@ bool ValidIsoDateTime(const std::string &t) {
 }  // namespace detail
 
 std::string defaultStorePath() {
-  const char *xdg = std::getenv("XDG_DATA_HOME");
-  fs::path base;
-  if (xdg && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char *home = std::getenv("HOME");
-    base = fs::path(home && home[0] ? home : ".") / ".local" / "share";
-  }
-  return (base / "tessock" / "results.sqlite").string();
+  return (fs::path(functest::DataHome()) / "results.sqlite").string();
 }
 
 std::string ConfiguredResults(const std::string &key) {

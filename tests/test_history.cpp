@@ -298,13 +298,17 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_NE(history::RunsCsv(odd).find(",\"'=cmd,\"\"x\"\"\","), std::string::npos)
       << history::RunsCsv(odd);
 
+  // The verdict column is as wide as "PASSED – 2 of 15 steps", in characters.
   const std::string runsTable = history::RunsTable(runs);
   EXPECT_EQ(runsTable.substr(0, runsTable.find('\n') + 1),
-            "   RUN  START                STATION         CARD  VARIANT  VERDICT     END      "
-            "FAILED  LINES  REPORT\n");
+            "   RUN  START                STATION         CARD  VARIANT  VERDICT                 END  "
+            "    FAILED  LINES  REPORT\n");
+  EXPECT_NE(runsTable.find("  bench    PASSED \u2013 2 of 15 steps  ended         0  "),
+            std::string::npos)
+      << runsTable;
   EXPECT_NE(
-      runsTable.find(rt::format("%6lld  %s %s  bench-2          317  bench    FAILED      ended    "
-                                "%6d  %5zu  %s\n",
+      runsTable.find(rt::format("%6lld  %s %s  bench-2          317  bench    FAILED                  "
+                                "ended    %6d  %5zu  %s\n",
                                 runs[2].id, day.c_str(), runs[2].start.substr(11, 8).c_str(),
                                 runs[2].failedLines, reports[2].size(), runs[2].report.c_str())),
       std::string::npos)

@@ -204,9 +204,14 @@ void Bench::ShutDown() {
   const std::string unstored = resultsWriter.finish(10.0);
   if (!unstored.empty()) {
     resultsWaiting_ = true;
-    const std::string message = "Not stored: " + unstored +
-                                ". The run waits in the store's outbox: tessock-cli --sync (or "
-                                "--import of its record's folder) completes it.";
+    // A store that refused the run takes it only once its administrator has mended the role.
+    const std::string message =
+        "Not stored: " + unstored +
+        (resultsWriter.unsettledRefused()
+             ? ". The store refuses it until its administrator mends it; the run waits in the "
+               "store's outbox for tessock-cli --sync (or --import of its record's folder)."
+             : ". The run waits in the store's outbox: tessock-cli --sync (or --import of its "
+               "record's folder) completes it.");
     if (panels.TestCFCPanel && rt.hasPanel(panels.TestCFCPanel))
       rt.InsertTextBoxLine(panels.TestCFCPanel, ctl::Test::LogBox, -1, message);
     rt.MessagePopup("Test results not all stored", message);

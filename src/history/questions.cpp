@@ -79,15 +79,33 @@ Spread SpreadOf(std::vector<double> values) {
 }
 
 std::string RunsTable(const std::vector<RunRow> &runs, bool storeTimes) {
+  // The verdict column is as wide as its widest cell ("PASSED – 3 of 15 steps"), counted in
+  // characters, so that the columns after it stay in line.
+  const auto shownWidth = [](const std::string &text) {
+    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+      return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+  };
+  std::vector<std::string> verdicts;
+  verdicts.reserve(runs.size());
+  size_t verdictWidth = 10;
+  for (const RunRow &r : runs) {
+    verdicts.push_back(r.shownVerdict());
+    verdictWidth = std::max(verdictWidth, shownWidth(verdicts.back()));
+  }
+  const auto padded = [&](const std::string &text) {
+    return text + std::string(verdictWidth - std::min(verdictWidth, shownWidth(text)), ' ');
+  };
   std::string out =
-      rt::format("%6s  %-19s  %-12s  %6s  %-7s  %-10s  %-7s  %6s  %5s  ", "RUN", "START", "STATION",
-                 "CARD", "VARIANT", "VERDICT", "END", "FAILED", "LINES");
+      rt::format("%6s  %-19s  %-12s  %6s  %-7s  %s  %-7s  %6s  %5s  ", "RUN", "START", "STATION",
+                 "CARD", "VARIANT", padded("VERDICT").c_str(), "END", "FAILED", "LINES");
   if (storeTimes) rt::appendFormat(out, "%-20s  %-20s  ", "STORE START", "STORE END");
   out += "REPORT\n";
-  for (const RunRow &r : runs) {
-    rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %-10s  %-7s  %6d  %5d  ", r.id,
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const RunRow &r = runs[i];
+    rt::appendFormat(out, "%6lld  %-19s  %-12s  %6lld  %-7s  %s  %-7s  %6d  %5d  ", r.id,
                      startText(r.start).c_str(), stationText(r.station).c_str(), r.card,
-                     r.variant.empty() ? "-" : r.variant.c_str(), r.shownVerdict().c_str(),
+                     r.variant.empty() ? "-" : r.variant.c_str(), padded(verdicts[i]).c_str(),
                      r.finished ? (r.how.empty() ? "ended" : r.how.c_str()) : "-", r.failedLines,
                      r.resultLines);
     if (storeTimes)

@@ -4,7 +4,7 @@
 # makes it and the two group roles, and a second time changes nothing; a bench logged in with
 # only the bench role stores whole runs, and the server refuses its rewriting of a finished run,
 # of another bench's run and of lines, and a reader's insert; a bench that lacks a privilege ends
-# its run naming it, once, with status 4; a role without privileges is told so; --probe names a
+# its run naming it, once, with status 8; a role without privileges is told so; --probe names a
 # missing privilege and a bench clock off by ten minutes, which --history marks as well.
 set -u
 build="$1"
@@ -63,7 +63,7 @@ bench() {  # $1 role, $2 station, $3 board, $4 name, $5 wait: output in $tmp/$4.
 
 # A bench on the empty database does not make the store: it names --init-store.
 rc=$(bench tessock bench-0 good empty 0)
-[ "$rc" -eq 4 ] || fail "bench on an empty database: status $rc: $(tail -5 "$tmp/empty.out")"
+[ "$rc" -eq 8 ] || fail "bench on an empty database: status $rc: $(tail -5 "$tmp/empty.out")"
 grep -q "the results store is not set up; its administrator sets it up with tessock-cli --results-db .* --init-store" \
   "$tmp/empty.out" || fail "not said: $(tail -5 "$tmp/empty.out")"
 [ "$(as tessock "SELECT COUNT(*) FROM pg_tables WHERE schemaname = 'public'")" = 0 ] ||
@@ -97,7 +97,7 @@ rc=$(bench bench1 bench-1 temp1_down down 0)
 rc=$(bench bench2 bench-2 good late 600)
 [ "$rc" -eq 0 ] || fail "bench2: status $rc: $(tail -5 "$tmp/late.out")"
 hist=$("$cli" --results-db "$(over_tls reader1)" --history) || fail "--history: $hist"
-echo "$hist" | grep -qE ' bench-1 +317 +bench +PASSED +ended +0 +12 ' || fail "good run: $hist"
+echo "$hist" | grep -qE ' bench-1 +317 +bench +PASSED – 2 of 15 steps +ended +0 +12 ' || fail "good run: $hist"
 echo "$hist" | grep -qE ' bench-1 +317 +bench +FAILED +ended +1 +12 ' || fail "failed run: $hist"
 echo "$hist" | grep -A1 -E ' bench-2 ' | tail -1 |
   grep -qE "^     !  bench clock 1[0-9] min [0-9]+ s ahead of the store's$" ||
@@ -145,10 +145,10 @@ none=$("$cli" --results-db "$(over_tls nobody)" --history 2>&1)
 echo "$none" | grep -q "the role nobody lacks SELECT on tessock_store, SELECT on runs" || fail "nobody: $none"
 echo "$none" | grep -q "not a Tessock" && fail "nobody: $none"
 
-# A bench lacking INSERT on results: the run ends naming it, once; status 4; not retried.
+# A bench lacking INSERT on results: the run ends naming it, once; status 8; not retried.
 before=$(grep -c "permission denied for table results" "$pg/server.log")
 rc=$(bench bench3 bench-3 good lacking 0)
-[ "$rc" -eq 4 ] || fail "bench3: status $rc: $(tail -5 "$tmp/lacking.out")"
+[ "$rc" -eq 8 ] || fail "bench3: status $rc: $(tail -5 "$tmp/lacking.out")"
 [ "$(grep -c "the role bench3 lacks INSERT on results" "$tmp/lacking.out")" -ge 1 ] ||
   fail "bench3: privilege not named: $(cat "$tmp/lacking.out")"
 grep -q "stored when the store is free" "$tmp/lacking.out" && fail "bench3: said to wait: $(cat "$tmp/lacking.out")"
@@ -173,4 +173,10 @@ done
   fail "--probe of bench1: $(cat "$tmp/probe")"
 grep -Eq "^  role bench1: may store runs and close its own$" "$tmp/probe" || fail "--probe: $(cat "$tmp/probe")"
 grep -Eq "^  clock: within [0-9]+ s of the store's$" "$tmp/probe" || fail "--probe: $(cat "$tmp/probe")"
+
+# The administrator mends bench3's role: --sync then stores the refused run whole, from its record.
+as tessock "GRANT INSERT ON results TO bench3" > /dev/null || fail "grant to bench3"
+"$cli" --results-db "$(over_tls bench3)" --sync > "$tmp/sync" 2>&1 || fail "--sync after the mend: $(cat "$tmp/sync")"
+hist=$("$cli" --results-db "$(over_tls reader1)" --history) || fail "--history: $hist"
+echo "$hist" | grep -qE ' bench-3 +317 +bench +PASSED – 2 of 15 steps +ended +0 +12 ' || fail "bench3's run after --sync: $hist"
 echo PASS

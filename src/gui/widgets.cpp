@@ -118,8 +118,10 @@ QColor rgb(uint32_t c) { return QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0x
 
 }  // namespace
 
-TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
-  chart_ = new QChart();
+// The view is made with its chart: a view made without one makes a chart of its own, which a later
+// setChart() would leave behind.
+TsGraph::TsGraph(QWidget *parent) : QChartView(new QChart(), parent) {
+  chart_ = chart();
   chart_->legend()->hide();
   chart_->legend()->setAlignment(Qt::AlignTop);
   {
@@ -153,7 +155,6 @@ TsGraph::TsGraph(QWidget *parent) : QChartView(parent) {
   yAxis_->setRange(0, 1);
   chart_->addAxis(xAxis_, Qt::AlignBottom);
   chart_->addAxis(yAxis_, Qt::AlignLeft);
-  setChart(chart_);
   setRenderHint(QPainter::Antialiasing, false);
   setFrameShape(QFrame::StyledPanel);
   setMinimumSize(120, 80);

@@ -121,5 +121,9 @@ board=$("$cli" --results-db "$tmp/day.sqlite" --board BRD-0000000000000401)
 first=$(sed -n 1p "$tmp/rss")
 last=$(sed -n 2p "$tmp/rss")
 [ -n "$first" ] && [ -n "$last" ] || fail "memory not read: [$first] [$last]"
-[ $((last - first)) -le 8192 ] || fail "memory grew from $first kB to $last kB over the day"
+# Under the address sanitizer the resident memory holds the freed blocks it keeps back (up to
+# 256 MB): there the leak check at the program's end, which fails its exit status, is the test.
+if [ "${TESSOCK_SANITIZED:-0}" != 1 ]; then
+  [ $((last - first)) -le 8192 ] || fail "memory grew from $first kB to $last kB over the day"
+fi
 echo "PASS: 12 runs in $(($(date +%s) - begin)) s; memory $first kB after the first, $last kB after the last"

@@ -300,18 +300,19 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
 
   // The verdict column is as wide as "PASSED – 2 of 15 steps", in characters.
   const std::string runsTable = history::RunsTable(runs);
-  EXPECT_EQ(runsTable.substr(0, runsTable.find('\n') + 1),
-            "   RUN  START                STATION         CARD  VARIANT  VERDICT                 END  "
-            "    FAILED  LINES  REPORT\n");
+  EXPECT_EQ(
+      runsTable.substr(0, runsTable.find('\n') + 1),
+      "   RUN  START                STATION         CARD  VARIANT  VERDICT                 END  "
+      "    FAILED  LINES  REPORT\n");
   EXPECT_NE(runsTable.find("  bench    PASSED \u2013 2 of 15 steps  ended         0  "),
             std::string::npos)
       << runsTable;
-  EXPECT_NE(
-      runsTable.find(rt::format("%6lld  %s %s  bench-2          317  bench    FAILED                  "
-                                "ended    %6d  %5zu  %s\n",
-                                runs[2].id, day.c_str(), runs[2].start.substr(11, 8).c_str(),
-                                runs[2].failedLines, reports[2].size(), runs[2].report.c_str())),
-      std::string::npos)
+  EXPECT_NE(runsTable.find(
+                rt::format("%6lld  %s %s  bench-2          317  bench    FAILED                  "
+                           "ended    %6d  %5zu  %s\n",
+                           runs[2].id, day.c_str(), runs[2].start.substr(11, 8).c_str(),
+                           runs[2].failedLines, reports[2].size(), runs[2].report.c_str())),
+            std::string::npos)
       << runsTable;
   EXPECT_TRUE(runsTable.ends_with("     1     12  " + runs[2].report + "\n3 runs\n"));
   const std::string failTable = history::FailuresTable(failures);
@@ -367,6 +368,24 @@ TEST_P(History, LiveRunsHoldTheirReportsLinesAndAnswerTheQuestions) {
   EXPECT_EQ(skipped, 3 * 13);
   EXPECT_EQ(root.attribute("skipped").as_int(), skipped);
   EXPECT_EQ(root.attribute("tests").as_int(), cases + skipped);
+
+  // The runs of a long export are read many at a time: the three runs over and over, past the
+  // size of one question, keep their own steps and lines in their own order.
+  std::vector<history::RunRow> many;
+  for (int k = 0; k < 200; ++k) many.insert(many.end(), runs.begin(), runs.end());
+  pugi::xml_document manyDoc;
+  ASSERT_TRUE(manyDoc.load_string(history::JUnitXml(store, many, error).c_str()));
+  ASSERT_EQ(error, "");
+  std::vector<std::string> once, repeated;
+  for (const pugi::xml_node suite : root.children())
+    once.push_back(std::string(suite.attribute("name").value()) + " " +
+                   suite.attribute("tests").value() + " " + suite.attribute("failures").value());
+  for (const pugi::xml_node suite : manyDoc.child("testsuites").children())
+    repeated.push_back(std::string(suite.attribute("name").value()) + " " +
+                       suite.attribute("tests").value() + " " +
+                       suite.attribute("failures").value());
+  ASSERT_EQ(repeated.size(), 200 * once.size());
+  for (size_t k = 0; k < repeated.size(); ++k) ASSERT_EQ(repeated[k], once[k % once.size()]) << k;
 }
 
 // A run the program leaves in the middle of a step keeps every line it wrote, unfinished.

@@ -242,11 +242,14 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
   pugi::xml_node root = doc.append_child("testsuites");
   root.append_attribute("name") = "tessock";
   int allTests = 0, allFailures = 0, allErrors = 0, allSkipped = 0, suiteId = 0;
-  for (const RunRow &run : runs) {
-    const std::vector<StepRow> steps = store.steps(run.id, error);
-    if (!error.empty()) return {};
-    const std::vector<ResultRow> results = store.results(run.id, error);
-    if (!error.empty()) return {};
+  // The runs' steps and lines are read a few hundred runs per question.
+  std::vector<long long> ids;
+  ids.reserve(runs.size());
+  for (const RunRow &run : runs) ids.push_back(run.id);
+  size_t next = 0;
+  const auto eachRun = [&](long long, std::vector<StepRow> &steps,
+                           std::vector<ResultRow> &results) {
+    const RunRow &run = runs[next++];
     // The suites in run order: each step, then the lines without a step.
     std::map<long long, std::vector<const ResultRow *>> byStep;
     for (const ResultRow &r : results) byStep[r.stepId].push_back(&r);
@@ -372,7 +375,9 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
       ++allTests;
       ++allErrors;
     }
-  }
+    return true;
+  };
+  if (!store.linesOfRuns(ids, eachRun, error)) return {};
   root.append_attribute("tests") = allTests;
   root.append_attribute("failures") = allFailures;
   root.append_attribute("errors") = allErrors;

@@ -228,6 +228,13 @@ class Store : public functest::RunSink {
   std::vector<std::string> checkNames(std::string &error);
   std::vector<StepRow> steps(long long runId, std::string &error);
   std::vector<ResultRow> results(long long runId, std::string &error);
+  // The steps and lines of many runs, a few hundred runs per question: `each` is called once per
+  // run, in the order of `runIds`, with its steps and lines (as steps() and results() give them).
+  // False with `error` set when a question fails or `each` returns false.
+  bool linesOfRuns(const std::vector<long long> &runIds,
+                   const std::function<bool(long long runId, std::vector<StepRow> &,
+                                            std::vector<ResultRow> &)> &each,
+                   std::string &error);
   // Checks that failed in the selected runs, most failed first.
   // With `perStation`, ranked within each station.
   std::vector<FailureRow> failures(const Filter &filter, std::string &error,

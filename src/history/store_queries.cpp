@@ -344,6 +344,55 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
   return out;
 }
 
+bool Store::linesOfRuns(
+    const std::vector<long long> &runIds,
+    const std::function<bool(long long, std::vector<StepRow> &, std::vector<ResultRow> &)> &each,
+    std::string &error) {
+  if (!ensureReadable(error)) return false;
+  const auto failed = [&](const std::string &why) {
+    error = why.rfind(name_, 0) == 0 ? why : name_ + ": " + why;
+    return false;
+  };
+  // Two questions per batch instead of two per run: a month's export is thousands of runs, and
+  // on a server each question is a round trip.
+  constexpr size_t kBatch = 256;
+  for (size_t from = 0; from < runIds.size(); from += kBatch) {
+    const size_t to = std::min(runIds.size(), from + kBatch);
+    std::string ids;
+    for (size_t k = from; k < to; ++k) ids += (k == from ? "" : ",") + std::to_string(runIds[k]);
+    std::map<long long, std::vector<StepRow>> steps;
+    std::map<long long, std::vector<ResultRow>> results;
+    {
+      Statement st = db_.prepare(
+          "SELECT run_id, id, state, title, COALESCE(clock, 0) FROM steps "
+          "WHERE run_id IN (" +
+              ids + ") ORDER BY run_id, id",
+          error);
+      if (!st) return failed(error);
+      while (st.step())
+        steps[st.integer(0)].push_back(
+            {st.integer(1), static_cast<int>(st.integer(2)), st.text(3), st.real(4)});
+      if (!st.error().empty()) return failed(st.error());
+    }
+    {
+      Statement st =
+          db_.prepare(std::string("SELECT run_id, ") + kResultColumns +
+                          " FROM results WHERE run_id IN (" + ids + ") ORDER BY run_id, line",
+                      error);
+      if (!st) return failed(error);
+      while (st.step()) results[st.integer(0)].push_back(resultFrom(st, 1));
+      if (!st.error().empty()) return failed(st.error());
+    }
+    for (size_t k = from; k < to; ++k) {
+      // A run asked for twice gets its lines both times.
+      std::vector<StepRow> s = steps[runIds[k]];
+      std::vector<ResultRow> r = results[runIds[k]];
+      if (!each(runIds[k], s, r)) return false;
+    }
+  }
+  return true;
+}
+
 // The failed lines by name (for `failures`) and by run (each run's count of failed lines); failed
 // lines are few in a store of mostly good runs, so both stay small.
 const char *const detail::kNameRunIndex =

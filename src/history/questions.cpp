@@ -247,8 +247,8 @@ std::string JUnitXml(Store &store, const std::vector<RunRow> &runs, std::string 
   ids.reserve(runs.size());
   for (const RunRow &run : runs) ids.push_back(run.id);
   size_t next = 0;
-  const auto eachRun = [&](long long, std::vector<StepRow> &steps,
-                           std::vector<ResultRow> &results) {
+  const auto eachRun = [&](long long, const std::vector<StepRow> &steps,
+                           const std::vector<ResultRow> &results) {
     const RunRow &run = runs[next++];
     // The suites in run order: each step, then the lines without a step.
     std::map<long long, std::vector<const ResultRow *>> byStep;

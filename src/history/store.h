@@ -232,8 +232,8 @@ class Store : public functest::RunSink {
   // run, in the order of `runIds`, with its steps and lines (as steps() and results() give them).
   // False with `error` set when a question fails or `each` returns false.
   bool linesOfRuns(const std::vector<long long> &runIds,
-                   const std::function<bool(long long runId, std::vector<StepRow> &,
-                                            std::vector<ResultRow> &)> &each,
+                   const std::function<bool(long long runId, const std::vector<StepRow> &,
+                                            const std::vector<ResultRow> &)> &each,
                    std::string &error);
   // Checks that failed in the selected runs, most failed first.
   // With `perStation`, ranked within each station.

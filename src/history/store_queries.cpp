@@ -344,10 +344,10 @@ std::vector<ResultRow> Store::results(long long runId, std::string &error) {
   return out;
 }
 
-bool Store::linesOfRuns(
-    const std::vector<long long> &runIds,
-    const std::function<bool(long long, std::vector<StepRow> &, std::vector<ResultRow> &)> &each,
-    std::string &error) {
+bool Store::linesOfRuns(const std::vector<long long> &runIds,
+                        const std::function<bool(long long, const std::vector<StepRow> &,
+                                                 const std::vector<ResultRow> &)> &each,
+                        std::string &error) {
   if (!ensureReadable(error)) return false;
   const auto failed = [&](const std::string &why) {
     error = why.rfind(name_, 0) == 0 ? why : name_ + ": " + why;
@@ -383,12 +383,9 @@ bool Store::linesOfRuns(
       while (st.step()) results[st.integer(0)].push_back(resultFrom(st, 1));
       if (!st.error().empty()) return failed(st.error());
     }
-    for (size_t k = from; k < to; ++k) {
-      // A run asked for twice gets its lines both times.
-      std::vector<StepRow> s = steps[runIds[k]];
-      std::vector<ResultRow> r = results[runIds[k]];
-      if (!each(runIds[k], s, r)) return false;
-    }
+    // A run asked for twice gets its lines both times.
+    for (size_t k = from; k < to; ++k)
+      if (!each(runIds[k], steps[runIds[k]], results[runIds[k]])) return false;
   }
   return true;
 }

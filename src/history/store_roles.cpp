@@ -133,6 +133,7 @@ std::vector<Grant> grantsOf(detail::Need need) {
   return g;
 }
 
+// As said and as SQL takes it ("INSERT on results", "UPDATE (verdict) on runs").
 std::string grantText(const Grant &g) {
   return g.column ? rt::format("%s (%s) on %s", g.privilege, g.column, g.table)
                   : rt::format("%s on %s", g.privilege, g.table);
@@ -294,10 +295,7 @@ bool Store::setUp(std::vector<std::string> &said, std::string &reason) {
       bool has = false;
       if (!holds(db_, r, g, has, error)) return fail(error);
       if (!has) continue;
-      const std::string target = g.column
-                                     ? rt::format("%s (%s) ON %s", g.privilege, g.column, g.table)
-                                     : rt::format("%s ON %s", g.privilege, g.table);
-      if (!db_.exec("REVOKE " + target + " FROM " + r, error)) return fail(error);
+      if (!db_.exec("REVOKE " + grantText(g) + " FROM " + r, error)) return fail(error);
       said.push_back("role " + r + ": took back " + grantText(g));
       changed = true;
     }
@@ -305,10 +303,7 @@ bool Store::setUp(std::vector<std::string> &said, std::string &reason) {
       bool has = false;
       if (!holds(db_, r, g, has, error)) return fail(error);
       if (has) continue;
-      const std::string target = g.column
-                                     ? rt::format("%s (%s) ON %s", g.privilege, g.column, g.table)
-                                     : rt::format("%s ON %s", g.privilege, g.table);
-      if (!db_.exec("GRANT " + target + " TO " + r, error)) return fail(error);
+      if (!db_.exec("GRANT " + grantText(g) + " TO " + r, error)) return fail(error);
       said.push_back("role " + r + ": granted " + grantText(g));
       changed = true;
     }
